@@ -1,0 +1,35 @@
+# Entry points. `make run` and `make test` set up a fresh Debian machine first.
+JOBS ?= $(shell nproc)
+
+.PHONY: setup build run test asan-test tsan-test bench clean
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+run: build
+	./build/bin/korvane
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+asan-test: setup
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+tsan-test: setup
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+bench: setup
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	@for b in build-release/bin/bench_*; do echo "== $$b"; "$$b" || exit 1; done
+
+clean:
+	rm -rf build build-release build-asan build-tsan
