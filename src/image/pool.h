@@ -1,0 +1,51 @@
+// The process-wide worker pool and its parallel-for.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/kernel.h"
+
+// Processes exactly the indices first .. first+count-1; may run concurrently
+// with other ranges of the same call, in no fixed order.
+using PoolWorkerFn = void (*)(void* ctx, uint64_t first, uint64_t count);
+
+// Contexts of the byte-range workers.
+struct PoolCopyJob {
+    uint8_t* dst;
+    const uint8_t* src;
+};
+struct PoolFillJob {
+    uint8_t* dst;
+    uint32_t value;
+};
+
+// Byte copies and fills go to the pool from this size up.
+constexpr uint64_t kPoolBulkBytes = 0x100000;
+
+extern std::atomic<uint64_t> g_ProcessorCount;   // P; 0 = not yet read
+extern std::atomic<uint64_t> g_PoolThreadCount;  // T, 1 <= T <= P
+extern std::atomic<uint64_t> g_PoolStartCount;   // starts not yet matched by a stop
+extern std::atomic<uint32_t> g_PoolBusy;         // 1 while a call distributes work
+
+int32_t PoolStart();
+void PoolStop();
+int32_t PoolParallelFor(PoolWorkerFn fn, void* ctx, uint64_t n);
+uint64_t PoolGetProcessorCount();
+int32_t PoolSetThreadCount(uint64_t n);
+CriticalSection* PoolNewCriticalSection();
+void* PoolParallelCopy(void* dst, const void* src, uint64_t n);
+void* PoolParallelZero(void* dst, uint64_t n);
+void PoolCopyKernel(void* ctx, uint64_t first, uint64_t count);  // ctx: PoolCopyJob
+void PoolFillKernel(void* ctx, uint64_t first, uint64_t count);  // ctx: PoolFillJob
+
+// Test seam: sets P (and T) before the pool first reads it from the system.
+// Refused (0) while the pool is running.
+int32_t PoolSetProcessorCountForTesting(uint64_t p);
+
+// Runs a callable f(first, count) over [0, n) through PoolParallelFor.
+template <class F>
+int32_t PoolParallelRun(uint64_t n, F& f) {
+    return PoolParallelFor(
+        [](void* ctx, uint64_t first, uint64_t count) { (*static_cast<F*>(ctx))(first, count); }, &f, n);
+}
