@@ -35,6 +35,12 @@ const char* ImgFormatName(int32_t f);
 uint8_t* ImgAllocPixels(uint64_t count, uint64_t size);
 void ImgFreePixels(uint8_t* pixels);
 
+// The grey of a colour: (299 R + 587 G + 114 B + 500) / 1000, integer
+// division, exact for channels of any width up to 32 bits.
+inline uint32_t ImgGrayWeighted(uint32_t r, uint32_t g, uint32_t b) {
+    return static_cast<uint32_t>((299ull * r + 587ull * g + 114ull * b + 500ull) / 1000ull);
+}
+
 // Pixel buffer record: format, width, height and one block of pixels, rows
 // top first without padding.
 class C_ImgBuff {
@@ -55,6 +61,9 @@ public:
     int32_t ConvertFormat(uint32_t format);
     int32_t ResizeCanvas(uint32_t width, int32_t height);
     void FreePixels();
+    // Frees this buffer's block and takes over the other's format, size and
+    // block, leaving the other empty.
+    void TakePixels(C_ImgBuff* other);
 
     bool Contains(int32_t x, int32_t y) const { return x >= 0 && x < width && y >= 0 && y < height; }
     int32_t BytesPerPixel() const { return ImgFormatBytes(format); }

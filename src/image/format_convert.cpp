@@ -1,0 +1,226 @@
+// C_ImgBuff::ConvertFormat and its row converters. The four direct families
+// (colour to grey, grey to colour, one step deeper, one step shallower) work
+// on the pixel blocks a row at a time; every other pair goes pixel by pixel
+// through the typed getters.
+#include "image/format_convert.h"
+
+#include <cstring>
+
+#include "image/pool.h"
+
+namespace {
+
+// Conversions of at least this many pixels run their rows on the pool.
+constexpr uint64_t kPoolConvertPixels = 4096;
+
+const ImgConvertJob& JobOf(void* job) { return *static_cast<const ImgConvertJob*>(job); }
+
+template <class T>
+const T* SourceRow(const ImgConvertJob& j, uint64_t y) {
+    return reinterpret_cast<const T*>(j.source->PixelAt(0, static_cast<int32_t>(y)));
+}
+
+template <class T>
+T* DestinationRow(const ImgConvertJob& j, uint64_t y) {
+    return reinterpret_cast<T*>(j.destination->PixelAt(0, static_cast<int32_t>(y)));
+}
+
+// Acc is wide enough for 1000 x the channel maximum: 32 bits for 8- and
+// 16-bit channels (which lets the loop vectorise), 64 bits for 32-bit ones.
+template <class T, class Acc>
+void RgbToGrayRows(const ImgConvertJob& j, uint64_t first, uint64_t rows) {
+    for (uint64_t y = first; y < first + rows; ++y) {
+        const T* s = SourceRow<T>(j, y);
+        T* d = DestinationRow<T>(j, y);
+        for (int32_t x = 0; x < j.width; ++x) {
+            Acc v = Acc(299) * s[3 * x] + Acc(587) * s[3 * x + 1] + Acc(114) * s[3 * x + 2] + Acc(500);
+            d[x] = static_cast<T>(v / 1000);
+        }
+    }
+}
+
+template <class T>
+void GrayToRgbRows(const ImgConvertJob& j, uint64_t first, uint64_t rows) {
+    for (uint64_t y = first; y < first + rows; ++y) {
+        const T* s = SourceRow<T>(j, y);
+        T* d = DestinationRow<T>(j, y);
+        for (int32_t x = 0; x < j.width; ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = s[x];
+    }
+}
+
+// Multiplying by (max(To) + 1) / (max(From) + 1) + 1 (257 or 65537) repeats
+// the value in both halves of the wider channel.
+template <class From, class To>
+void WidenRows(const ImgConvertJob& j, uint64_t first, uint64_t rows, int channels) {
+    constexpr To kFactor = static_cast<To>((To(1) << (8 * sizeof(From))) + 1);
+    uint64_t n = static_cast<uint64_t>(j.width) * channels;
+    for (uint64_t y = first; y < first + rows; ++y) {
+        const From* s = SourceRow<From>(j, y);
+        To* d = DestinationRow<To>(j, y);
+        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<To>(s[i] * kFactor);
+    }
+}
+
+template <class From, class To>
+void NarrowRows(const ImgConvertJob& j, uint64_t first, uint64_t rows, int channels) {
+    constexpr int kShift = 8 * sizeof(To);
+    uint64_t n = static_cast<uint64_t>(j.width) * channels;
+    for (uint64_t y = first; y < first + rows; ++y) {
+        const From* s = SourceRow<From>(j, y);
+        To* d = DestinationRow<To>(j, y);
+        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<To>(s[i] >> kShift);
+    }
+}
+
+int ChannelsOf(int32_t format) { return format <= kImgGray32 ? 1 : 3; }
+
+PoolWorkerFn ChooseConverter(int32_t from, int32_t to) {
+    struct Pair {
+        int32_t from, to;
+        PoolWorkerFn fn;
+    };
+    static const Pair kPairs[] = {
+        {kImgRgb8, kImgGray8, ImgRowRgbToGray},     {kImgRgb16, kImgGray16, ImgRowRgbToGray},
+        {kImgRgb32, kImgGray32, ImgRowRgbToGray},   {kImgGray8, kImgRgb8, ImgRowGrayToRgb},
+        {kImgGray16, kImgRgb16, ImgRowGrayToRgb},   {kImgGray32, kImgRgb32, ImgRowGrayToRgb},
+        {kImgGray8, kImgGray16, ImgRowWidenDepth},  {kImgGray16, kImgGray32, ImgRowWidenDepth},
+        {kImgRgb8, kImgRgb16, ImgRowWidenDepth},    {kImgRgb16, kImgRgb32, ImgRowWidenDepth},
+        {kImgGray32, kImgGray16, ImgRowNarrowDepth}, {kImgGray16, kImgGray8, ImgRowNarrowDepth},
+        {kImgRgb32, kImgRgb16, ImgRowNarrowDepth},  {kImgRgb16, kImgRgb8, ImgRowNarrowDepth},
+    };
+    for (const Pair& p : kPairs) {
+        if (p.from == from && p.to == to) return p.fn;
+    }
+    return ImgRowConvertGeneric;
+}
+
+}  // namespace
+
+void ImgRowRgbToGray(void* job, uint64_t first, uint64_t rows) {
+    const ImgConvertJob& j = JobOf(job);
+    if (ImgFormatIn(ImgFormat16BitMask, j.source->format)) {
+        ImgRowRgb16ToGray16(job, first, rows);
+    } else if (j.source->format == kImgRgb32) {
+        ImgRowRgb32ToGray32(job, first, rows);
+    } else {
+        RgbToGrayRows<uint8_t, uint32_t>(j, first, rows);
+    }
+}
+
+void ImgRowRgb16ToGray16(void* job, uint64_t first, uint64_t rows) {
+    RgbToGrayRows<uint16_t, uint32_t>(JobOf(job), first, rows);
+}
+
+void ImgRowRgb32ToGray32(void* job, uint64_t first, uint64_t rows) {
+    RgbToGrayRows<uint32_t, uint64_t>(JobOf(job), first, rows);
+}
+
+void ImgRowGrayToRgb(void* job, uint64_t first, uint64_t rows) {
+    const ImgConvertJob& j = JobOf(job);
+    switch (j.source->format) {
+    case kImgGray8:
+        GrayToRgbRows<uint8_t>(j, first, rows);
+        break;
+    case kImgGray16:
+        GrayToRgbRows<uint16_t>(j, first, rows);
+        break;
+    default:
+        GrayToRgbRows<uint32_t>(j, first, rows);
+        break;
+    }
+}
+
+void ImgRowWidenDepth(void* job, uint64_t first, uint64_t rows) {
+    const ImgConvertJob& j = JobOf(job);
+    int channels = ChannelsOf(j.source->format);
+    if (ImgFormatIn(ImgFormat8BitMask, j.source->format)) {
+        WidenRows<uint8_t, uint16_t>(j, first, rows, channels);
+    } else {
+        WidenRows<uint16_t, uint32_t>(j, first, rows, channels);
+    }
+}
+
+void ImgRowNarrowDepth(void* job, uint64_t first, uint64_t rows) {
+    const ImgConvertJob& j = JobOf(job);
+    int channels = ChannelsOf(j.source->format);
+    if (ImgFormatIn(ImgFormat16BitMask, j.source->format)) {
+        NarrowRows<uint16_t, uint8_t>(j, first, rows, channels);
+    } else {
+        NarrowRows<uint32_t, uint16_t>(j, first, rows, channels);
+    }
+}
+
+void ImgRowConvertGeneric(void* job, uint64_t first, uint64_t rows) {
+    const ImgConvertJob& j = JobOf(job);
+    const C_ImgBuff* s = j.source;
+    for (uint64_t row = first; row < first + rows; ++row) {
+        int32_t y = static_cast<int32_t>(row);
+        for (int32_t x = 0; x < j.width; ++x) {
+            uint8_t* d = j.destination->PixelAt(x, y);
+            switch (j.targetFormat) {
+            case kImgGray8:
+                s->GetPixelGray8(x, y, d);
+                break;
+            case kImgGray16: {
+                uint16_t v;
+                s->GetPixelGray16(x, y, &v);
+                std::memcpy(d, &v, sizeof v);
+                break;
+            }
+            case kImgGray32: {
+                uint32_t v;
+                s->GetPixelGray32(x, y, &v);
+                std::memcpy(d, &v, sizeof v);
+                break;
+            }
+            case kImgRgb8:
+                s->GetPixelRgb8(x, y, d, d + 1, d + 2);
+                break;
+            case kImgRgb16: {
+                uint16_t v[3];
+                s->GetPixelRgb16(x, y, &v[0], &v[1], &v[2]);
+                std::memcpy(d, v, sizeof v);
+                break;
+            }
+            case kImgRgb32: {
+                uint32_t v[3];
+                s->GetPixelRgb32(x, y, &v[0], &v[1], &v[2]);
+                std::memcpy(d, v, sizeof v);
+                break;
+            }
+            case kImgXyz: {
+                double v[3];
+                s->GetPixelXyz(x, y, &v[0], &v[1], &v[2]);
+                std::memcpy(d, v, sizeof v);
+                break;
+            }
+            case kImgHsv16: {
+                uint16_t v[3];
+                s->GetPixelHsv16(x, y, &v[0], &v[1], &v[2]);
+                std::memcpy(d, v, sizeof v);
+                break;
+            }
+            default:  // kImgCmyk8
+                s->GetPixelCmyk8(x, y, d, d + 1, d + 2, d + 3);
+                break;
+            }
+        }
+    }
+}
+
+int32_t C_ImgBuff::ConvertFormat(uint32_t target) {
+    if (!ImgFormatValid(format) || !pixels) return 0;
+    if (target == static_cast<uint32_t>(format)) return 1;
+    if (target > 9) return 0;
+    C_ImgBuff converted;
+    if (!converted.Create(width, height, static_cast<int32_t>(target))) return 0;
+    ImgConvertJob job{target, this, &converted, width};
+    PoolWorkerFn fn = ChooseConverter(format, static_cast<int32_t>(target));
+    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) >= kPoolConvertPixels) {
+        PoolParallelFor(fn, &job, static_cast<uint64_t>(height));
+    } else {
+        fn(&job, 0, static_cast<uint64_t>(height));
+    }
+    TakePixels(&converted);
+    return 1;
+}

@@ -1,0 +1,133 @@
+// The pixel buffer record: pixel blocks, create, copy, clear, canvas resize.
+#include <cstdlib>
+#include <cstring>
+
+#include "image/imgbuff.h"
+#include "image/pool.h"
+
+const int32_t g_ImgFormatBytes[10] = {0, 1, 2, 4, 3, 6, 12, 24, 6, 4};
+
+const char* ImgFormatName(int32_t f) {
+    static const char* const kNames[10] = {
+        "null",        "8bit grayscale", "16bit grayscale", "32bit grayscale",   "24bit color",
+        "48bit color", "96bit color",    "XYZ color",       "48bit color (HSV)", "32bit color (CMYK)",
+    };
+    return f >= 0 && f <= 9 ? kNames[f] : "unknown";
+}
+
+namespace {
+
+constexpr uint64_t kHeaderBytes = 8;
+constexpr uint64_t kBlockGranule = 4096;
+
+}  // namespace
+
+uint8_t* ImgAllocPixels(uint64_t count, uint64_t size) {
+    uint64_t n;
+    if (__builtin_mul_overflow(count, size, &n)) return nullptr;
+    if (n > UINT64_MAX - kHeaderBytes - (kBlockGranule - 1)) return nullptr;
+    uint64_t total = (n + kHeaderBytes + kBlockGranule - 1) / kBlockGranule * kBlockGranule;
+    if (total > SIZE_MAX) return nullptr;
+    // calloc clears the block (large blocks come as fresh zero pages).
+    uint8_t* block = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(total)));
+    if (!block) return nullptr;
+    std::memcpy(block, &total, sizeof total);
+    return block + kHeaderBytes;
+}
+
+void ImgFreePixels(uint8_t* pixels) {
+    if (pixels) std::free(pixels - kHeaderBytes);
+}
+
+C_ImgBuff::C_ImgBuff() {
+    if (g_PoolStartCount.load() == 0) PoolStart();
+}
+
+C_ImgBuff::~C_ImgBuff() { FreePixels(); }
+
+void C_ImgBuff::FreePixels() {
+    ImgFreePixels(pixels);
+    format = 0;
+    width = 0;
+    height = 0;
+    pixels = nullptr;
+}
+
+void C_ImgBuff::TakePixels(C_ImgBuff* other) {
+    if (other == this) return;
+    FreePixels();
+    format = other->format;
+    width = other->width;
+    height = other->height;
+    pixels = other->pixels;
+    other->format = other->width = other->height = 0;
+    other->pixels = nullptr;
+}
+
+int32_t C_ImgBuff::Create(int32_t w, int32_t h, int32_t f) {
+    if (w == width && h == height && f == format) {
+        Clear();
+        return 1;
+    }
+    FreePixels();
+    if (w < 1 || h < 1 || !ImgFormatValid(f)) return 0;
+    // Both factors are positive 32-bit values, so the pixel count cannot
+    // overflow 64 bits; the byte count is checked by the allocator.
+    uint8_t* block = ImgAllocPixels(static_cast<uint64_t>(w) * static_cast<uint64_t>(h),
+                                    static_cast<uint64_t>(g_ImgFormatBytes[f]));
+    if (!block) return 0;
+    format = f;
+    width = w;
+    height = h;
+    pixels = block;
+    return 1;
+}
+
+// Byte count of a buffer that holds pixels (its size was allocated, so the
+// product fits).
+static uint64_t ImgByteCount(const C_ImgBuff* b) {
+    return static_cast<uint64_t>(b->width) * static_cast<uint64_t>(b->height) *
+           static_cast<uint64_t>(b->BytesPerPixel());
+}
+
+C_ImgBuff* C_ImgBuff::CopyFrom(const C_ImgBuff* source) {
+    // An image copied onto itself is already its own copy.
+    if (source == this) return this;
+    if (!source) {
+        FreePixels();
+        return this;
+    }
+    if (!Create(source->width, source->height, source->format)) return this;
+    uint64_t n = ImgByteCount(this);
+    if (n >= kPoolBulkBytes) {
+        PoolCopyJob job{pixels, source->pixels};
+        PoolParallelFor(PoolCopyKernel, &job, n);
+    } else {
+        std::memcpy(pixels, source->pixels, static_cast<size_t>(n));
+    }
+    return this;
+}
+
+void C_ImgBuff::Clear() {
+    if (!ImgFormatValid(format) || !pixels) return;
+    uint64_t n = ImgByteCount(this);
+    if (n >= kPoolBulkBytes) {
+        PoolFillJob job{pixels, 0};
+        PoolParallelFor(PoolFillKernel, &job, n);
+    } else {
+        std::memset(pixels, 0, static_cast<size_t>(n));
+    }
+}
+
+int32_t C_ImgBuff::ResizeCanvas(uint32_t w, int32_t h) {
+    if (static_cast<int64_t>(w) == width && h == height) return 1;
+    if (w > INT32_MAX) return 0;
+    C_ImgBuff canvas;
+    if (!canvas.Create(static_cast<int32_t>(w), h, format)) return 0;
+    int32_t keepW = width < canvas.width ? width : canvas.width;
+    int32_t keepH = height < canvas.height ? height : canvas.height;
+    size_t rowBytes = static_cast<size_t>(keepW) * static_cast<size_t>(BytesPerPixel());
+    for (int32_t y = 0; y < keepH; ++y) std::memcpy(canvas.PixelAt(0, y), PixelAt(0, y), rowBytes);
+    TakePixels(&canvas);
+    return 1;
+}
