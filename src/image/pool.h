@@ -43,6 +43,30 @@ void PoolFillKernel(void* ctx, uint64_t first, uint64_t count);  // ctx: PoolFil
 // Refused (0) while the pool is running.
 int32_t PoolSetProcessorCountForTesting(uint64_t p);
 
+// A range of indices [first, first+count); count 0 ends the queue.
+struct PoolRange {
+    uint64_t first;
+    uint64_t count;
+};
+
+// What one distributed call posted, handed to the dispatch hook under the
+// pool lock before the workers are woken.
+struct PoolDispatchInfo {
+    const PoolRange* slots;  // range posted to slot i, for i < slotCount
+    uint64_t slotCount;
+    const PoolRange* queue;  // the whole queue, queueCapacity entries
+    uint64_t queueCapacity;
+    uint64_t queueNext;  // position of the first queued range; 0 = none
+    uint64_t outstanding;
+};
+using PoolDispatchHook = void (*)(const PoolDispatchInfo& info);
+
+// Test seams: observe every distributed call (null switches it off), and let
+// PoolStart fail when it creates worker number n (counting from 0;
+// UINT64_MAX = never).
+void PoolSetDispatchHookForTesting(PoolDispatchHook hook);
+void PoolFailWorkerForTesting(uint64_t n);
+
 // Runs a callable f(first, count) over [0, n) through PoolParallelFor.
 template <class F>
 int32_t PoolParallelRun(uint64_t n, F& f) {
