@@ -1,0 +1,229 @@
+#include "image/kernels/kernel_frame.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/colour.h"
+
+bool ImgJobRegionInside(const C_ImgBuff* image, int32_t* x0, int32_t* y0, int32_t* x1, int32_t* y1) {
+    if (!image || !ImgFormatValid(image->format) || !image->pixels) return false;
+    *x0 = std::max(*x0, 0);
+    *y0 = std::max(*y0, 0);
+    *x1 = std::min(*x1, image->width - 1);
+    *y1 = std::min(*y1, image->height - 1);
+    return *x0 <= *x1 && *y0 <= *y1;
+}
+
+namespace {
+
+template <class T>
+const T* RowAt(const C_ImgBuff& image, int32_t x0, int32_t y) {
+    return reinterpret_cast<const T*>(image.PixelAt(x0, y));
+}
+
+}  // namespace
+
+void ImgReadGray8Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint8_t* out) {
+    switch (image.format) {
+        case kImgGray8:
+            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n));
+            return;
+        case kImgGray16: {
+            const uint16_t* s = RowAt<uint16_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 8);
+            return;
+        }
+        case kImgGray32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 24);
+            return;
+        }
+        case kImgRgb8: {
+            const uint8_t* s = RowAt<uint8_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3) out[i] = static_cast<uint8_t>(ImgGrayWeighted32(s[0], s[1], s[2]));
+            return;
+        }
+        case kImgRgb16: {
+            const uint16_t* s = RowAt<uint16_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3) out[i] = static_cast<uint8_t>(ImgGrayWeighted32(s[0], s[1], s[2]) >> 8);
+            return;
+        }
+        case kImgRgb32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3) out[i] = static_cast<uint8_t>(ImgGrayWeighted64(s[0], s[1], s[2]) >> 24);
+            return;
+        }
+        default:
+            for (int32_t i = 0; i < n; ++i) {
+                out[i] = 0;
+                image.GetPixelGray8(x0 + i, y, &out[i]);
+            }
+            return;
+    }
+}
+
+void ImgReadGray16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint16_t* out) {
+    switch (image.format) {
+        case kImgGray8: {
+            const uint8_t* s = RowAt<uint8_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i) out[i] = static_cast<uint16_t>(s[i] * 257u);
+            return;
+        }
+        case kImgGray16:
+            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 2);
+            return;
+        case kImgGray32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i) out[i] = static_cast<uint16_t>(s[i] >> 16);
+            return;
+        }
+        case kImgRgb8: {
+            // Widened to 16 bits first, then weighted at 16 bits.
+            const uint8_t* s = RowAt<uint8_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3)
+                out[i] = static_cast<uint16_t>(ImgGrayWeighted32(s[0] * 257u, s[1] * 257u, s[2] * 257u));
+            return;
+        }
+        case kImgRgb16: {
+            const uint16_t* s = RowAt<uint16_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3) out[i] = static_cast<uint16_t>(ImgGrayWeighted32(s[0], s[1], s[2]));
+            return;
+        }
+        case kImgRgb32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < n; ++i, s += 3) out[i] = static_cast<uint16_t>(ImgGrayWeighted64(s[0], s[1], s[2]) >> 16);
+            return;
+        }
+        default:
+            for (int32_t i = 0; i < n; ++i) {
+                out[i] = 0;
+                image.GetPixelGray16(x0 + i, y, &out[i]);
+            }
+            return;
+    }
+}
+
+void ImgReadRgb8Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint8_t* out) {
+    switch (image.format) {
+        case kImgGray8:
+        case kImgGray16:
+        case kImgGray32: {
+            uint8_t grey[kImgSpanPixels];
+            for (int32_t done = 0; done < n; done += kImgSpanPixels) {
+                const int32_t m = std::min(kImgSpanPixels, n - done);
+                ImgReadGray8Span(image, x0 + done, y, m, grey);
+                for (int32_t i = 0; i < m; ++i) out[3 * (done + i)] = out[3 * (done + i) + 1] = out[3 * (done + i) + 2] = grey[i];
+            }
+            return;
+        }
+        case kImgRgb8:
+            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 3);
+            return;
+        case kImgRgb16: {
+            const uint16_t* s = RowAt<uint16_t>(image, x0, y);
+            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 8);
+            return;
+        }
+        case kImgRgb32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 24);
+            return;
+        }
+        default:
+            for (int32_t i = 0; i < n; ++i) {
+                out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = 0;
+                image.GetPixelRgb8(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+            }
+            return;
+    }
+}
+
+void ImgReadRgb16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint16_t* out) {
+    switch (image.format) {
+        case kImgGray8:
+        case kImgGray16:
+        case kImgGray32: {
+            uint16_t grey[kImgSpanPixels];
+            for (int32_t done = 0; done < n; done += kImgSpanPixels) {
+                const int32_t m = std::min(kImgSpanPixels, n - done);
+                ImgReadGray16Span(image, x0 + done, y, m, grey);
+                for (int32_t i = 0; i < m; ++i) out[3 * (done + i)] = out[3 * (done + i) + 1] = out[3 * (done + i) + 2] = grey[i];
+            }
+            return;
+        }
+        case kImgRgb8: {
+            const uint8_t* s = RowAt<uint8_t>(image, x0, y);
+            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint16_t>(s[i] * 257u);
+            return;
+        }
+        case kImgRgb16:
+            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 6);
+            return;
+        case kImgRgb32: {
+            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
+            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint16_t>(s[i] >> 16);
+            return;
+        }
+        default:
+            for (int32_t i = 0; i < n; ++i) {
+                out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = 0;
+                image.GetPixelRgb16(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+            }
+            return;
+    }
+}
+
+void ImgReadHsv16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint16_t* out) {
+    switch (image.format) {
+        case kImgGray8:
+        case kImgGray16:
+        case kImgGray32: {
+            uint16_t grey[kImgSpanPixels];
+            for (int32_t done = 0; done < n; done += kImgSpanPixels) {
+                const int32_t m = std::min(kImgSpanPixels, n - done);
+                ImgReadGray16Span(image, x0 + done, y, m, grey);
+                for (int32_t i = 0; i < m; ++i) {
+                    out[3 * (done + i)] = out[3 * (done + i) + 1] = 0;
+                    out[3 * (done + i) + 2] = grey[i];
+                }
+            }
+            return;
+        }
+        case kImgRgb8:
+        case kImgRgb16:
+        case kImgRgb32: {
+            uint16_t rgb[3 * kImgSpanPixels];
+            for (int32_t done = 0; done < n; done += kImgSpanPixels) {
+                const int32_t m = std::min(kImgSpanPixels, n - done);
+                ImgReadRgb16Span(image, x0 + done, y, m, rgb);
+                uint16_t* o = out + 3 * done;
+                for (int32_t i = 0; i < m; ++i)
+                    ImgRgb16ToHsv16(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], &o[3 * i], &o[3 * i + 1], &o[3 * i + 2]);
+            }
+            return;
+        }
+        case kImgHsv16:
+            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 6);
+            return;
+        default:
+            for (int32_t i = 0; i < n; ++i) {
+                out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = 0;
+                image.GetPixelHsv16(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+            }
+            return;
+    }
+}
+
+void ImgWriteLevelsSpan(C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, const uint8_t* levels) {
+    const int32_t f = image.format;
+    if (f >= kImgGray8 && f <= kImgRgb32) {
+        // Black is every byte 0 and white every byte 0xFF in these formats.
+        const size_t b = static_cast<size_t>(image.BytesPerPixel());
+        uint8_t* p = image.PixelAt(x0, y);
+        for (int32_t i = 0; i < n; ++i, p += b)
+            if (levels[i] != kImgLevelKeep) std::memset(p, levels[i] == kImgLevelWhite ? 0xFF : 0x00, b);
+        return;
+    }
+    for (int32_t i = 0; i < n; ++i)
+        if (levels[i] != kImgLevelKeep) image.SetPixelGray16(x0 + i, y, levels[i] == kImgLevelWhite ? 65535 : 0);
+}

@@ -1,0 +1,12 @@
+// The point-wise and pixel-moving kernels in one include.
+#pragma once
+
+#include "image/kernels/background_subtract.h"
+#include "image/kernels/equalize.h"
+#include "image/kernels/flip_rotate.h"
+#include "image/kernels/gamma.h"
+#include "image/kernels/histogram_levels.h"
+#include "image/kernels/hsv_range.h"
+#include "image/kernels/image_shift.h"
+#include "image/kernels/negative.h"
+#include "image/kernels/sample_tables.h"
