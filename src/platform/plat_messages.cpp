@@ -31,6 +31,9 @@ uint32_t g_Capture = 0;
 uint32_t g_WheelWindow = 0;
 float g_WheelRest = 0.0f;
 bool g_Composing = false;
+// Caps-lock toggle as of the newest key message queued, and as of the key
+// message dispatched last (what the handlers see, as with a key-state query).
+std::atomic<bool> g_QueuedCaps{false};
 std::atomic<bool> g_CapsToggled{false};
 
 constexpr uint32_t kVkCapital = 20;
@@ -200,15 +203,16 @@ void PlatTranslateEvent(const SDL_Event& event) {
         }
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
-            g_CapsToggled.store((event.key.keysym.mod & KMOD_CAPS) != 0);
+            bool caps = (event.key.keysym.mod & KMOD_CAPS) != 0;
+            g_QueuedCaps.store(caps);
             uint32_t vk = PlatVirtualKeyFromScancode(event.key.keysym.scancode);
             if (!vk) return;
             uint32_t window = event.key.windowID;
             if (event.type == SDL_KEYUP) {
-                Enqueue(window, kPlatMsgKeyUp, static_cast<int32_t>(vk));
+                Enqueue(window, kPlatMsgKeyUp, static_cast<int32_t>(vk), 0, caps);
                 return;
             }
-            Enqueue(window, kPlatMsgKeyDown, static_cast<int32_t>(vk));
+            Enqueue(window, kPlatMsgKeyDown, static_cast<int32_t>(vk), 0, caps);
             if (uint32_t c = PlatControlCharacter(event.key.keysym.scancode, event.key.keysym.mod))
                 Enqueue(window, kPlatMsgChar, static_cast<int32_t>(c));
             return;
@@ -250,6 +254,7 @@ int32_t PlatPeekMessage(PlatMessage* message) {
 
 void PlatDispatchMessage(const PlatMessage& message) {
     // The window is looked up now: an earlier handler may have destroyed it.
+    if (message.kind == kPlatMsgKeyDown || message.kind == kPlatMsgKeyUp) g_CapsToggled.store(message.c != 0);
     void* user = PlatGetWindowUser(message.window);
     if (user && g_WindowProc && message.kind != kPlatMsgQuit) g_WindowProc(user, message);
 }
@@ -292,8 +297,9 @@ void PlatPostTestClick(uint32_t window, int32_t x, int32_t y) {
 }
 
 void PlatPostTestKey(uint32_t window, uint32_t virtualKey, bool down) {
-    if (down && virtualKey == kVkCapital) g_CapsToggled.store(!g_CapsToggled.load());
-    Enqueue(window, down ? kPlatMsgKeyDown : kPlatMsgKeyUp, static_cast<int32_t>(virtualKey));
+    bool caps = g_QueuedCaps.load();
+    if (down && virtualKey == kVkCapital) g_QueuedCaps.store(caps = !caps);
+    Enqueue(window, down ? kPlatMsgKeyDown : kPlatMsgKeyUp, static_cast<int32_t>(virtualKey), 0, caps);
 }
 
 void PlatPostTestChar(uint32_t window, uint32_t character) {

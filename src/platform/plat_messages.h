@@ -16,7 +16,8 @@ enum PlatMsgKind : uint32_t {
     kPlatMsgMButtonDown,
     kPlatMsgMButtonUp,
     kPlatMsgMouseWheel,
-    // Key messages: a = virtual-key code (down, up) or character (char).
+    // Key messages: a = virtual-key code (down, up) or character (char);
+    // down, up: c = 1 when caps lock is toggled on after this key.
     kPlatMsgKeyDown,
     kPlatMsgKeyUp,
     kPlatMsgChar,
@@ -70,7 +71,7 @@ void PlatSetCapture(uint32_t window);
 void PlatReleaseCapture();
 uint32_t PlatGetCapture();
 
-// The toggle state of caps lock as the keyboard last reported it.
+// The toggle state of caps lock as of the key message dispatched last.
 bool PlatCapsLockToggled();
 
 // Test entries: queue the messages real input would produce for a window.
