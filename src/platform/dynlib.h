@@ -1,0 +1,11 @@
+// Dynamic libraries (image modules and filter plug-ins).
+#pragma once
+
+// Loads the library at an absolute path, resolving all its symbols now and
+// keeping them local to it; null when the path is not absolute or the load
+// fails.
+void* PlatLoadLibrary(const char* path);
+// The address of an exported symbol, or null.
+void* PlatGetProcAddress(void* library, const char* name);
+// Releases a library from PlatLoadLibrary; 1 done, 0 for null or failure.
+int PlatFreeLibrary(void* library);

@@ -1,0 +1,240 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/plat_sdl.h"
+
+namespace {
+
+std::wstring ComputeExeDir() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return std::wstring();
+        if (static_cast<size_t>(n) < buf.size()) {
+            std::wstring path = PlatUtf8ToWide(std::string(buf.data(), static_cast<size_t>(n)).c_str());
+            FgPathRemoveFileSpec(path.data());
+            path.resize(std::wcslen(path.c_str()));
+            return path;
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string StripTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string HomeDir() {
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return StripTrailingSlashes(home);
+    std::vector<char> buf(16384);
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+        return StripTrailingSlashes(found->pw_dir);
+    return "/";
+}
+
+// The Documents entry of user-dirs.dirs: XDG_DOCUMENTS_DIR="$HOME/..." or an
+// absolute path in double quotes. Empty when absent or unusable.
+std::string DocumentsFromUserDirs(const std::string& home) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string file = (config && config[0] == '/') ? std::string(config) : home + "/.config";
+    std::ifstream in(file + "/user-dirs.dirs");
+    std::string line;
+    static const std::string kKey = "XDG_DOCUMENTS_DIR=";
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) continue;
+        size_t q = start + kKey.size();
+        if (q >= line.size() || line[q] != '"') continue;
+        std::string value;
+        bool closed = false;
+        for (size_t i = q + 1; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                value += line[++i];
+            } else if (line[i] == '"') {
+                closed = true;
+                break;
+            } else {
+                value += line[i];
+            }
+        }
+        if (!closed) continue;
+        if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) {
+            value = home + value.substr(5);
+        }
+        if (value.empty() || value[0] != '/') continue;
+        return StripTrailingSlashes(value);
+    }
+    return std::string();
+}
+
+std::string ComputeDocumentsDir() {
+    const char* env = std::getenv("XDG_DOCUMENTS_DIR");
+    if (env && env[0] == '/') return StripTrailingSlashes(env);
+    const std::string home = HomeDir();
+    std::string fromFile = DocumentsFromUserDirs(home);
+    if (!fromFile.empty()) return fromFile;
+    std::string documents = (home == "/" ? std::string() : home) + "/Documents";
+    return IsFolder(documents) ? documents : home;
+}
+
+// "." first, ".." second, then by character code.
+int ListingRank(const wchar_t* name) {
+    if (std::wcscmp(name, L".") == 0) return 0;
+    if (std::wcscmp(name, L"..") == 0) return 1;
+    return 2;
+}
+
+bool ListingLess(const FgDirEntry& a, const FgDirEntry& b) {
+    int ra = ListingRank(a.name);
+    int rb = ListingRank(b.name);
+    if (ra != rb) return ra < rb;
+    return std::wcscmp(a.name, b.name) < 0;
+}
+
+}  // namespace
+
+const wchar_t* FgGetExeDir() {
+    static const std::wstring dir = ComputeExeDir();
+    return dir.c_str();
+}
+
+const wchar_t* FgGetDocumentsDir() {
+    thread_local std::wstring dir;
+    dir = PlatUtf8ToWide(ComputeDocumentsDir().c_str());
+    return dir.c_str();
+}
+
+wchar_t* FgPathAppend(wchar_t* path, size_t capacity, const wchar_t* name) {
+    if (!path) return nullptr;
+    if (!name || !name[0]) return path;
+    const size_t len = std::wcslen(path);
+    const bool separator = len > 0 && path[len - 1] != L'/';
+    const size_t nameLen = std::wcslen(name);
+    if (len + (separator ? 1 : 0) + nameLen + 1 > capacity) return nullptr;
+    size_t pos = len;
+    if (separator) path[pos++] = L'/';
+    std::wmemcpy(path + pos, name, nameLen + 1);
+    return path;
+}
+
+wchar_t* FgPathRemoveFileSpec(wchar_t* path) {
+    if (!path) return path;
+    wchar_t* slash = std::wcsrchr(path, L'/');
+    if (!slash) return path;
+    slash[slash == path ? 1 : 0] = L'\0';
+    return path;
+}
+
+const wchar_t* FgPathFindFileName(const wchar_t* path) {
+    if (!path || !path[0]) return nullptr;
+    const wchar_t* slash = std::wcsrchr(path, L'/');
+    return slash ? slash + 1 : path;
+}
+
+wchar_t* FgPathNormalize(wchar_t* path) {
+    if (!path) return path;
+    const bool absolute = path[0] == L'/';
+    std::vector<std::wstring> parts;
+    for (const wchar_t* p = path; *p;) {
+        const wchar_t* end = p;
+        while (*end && *end != L'/') ++end;
+        std::wstring part(p, end);
+        p = *end ? end + 1 : end;
+        if (part.empty() || part == L".") continue;
+        if (part == L"..") {
+            if (!parts.empty() && parts.back() != L"..") {
+                parts.pop_back();
+            } else if (!absolute) {
+                parts.push_back(part);
+            }
+            continue;
+        }
+        parts.push_back(std::move(part));
+    }
+    std::wstring out = absolute ? L"/" : L"";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) out += L'/';
+        out += parts[i];
+    }
+    // Never longer than the input, so it fits in place.
+    std::wmemcpy(path, out.c_str(), out.size() + 1);
+    return path;
+}
+
+FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count) {
+    if (count) *count = 0;
+    if (!folder || !folder[0] || !count) return nullptr;
+    const std::string dirPath = PlatWideToUtf8(folder);
+    DIR* dir = opendir(dirPath.c_str());
+    if (!dir) return nullptr;
+    FgDirEntry* entries = nullptr;
+    uint64_t n = 0;
+    uint64_t capacity = 0;
+    while (const dirent* e = readdir(dir)) {
+        if (n == capacity) {
+            const uint64_t grown = capacity ? capacity * 2 : 16;
+            void* more = std::realloc(entries, grown * sizeof(FgDirEntry));
+            if (!more) break;  // keep what was read
+            entries = static_cast<FgDirEntry*>(more);
+            capacity = grown;
+        }
+        FgDirEntry& entry = entries[n];
+        const std::wstring name = PlatUtf8ToWide(e->d_name);
+        const size_t len = std::min<size_t>(name.size(), std::size(entry.name) - 1);
+        std::wmemcpy(entry.name, name.c_str(), len);
+        entry.name[len] = L'\0';
+        bool isFolder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) isFolder = IsFolder(dirPath + "/" + e->d_name);
+        entry.isFolder = isFolder ? 1 : 0;
+        ++n;
+    }
+    closedir(dir);
+    if (n == 0) {
+        std::free(entries);
+        return nullptr;
+    }
+    std::sort(entries, entries + n, ListingLess);
+    *count = n;
+    return entries;
+}
+
+int32_t FgDirectoryExists(const wchar_t* folder) {
+    if (!folder || !folder[0]) return 0;
+    DIR* dir = opendir(PlatWideToUtf8(folder).c_str());
+    if (!dir) return 0;
+    closedir(dir);
+    return 1;
+}
+
+char* FgWideToAnsi(const wchar_t* text) {
+    if (!text) return nullptr;
+    const std::string utf8 = PlatWideToUtf8(text);
+    char* out = static_cast<char*>(std::malloc(utf8.size() + 1));
+    if (!out) return nullptr;
+    std::memcpy(out, utf8.c_str(), utf8.size() + 1);
+    return out;
+}
