@@ -1,0 +1,168 @@
+// FreeType + fontconfig stand-in for drawing characters into a memory bitmap.
+#include "platform/plat_glyph.h"
+
+#include "platform/plat_sdl.h"  // text conversion of the layer
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// One FreeType library for the process; FreeType objects are not safe to use
+// from two threads at once, so every call runs under this mutex.
+std::mutex g_GlyphMutex;
+FT_Library g_FtLibrary = nullptr;
+bool g_FtTried = false;
+
+FT_Library Library() {
+    if (!g_FtTried) {
+        g_FtTried = true;
+        if (FT_Init_FreeType(&g_FtLibrary) != 0) g_FtLibrary = nullptr;
+    }
+    return g_FtLibrary;
+}
+
+// The Windows Japanese faces have free counterparts of the same design.
+std::string FamilyFor(const wchar_t* face) {
+    std::string name = PlatWideToUtf8(face);
+    if (name.empty() || name == "ＭＳ 明朝" || name == "MS Mincho" || name == "ＭＳ Ｐ明朝") return "IPAMincho";
+    if (name == "ＭＳ ゴシック" || name == "MS Gothic" || name == "ＭＳ Ｐゴシック") return "IPAGothic";
+    return name;
+}
+
+// Path and face index of the installed font that fontconfig matches best.
+bool MatchFile(const std::string& family, std::string* file, int* index) {
+    if (!FcInit()) return false;
+    FcPattern* pattern = FcPatternCreate();
+    if (!pattern) return false;
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (!match) return false;
+    FcChar8* path = nullptr;
+    bool ok = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
+    if (ok) {
+        *file = reinterpret_cast<const char*>(path);
+        if (FcPatternGetInteger(match, FC_INDEX, 0, index) != FcResultMatch) *index = 0;
+    }
+    FcPatternDestroy(match);
+    return ok;
+}
+
+}  // namespace
+
+struct PlatGlyphFont {
+    FT_Face face = nullptr;
+    FT_Face fallback = nullptr;  // Latin default for characters the face lacks
+    bool fallbackTried = false;
+    int32_t height = 0;
+    int32_t baseline = 0;  // rows from the cell top to the base line, per face
+    int32_t fallbackBaseline = 0;
+};
+
+namespace {
+
+// Sizes `face` so that its ascent plus descent fill `height` pixels, as a
+// Windows font of that cell height does; returns the base line row.
+int32_t SizeFace(FT_Face face, int32_t height) {
+    int32_t ascent = face->ascender;
+    int32_t descent = -face->descender;
+    if (const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2))) {
+        if (os2->usWinAscent + os2->usWinDescent > 0) {
+            ascent = os2->usWinAscent;
+            descent = os2->usWinDescent;
+        }
+    }
+    int32_t units = ascent + descent;
+    if (units <= 0) {
+        ascent = face->units_per_EM;
+        units = face->units_per_EM;
+    }
+    uint32_t ppem = static_cast<uint32_t>(std::max<int64_t>(1, (int64_t{height} * face->units_per_EM + units / 2) / units));
+    if (FT_Set_Pixel_Sizes(face, 0, ppem) != 0) return -1;
+    return static_cast<int32_t>((int64_t{ascent} * height + units / 2) / units);
+}
+
+FT_Face OpenFace(const std::string& family, int32_t height, int32_t* baseline) {
+    std::string file;
+    int index = 0;
+    if (!MatchFile(family, &file, &index)) return nullptr;
+    FT_Face face = nullptr;
+    if (FT_New_Face(Library(), file.c_str(), index, &face) != 0) return nullptr;
+    *baseline = SizeFace(face, height);
+    if (*baseline < 0) {
+        FT_Done_Face(face);
+        return nullptr;
+    }
+    return face;
+}
+
+}  // namespace
+
+PlatGlyphFont* PlatGlyphOpen(const wchar_t* face, int32_t height) {
+    if (height < 1) return nullptr;
+    std::lock_guard<std::mutex> lock(g_GlyphMutex);
+    if (!Library()) return nullptr;
+    auto* font = new PlatGlyphFont;
+    font->height = height;
+    font->face = OpenFace(FamilyFor(face), height, &font->baseline);
+    if (!font->face) {
+        delete font;
+        return nullptr;
+    }
+    return font;
+}
+
+void PlatGlyphClose(PlatGlyphFont* font) {
+    if (!font) return;
+    std::lock_guard<std::mutex> lock(g_GlyphMutex);
+    if (font->face) FT_Done_Face(font->face);
+    if (font->fallback) FT_Done_Face(font->fallback);
+    delete font;
+}
+
+int32_t PlatGlyphRender(PlatGlyphFont* font, uint32_t code, uint8_t* cell, int32_t width, int32_t height,
+                        int32_t pitch) {
+    if (!font || !cell || width < 1 || height < 1 || pitch < width) return 0;
+    for (int32_t y = 0; y < height; ++y) std::memset(cell + static_cast<size_t>(y) * pitch, 0, width);
+    std::lock_guard<std::mutex> lock(g_GlyphMutex);
+    FT_Face face = font->face;
+    int32_t baseline = font->baseline;
+    if (FT_Get_Char_Index(face, code) == 0) {
+        if (!font->fallbackTried) {
+            font->fallbackTried = true;
+            font->fallback = OpenFace("DejaVu Sans", font->height, &font->fallbackBaseline);
+        }
+        if (!font->fallback || FT_Get_Char_Index(font->fallback, code) == 0) return 1;
+        face = font->fallback;
+        baseline = font->fallbackBaseline;
+    }
+    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) return 0;
+    const FT_Bitmap& bm = face->glyph->bitmap;
+    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return 1;
+    const int32_t left = face->glyph->bitmap_left;
+    const int32_t top = baseline - face->glyph->bitmap_top;
+    for (uint32_t r = 0; r < bm.rows; ++r) {
+        int32_t y = top + static_cast<int32_t>(r);
+        if (y < 0 || y >= height) continue;
+        const uint8_t* src = bm.buffer + static_cast<ptrdiff_t>(r) * bm.pitch;
+        uint8_t* dst = cell + static_cast<size_t>(y) * pitch;
+        for (uint32_t c = 0; c < bm.width; ++c) {
+            int32_t x = left + static_cast<int32_t>(c);
+            if (x < 0 || x >= width) continue;
+            uint8_t v = bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[c] : ((src[c >> 3] >> (7 - (c & 7))) & 1) ? 255 : 0;
+            dst[x] = std::max(dst[x], v);
+        }
+    }
+    return 1;
+}
