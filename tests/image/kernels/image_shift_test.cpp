@@ -1,0 +1,199 @@
+// Whole-pixel and sub-pixel image shift.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "image/colour.h"
+#include "image/kernels/image_shift.h"
+#include "support/kernel_test_util.h"
+
+namespace {
+
+TEST(ImgShift, RowCases) {
+    struct Case {
+        int dx;
+        std::vector<uint8_t> out;
+    } cases[] = {
+        {3, {0, 0, 0, 1, 2, 3}}, {-3, {4, 5, 6, 0, 0, 0}}, {6, {0, 0, 0, 0, 0, 0}},
+        {-6, {0, 0, 0, 0, 0, 0}}, {1000000, {0, 0, 0, 0, 0, 0}}, {INT32_MIN, {0, 0, 0, 0, 0, 0}},
+        {0, {1, 2, 3, 4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        CImgBuff img;
+        ASSERT_TRUE(ktest::MakeFrom<uint8_t>(img, 6, 1, kImgGray8, {1, 2, 3, 4, 5, 6}));
+        ASSERT_EQ(ImgShift(&img, c.dx, 0, 0), 1);
+        EXPECT_EQ(ktest::Values<uint8_t>(img), c.out) << c.dx;
+    }
+    CImgBuff empty;
+    EXPECT_EQ(ImgShift(&empty, 0, 0, 0), 0);
+    EXPECT_EQ(ImgShift(&empty, 1, 0, 0), 0);
+}
+
+// Whole-pixel shifts against numpy: content moved, the uncovered border
+// filled with the fill byte repeated through the channel. One numpy run
+// checks every case.
+TEST(ImgShift, MatchesNumpyRollWithFill) {
+    const int w = 17, h = 11;
+    const int shifts[][2] = {{3, -2}, {-5, 4}, {0, 3}, {40, 1}, {-1, -30}, {-16, 10}};
+    std::vector<std::string> inputs, results;
+    std::string cases = "cases = [";
+    for (int32_t f : {kImgGray8, kImgRgb8, kImgRgb16, kImgGray32, kImgRgb32}) {
+        for (const auto& s : shifts) {
+            CImgBuff img;
+            ASSERT_TRUE(ktest::MakeNoise(img, w, h, f, 11));
+            inputs.push_back(ktest::Block(img));
+            ASSERT_EQ(ImgShift(&img, s[0], s[1], 0xA5), 1);
+            results.push_back(ktest::Block(img));
+            cases += "(" + std::to_string(ImgFormatBytes(f)) + "," + std::to_string(s[0]) + "," + std::to_string(s[1]) + "),";
+        }
+    }
+    const std::string script = cases + "]\n"
+        "out = []\n"
+        "for i, (bpp, dx, dy) in enumerate(cases):\n"
+        "    a = np.fromfile(sys.argv[1 + i], np.uint8).reshape(" + std::to_string(h) + ", " + std::to_string(w) + ", bpp)\n"
+        "    o = np.full_like(a, 0xA5)\n"
+        "    H, W = a.shape[:2]\n"
+        "    if abs(dx) < W and abs(dy) < H:\n"
+        "        o[max(dy,0):H+min(dy,0), max(dx,0):W+min(dx,0)] = a[max(-dy,0):H-max(dy,0), max(-dx,0):W-max(dx,0)]\n"
+        "    out.append(o.tobytes())\n"
+        "open(sys.argv[-1], 'wb').write(b''.join(out))\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    size_t at = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
+        at += results[i].size();
+    }
+}
+
+// Moved HSV and CMYK pixels pass through their RGB rendering; the fill is
+// the grey setter's pixel.
+TEST(ImgShift, HsvAndCmykAreReencodedWhenMoved) {
+    CImgBuff hsv;
+    ASSERT_TRUE(ktest::MakeFrom<uint16_t>(hsv, 2, 1, kImgHsv16, {100, 0, 500, 100, 0, 500}));
+    ASSERT_EQ(ImgShift(&hsv, 1, 0, 128), 1);
+    EXPECT_EQ(ktest::Values<uint16_t>(hsv), (std::vector<uint16_t>{0, 0, 32896, 0, 0, 500}));
+
+    CImgBuff cmyk;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(cmyk, 1, 2, kImgCmyk8, {10, 20, 30, 40, 10, 20, 30, 40}));
+    ASSERT_EQ(ImgShift(&cmyk, 0, -1, 255), 1);
+    EXPECT_EQ(ktest::Values<uint8_t>(cmyk), (std::vector<uint8_t>{0, 10, 20, 50, 0, 0, 0, 0}));
+}
+
+struct SubCase {
+    std::vector<uint8_t> row;
+    double dx;
+    uint8_t fill;
+    std::vector<uint8_t> out;
+};
+
+TEST(ImgShiftSubpixel, RowCases) {
+    const SubCase cases[] = {
+        {{0, 100, 201, 100, 0, 0, 0}, 2.5, 0, {0, 0, 0, 50, 150, 150, 50}},  // 150.5 truncates
+        {{0, 100, 200, 40}, -0.25, 10, {25, 125, 160, 32}},                // last pixel blends with the fill
+        {{1, 2}, -0.25, 2, {1, 2}},                                          // 1.25 truncates to 1
+        {{255, 255}, 0.003, 255, {254, 254}},                               // 254.99999999999997
+        {{200}, 0.5, 100, {150}},                                            // width 1
+        {{200}, -0.5, 100, {150}},
+        {{9, 9, 9}, 1e300, 7, {7, 7, 7}},                                    // beyond the image: fill only
+        {{9, 9, 9}, 3.5, 255, {255, 255, 255}},
+        {{9, 9, 9}, -std::numeric_limits<double>::infinity(), 4, {4, 4, 4}},
+    };
+    for (const SubCase& c : cases) {
+        CImgBuff img;
+        ASSERT_TRUE(ktest::MakeFrom<uint8_t>(img, static_cast<int32_t>(c.row.size()), 1, kImgGray8, c.row));
+        ASSERT_EQ(ImgShiftSubpixel(&img, c.dx, 0.0, c.fill), 1);
+        EXPECT_EQ(ktest::Values<uint8_t>(img), c.out) << c.dx;
+        // The same along a column.
+        CImgBuff col;
+        ASSERT_TRUE(ktest::MakeFrom<uint8_t>(col, 1, static_cast<int32_t>(c.row.size()), kImgGray8, c.row));
+        ASSERT_EQ(ImgShiftSubpixel(&col, 0.0, c.dx, c.fill), 1);
+        EXPECT_EQ(ktest::Values<uint8_t>(col), c.out) << "vertical " << c.dx;
+    }
+}
+
+TEST(ImgShiftSubpixel, NanIsRefusedWithTheImageUnchanged) {
+    CImgBuff img;
+    ASSERT_TRUE(ktest::MakeNoise(img, 5, 4, kImgRgb8, 2));
+    const std::string before = ktest::Block(img);
+    EXPECT_EQ(ImgShiftSubpixel(&img, std::nan(""), 0.5, 0), 0);
+    EXPECT_EQ(ImgShiftSubpixel(&img, 1.0, std::nan(""), 0), 0);
+    EXPECT_EQ(ktest::Block(img), before);
+    CImgBuff empty;
+    EXPECT_EQ(ImgShiftSubpixel(&empty, 0.5, 0.5, 0), 0);
+}
+
+// The two-pass blend against a numpy model of it (double arithmetic in the
+// same order, clamped and truncated), every case in one numpy run.
+TEST(ImgShiftSubpixel, MatchesNumpyBlend) {
+    const int w = 13, h = 9;
+    const double shifts[][2] = {{1.3, -2.7}, {-0.5, 0.25}, {0.0, 1.75}, {-3.125, 0.0}};
+    struct Fmt {
+        int32_t format;
+        const char* dtype;
+        int channels;
+        double maxv, fill;
+    } fmts[] = {{kImgGray8, "np.uint8", 1, 255.0, 77.0},
+                {kImgRgb16, "np.uint16", 3, 65535.0, 77.0 * 257},
+                {kImgRgb32, "np.uint32", 3, 4294967295.0, 77.0 * 16843009}};
+    std::vector<std::string> inputs, results;
+    std::string cases = "cases = [";
+    for (const Fmt& f : fmts) {
+        for (const auto& s : shifts) {
+            CImgBuff img;
+            ASSERT_TRUE(ktest::MakeNoise(img, w, h, f.format, 5));
+            inputs.push_back(ktest::Block(img));
+            ASSERT_EQ(ImgShiftSubpixel(&img, s[0], s[1], 77), 1);
+            results.push_back(ktest::Block(img));
+            char c[200];
+            std::snprintf(c, sizeof c, "(%s,%d,%.17g,%.17g,%.17g,%.17g),", f.dtype, f.channels, f.maxv, f.fill, s[0], s[1]);
+            cases += c;
+        }
+    }
+    const std::string script = cases + "]\n"
+        "import math\n"
+        "def blend(s, f, axis, fv, mx, dt):\n"
+        "    s = s.astype(np.float64)\n"
+        "    g = abs(f)\n"
+        "    n = np.roll(s, 1 if f > 0 else -1, axis=axis)\n"
+        "    idx = [slice(None)] * 3\n"
+        "    idx[axis] = 0 if f > 0 else -1\n"
+        "    n[tuple(idx)] = fv\n"
+        "    v = (1.0 - g) * s + g * n\n"
+        "    return np.where(v >= mx, mx, np.trunc(v)).astype(dt)\n"
+        "out = []\n"
+        "for i, (dt, C, mx, fv, dx, dy) in enumerate(cases):\n"
+        "    a = np.fromfile(sys.argv[1 + i], dt).reshape(" + std::to_string(h) + ", " + std::to_string(w) + ", C)\n"
+        "    ix, iy = int(math.trunc(dx)), int(math.trunc(dy))\n"
+        "    fx, fy = dx - math.trunc(dx), dy - math.trunc(dy)\n"
+        "    H, W = a.shape[:2]\n"
+        "    b = np.full_like(a, int(fv))\n"
+        "    b[max(iy,0):H+min(iy,0), max(ix,0):W+min(ix,0)] = a[max(-iy,0):H-max(iy,0), max(-ix,0):W-max(ix,0)]\n"
+        "    if fx != 0: b = blend(b, fx, 1, fv, mx, dt)\n"
+        "    if fy != 0: b = blend(b, fy, 0, fv, mx, dt)\n"
+        "    out.append(b.tobytes())\n"
+        "open(sys.argv[-1], 'wb').write(b''.join(out))\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    size_t at = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
+        at += results[i].size();
+    }
+}
+
+// XYZ keeps doubles; the fill enters as the XYZ of the grey.
+TEST(ImgShiftSubpixel, XyzBlendsWithTheFillGreysXyz) {
+    CImgBuff img;
+    ASSERT_TRUE(ktest::MakeFrom<double>(img, 2, 1, kImgXyz, {0.2, 0.3, 0.4, 0.6, 0.7, 0.8}));
+    ASSERT_EQ(ImgShiftSubpixel(&img, 0.5, 0.0, 255), 1);
+    double wx, wy, wz;
+    ImgRgb32ToXyz(4294967295u, 4294967295u, 4294967295u, &wx, &wy, &wz);
+    const std::vector<double> v = ktest::Values<double>(img);
+    EXPECT_DOUBLE_EQ(v[0], 0.5 * 0.2 + 0.5 * wx);
+    EXPECT_DOUBLE_EQ(v[1], 0.5 * 0.3 + 0.5 * wy);
+    EXPECT_DOUBLE_EQ(v[2], 0.5 * 0.4 + 0.5 * wz);
+    EXPECT_DOUBLE_EQ(v[3], 0.5 * 0.6 + 0.5 * 0.2);
+}
+
+}  // namespace
