@@ -1,7 +1,13 @@
 // Program entry.
 #include <cstdio>
 
+#include "image/pool.h"
+
 int main() {
-    std::printf("korvane 1.11.0\n");
+    PoolStart();
+    std::printf("korvane 1.11.0: %llu processors, %llu worker threads\n",
+                static_cast<unsigned long long>(PoolGetProcessorCount()),
+                static_cast<unsigned long long>(g_PoolThreadCount.load()));
+    PoolStop();
     return 0;
 }
