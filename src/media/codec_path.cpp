@@ -1,0 +1,92 @@
+// Paths of media files: narrow conversion, existence and the extension table.
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#include "media/codec.h"
+
+char* codec_path_to_ansi(const wchar_t* path) {
+    if (!path) return nullptr;
+    size_t length = wcslen(path);
+    // At most four bytes per code point.
+    char* text = static_cast<char*>(malloc(length * 4 + 1));
+    if (!text) return nullptr;
+    char* out = text;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = static_cast<uint32_t>(path[i]);
+        if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            free(text);
+            return nullptr;
+        }
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (c >> 18));
+            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    *out = '\0';
+    return text;
+}
+
+int32_t codec_file_exists(const wchar_t* path) {
+    char* narrow = codec_path_to_ansi(path);
+    if (!narrow) return 0;
+    FILE* f = fopen(narrow, "rb");
+    free(narrow);
+    if (!f) return 0;
+    fclose(f);
+    return 1;
+}
+
+namespace {
+
+struct ExtensionEntry {
+    const wchar_t* extension;
+    uint64_t kind;
+    uint64_t format;
+};
+
+constexpr ExtensionEntry kExtensions[] = {
+    {L".png", kCodecKindStill, kCodecPng},   {L".jpg", kCodecKindStill, kCodecJpeg},
+    {L".jpeg", kCodecKindStill, kCodecJpeg}, {L".tif", kCodecKindStill, kCodecTiff},
+    {L".tiff", kCodecKindStill, kCodecTiff}, {L".bmp", kCodecKindStill, kCodecBmp},
+    {L".dcm", kCodecKindStill, kCodecDicom}, {L".avi", kCodecKindMovie, kCodecAvi},
+    {L".mp4", kCodecKindMovie, kCodecMp4},
+};
+
+}  // namespace
+
+uint64_t codec_extension_lookup(const wchar_t* path, uint64_t length, uint64_t* format) {
+    if (format) *format = 0;
+    if (!path || length < 4) return kCodecKindNone;
+    const wchar_t* ext;
+    if (path[length - 4] == L'.') {
+        ext = path + length - 4;
+    } else if (length >= 5 && path[length - 5] == L'.') {
+        ext = path + length - 5;
+    } else {
+        return kCodecKindNone;
+    }
+    wchar_t lower[6] = {};
+    for (size_t i = 0; ext + i < path + length; ++i) {
+        wchar_t c = ext[i];
+        lower[i] = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    }
+    for (const ExtensionEntry& e : kExtensions) {
+        if (wcscmp(lower, e.extension) == 0) {
+            if (format) *format = e.format;
+            return e.kind;
+        }
+    }
+    return kCodecKindNone;
+}
