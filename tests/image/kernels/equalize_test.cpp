@@ -1,0 +1,173 @@
+// Histogram equalisation by ranking.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "image/kernels/equalize.h"
+#include "support/kernel_test_util.h"
+
+namespace {
+
+// The ranking and hand-out written independently in numpy: levels, the
+// neighbourhood key, a stable lexicographic order and the two schemes.
+const char* kNumpyFlatten = R"(
+def flatten(a, top, wide):
+    h, w = a.shape
+    lv = a.astype(np.int64)
+    w32 = lv * wide
+    p = np.pad(w32, 1)
+    m = np.pad(np.ones_like(lv), 1)
+    s = np.zeros_like(lv); c = np.zeros_like(lv)
+    for dy in (-1, 0, 1):
+        for dx in (-1, 0, 1):
+            if dx == 0 and dy == 0: continue
+            s += p[1+dy:1+dy+h, 1+dx:1+dx+w]
+            c += m[1+dy:1+dy+h, 1+dx:1+dx+w]
+    mean = np.where(c > 0, s / np.maximum(c, 1), 0.0)
+    key = np.clip(np.trunc(mean - lv), -2147483648, 2147483647).astype(np.int64)
+    order = np.lexsort((np.arange(h * w), -key.ravel(), -lv.ravel()))
+    n = h * w
+    out = np.zeros(n, np.int64)
+    if n > top:
+        q = n / (top + 1.0); r = 0.0; done = 0
+        for L in range(top, -1, -1):
+            r += q; k = math.trunc(r); r -= k
+            k = min(k, n - done)
+            out[order[done:done + k]] = L
+            done += k
+    else:
+        step = (top + 1.0) / n; f = 0.0; L = top; done = 0
+        while True:
+            out[order[done]] = L; done += 1
+            if done == n: break
+            t = f + step
+            if L - math.trunc(t) < 0: break
+            f = t - math.trunc(t); L -= math.trunc(t)
+    return out.reshape(h, w)
+import math
+)";
+
+TEST(Equalize, MatchesNumpyRanking) {
+    std::vector<std::string> inputs, results;
+    // grey8 with shares, grey16 with steps, RGB8 per channel inside a region.
+    CImgBuff g8, g16, rgb;
+    ASSERT_TRUE(ktest::MakeNoise(g8, 37, 29, kImgGray8, 31));
+    for (size_t i = 0; i < 37 * 29; i += 3) g8.buffer->pixels[i] &= 0xF0;  // plenty of ties
+    ASSERT_TRUE(ktest::MakeNoise(g16, 20, 15, kImgGray16, 32));
+    ASSERT_TRUE(ktest::MakeNoise(rgb, 30, 26, kImgRgb8, 33));
+    for (CImgBuff* img : {&g8, &g16, &rgb}) inputs.push_back(ktest::Block(*img));
+    ASSERT_EQ(ImgFlattenHistogram(&g8, nullptr), 1);
+    ASSERT_EQ(ImgFlattenHistogram(&g16, nullptr), 1);
+    const ImgRect roi{25, 22, 4, 3};  // swapped corners
+    ASSERT_EQ(ImgFlattenHistogram(&rgb, &roi), 1);
+    for (CImgBuff* img : {&g8, &g16, &rgb}) results.push_back(ktest::Block(*img));
+    const std::string script = std::string(kNumpyFlatten) +
+        "a = np.fromfile(sys.argv[1], np.uint8).reshape(29, 37)\n"
+        "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
+        "a = np.fromfile(sys.argv[2], np.uint16).reshape(15, 20)\n"
+        "o2 = flatten(a, 65535, 65537).astype(np.uint16)\n"
+        "a = np.fromfile(sys.argv[3], np.uint8).reshape(26, 30, 3)\n"
+        "for c in range(3):\n"
+        "    a[3:23, 4:26, c] = flatten(a[3:23, 4:26, c], 255, 16843009)\n"
+        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes() + a.tobytes())\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    size_t at = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
+        at += results[i].size();
+    }
+}
+
+TEST(Equalize, SmallRegions) {
+    for (int32_t f : {kImgGray8, kImgGray16, kImgGray32}) {
+        CImgBuff one;
+        ASSERT_TRUE(one.buffer->Create(1, 1, f));
+        ASSERT_EQ(ImgFlattenHistogram(&one, nullptr), 1);
+        uint32_t v = 0;
+        one.buffer->GetPixelGray32(0, 0, &v);
+        EXPECT_EQ(v, 0xFFFFFFFFu) << ImgFormatName(f);
+    }
+    CImgBuff three;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(three, 3, 1, kImgGray8, {10, 30, 20}));
+    ASSERT_EQ(ImgFlattenHistogram(&three, nullptr), 1);
+    EXPECT_EQ(ktest::Values<uint8_t>(three), (std::vector<uint8_t>{85, 255, 170}));
+    CImgBuff two;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(two, 1, 2, kImgGray8, {5, 9}));
+    ASSERT_EQ(ImgFlattenHistogram(&two, nullptr), 1);
+    EXPECT_EQ(ktest::Values<uint8_t>(two), (std::vector<uint8_t>{127, 255}));
+
+    // Equal levels: the brighter neighbourhood ranks first.
+    CImgBuff tie;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(tie, 5, 1, kImgGray8, {0, 50, 0, 50, 200}));
+    ASSERT_EQ(ImgFlattenHistogram(&tie, nullptr), 1);
+    const auto v = ktest::Values<uint8_t>(tie);
+    EXPECT_GT(v[3], v[1]);
+}
+
+// A uniform region becomes a row-major ramp with equal shares: 1000 pixels
+// give 3, 4, 4, ... pixels to levels 255, 254, 253, ...; a colour region
+// becomes the same ramp in R, G and B.
+TEST(Equalize, UniformRegionBecomesARamp) {
+    CImgBuff img;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(img, 40, 25, kImgGray8, std::vector<uint8_t>(1000, 7)));
+    ASSERT_EQ(ImgFlattenHistogram(&img, nullptr), 1);
+    const auto v = ktest::Values<uint8_t>(img);
+    EXPECT_TRUE(std::is_sorted(v.rbegin(), v.rend()));
+    std::map<int, int> counts;
+    for (uint8_t x : v) ++counts[x];
+    EXPECT_EQ(counts[255], 3);
+    EXPECT_EQ(counts[254], 4);
+    EXPECT_EQ(counts[253], 4);
+    for (const auto& [level, n] : counts) EXPECT_TRUE(n == 3 || n == 4) << level;
+    EXPECT_EQ(v.back(), 0);
+
+    CImgBuff colour;
+    ASSERT_TRUE(ktest::MakeFrom<uint16_t>(colour, 20, 20, kImgRgb16, std::vector<uint16_t>(1200, 300)));
+    ASSERT_EQ(ImgFlattenHistogram(&colour, nullptr), 1);
+    const auto c = ktest::Values<uint16_t>(colour);
+    for (size_t i = 0; i < 400; ++i) {
+        ASSERT_EQ(c[3 * i], c[3 * i + 1]);
+        ASSERT_EQ(c[3 * i], c[3 * i + 2]);
+        if (i) {
+            ASSERT_LT(c[3 * i], c[3 * i - 3]);  // 400 pixels, 65536 levels: strictly falling
+        }
+    }
+}
+
+// Regions wider than 65536 pixels keep every coordinate.
+TEST(Equalize, RegionWiderThan65536) {
+    const int w = 70000;
+    CImgBuff img;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(img, w, 2, kImgGray8, std::vector<uint8_t>(2 * w, 7)));
+    ASSERT_EQ(ImgFlattenHistogram(&img, nullptr), 1);
+    const auto v = ktest::Values<uint8_t>(img);
+    EXPECT_TRUE(std::is_sorted(v.rbegin(), v.rend()));
+    std::vector<int> counts(256);
+    for (uint8_t x : v) ++counts[x];
+    for (int n : counts) EXPECT_TRUE(n == 546 || n == 547) << n;
+}
+
+TEST(Equalize, Refusals) {
+    CImgBuff img;
+    ASSERT_TRUE(ktest::MakeNoise(img, 6, 6, kImgRgb8, 3));
+    const std::string before = ktest::Block(img);
+    const ImgRect outside{7, 0, 9, 3};
+    EXPECT_EQ(ImgFlattenHistogram(&img, &outside), 0);
+    EXPECT_EQ(ktest::Block(img), before);
+    CImgBuff empty;
+    EXPECT_EQ(ImgFlattenHistogram(&empty, nullptr), 0);
+    EXPECT_EQ(ImgFlattenGray(&img, 6, 6), 0);  // not grey
+    CImgBuff grey;
+    ASSERT_TRUE(grey.buffer->Create(4, 4, kImgGray8));
+    EXPECT_EQ(ImgFlattenGray(&grey, 5, 4), 0);  // size does not match
+    EXPECT_EQ(ParallelMergeSort(nullptr, 3), 0);
+    ImgRankRecord r{};
+    EXPECT_EQ(ParallelMergeSort(&r, 0), 0);
+    EXPECT_EQ(ParallelMergeSort(&r, 1), 1);
+}
+
+}  // namespace
