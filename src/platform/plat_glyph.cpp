@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -38,11 +40,20 @@ std::string FamilyFor(const wchar_t* face) {
 }
 
 // Path and face index of the installed font that fontconfig matches best.
-bool MatchFile(const std::string& family, std::string* file, int* index) {
+// With a code point, only fonts that hold that character are considered.
+bool MatchFile(const std::string& family, uint32_t code, std::string* file, int* index) {
     if (!FcInit()) return false;
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return false;
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    if (code) {
+        FcCharSet* set = FcCharSetCreate();
+        if (set) {
+            FcCharSetAddChar(set, code);
+            FcPatternAddCharSet(pattern, FC_CHARSET, set);
+            FcCharSetDestroy(set);
+        }
+    }
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
@@ -61,13 +72,21 @@ bool MatchFile(const std::string& family, std::string* file, int* index) {
 
 }  // namespace
 
-struct PlatGlyphFont {
+// A sized face and the row of its base line below the cell top.
+struct SizedFace {
+    std::string file;
     FT_Face face = nullptr;
-    FT_Face fallback = nullptr;  // Latin default for characters the face lacks
-    bool fallbackTried = false;
+    int32_t baseline = 0;
+};
+
+struct PlatGlyphFont {
+    std::string family;
     int32_t height = 0;
-    int32_t baseline = 0;  // rows from the cell top to the base line, per face
-    int32_t fallbackBaseline = 0;
+    SizedFace main;
+    // Faces that stood in for characters the main face lacks, as Windows
+    // links fonts; each file is opened once.
+    std::vector<SizedFace> fallbacks;
+    std::unordered_set<uint32_t> missing;  // characters no installed font holds
 };
 
 namespace {
@@ -93,18 +112,38 @@ int32_t SizeFace(FT_Face face, int32_t height) {
     return static_cast<int32_t>((int64_t{ascent} * height + units / 2) / units);
 }
 
-FT_Face OpenFace(const std::string& family, int32_t height, int32_t* baseline) {
+bool OpenFace(const std::string& file, int index, int32_t height, SizedFace* out) {
+    FT_Face face = nullptr;
+    if (FT_New_Face(Library(), file.c_str(), index, &face) != 0) return false;
+    const int32_t baseline = SizeFace(face, height);
+    if (baseline < 0) {
+        FT_Done_Face(face);
+        return false;
+    }
+    *out = {file, face, baseline};
+    return true;
+}
+
+// The face that draws `code`: the main face, else a font that fontconfig
+// finds holding the character (Latin default DejaVu first); null for none.
+const SizedFace* FaceFor(PlatGlyphFont* font, uint32_t code) {
+    if (FT_Get_Char_Index(font->main.face, code) != 0) return &font->main;
+    for (const SizedFace& f : font->fallbacks)
+        if (FT_Get_Char_Index(f.face, code) != 0) return &f;
+    if (font->missing.count(code)) return nullptr;
     std::string file;
     int index = 0;
-    if (!MatchFile(family, &file, &index)) return nullptr;
-    FT_Face face = nullptr;
-    if (FT_New_Face(Library(), file.c_str(), index, &face) != 0) return nullptr;
-    *baseline = SizeFace(face, height);
-    if (*baseline < 0) {
-        FT_Done_Face(face);
-        return nullptr;
+    if (MatchFile(code < 0x2E80 ? "DejaVu Sans" : font->family, code, &file, &index)) {
+        bool known = file == font->main.file;
+        for (const SizedFace& f : font->fallbacks) known = known || f.file == file;
+        SizedFace face;
+        if (!known && OpenFace(file, index, font->height, &face)) {
+            font->fallbacks.push_back(face);
+            if (FT_Get_Char_Index(face.face, code) != 0) return &font->fallbacks.back();
+        }
     }
-    return face;
+    font->missing.insert(code);
+    return nullptr;
 }
 
 }  // namespace
@@ -115,8 +154,10 @@ PlatGlyphFont* PlatGlyphOpen(const wchar_t* face, int32_t height) {
     if (!Library()) return nullptr;
     auto* font = new PlatGlyphFont;
     font->height = height;
-    font->face = OpenFace(FamilyFor(face), height, &font->baseline);
-    if (!font->face) {
+    font->family = FamilyFor(face);
+    std::string file;
+    int index = 0;
+    if (!MatchFile(font->family, 0, &file, &index) || !OpenFace(file, index, height, &font->main)) {
         delete font;
         return nullptr;
     }
@@ -126,8 +167,8 @@ PlatGlyphFont* PlatGlyphOpen(const wchar_t* face, int32_t height) {
 void PlatGlyphClose(PlatGlyphFont* font) {
     if (!font) return;
     std::lock_guard<std::mutex> lock(g_GlyphMutex);
-    if (font->face) FT_Done_Face(font->face);
-    if (font->fallback) FT_Done_Face(font->fallback);
+    FT_Done_Face(font->main.face);
+    for (SizedFace& f : font->fallbacks) FT_Done_Face(f.face);
     delete font;
 }
 
@@ -136,17 +177,10 @@ int32_t PlatGlyphRender(PlatGlyphFont* font, uint32_t code, uint8_t* cell, int32
     if (!font || !cell || width < 1 || height < 1 || pitch < width) return 0;
     for (int32_t y = 0; y < height; ++y) std::memset(cell + static_cast<size_t>(y) * pitch, 0, width);
     std::lock_guard<std::mutex> lock(g_GlyphMutex);
-    FT_Face face = font->face;
-    int32_t baseline = font->baseline;
-    if (FT_Get_Char_Index(face, code) == 0) {
-        if (!font->fallbackTried) {
-            font->fallbackTried = true;
-            font->fallback = OpenFace("DejaVu Sans", font->height, &font->fallbackBaseline);
-        }
-        if (!font->fallback || FT_Get_Char_Index(font->fallback, code) == 0) return 1;
-        face = font->fallback;
-        baseline = font->fallbackBaseline;
-    }
+    const SizedFace* sized = FaceFor(font, code);
+    if (!sized) return 1;
+    FT_Face face = sized->face;
+    const int32_t baseline = sized->baseline;
     if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) return 0;
     const FT_Bitmap& bm = face->glyph->bitmap;
     if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return 1;
