@@ -1,0 +1,112 @@
+// The chain controller's life, its worker thread and run requests.
+#include "filters/core/filterctrl.h"
+
+#include "image/imgbuff.h"
+#include "platform/thread_start.h"
+#include "toolkit/fg_loop.h"
+
+CFilterCtrl::CFilterCtrl() {
+    SetLanguage(L"jp");
+    FgThreadStart start{&CFilterCtrl::WorkerMain, this, {1}};
+    try {
+        worker_ = std::thread(FgThreadEntry, &start);
+    } catch (...) {
+        return;  // no worker: requests are never served
+    }
+    // The record lives on this stack: wait until the thread has taken it.
+    while (start.started.load() != 0) PlatSleep(10);
+    threadRunning = 1;
+}
+
+CFilterCtrl::~CFilterCtrl() {
+    StopWorker();
+    for (FilterChain& chain : chains) {
+        while (chain.Count() > 0) RemoveFromChain(chain, 0);
+    }
+}
+
+void CFilterCtrl::StopWorker() {
+    if (!worker_.joinable()) return;
+    lock.Enter();
+    quit = 1;
+    wakeEvent.Set();
+    lock.Leave();
+    worker_.join();
+    threadRunning = 0;
+}
+
+void CFilterCtrl::WorkerMain(void* self) { static_cast<CFilterCtrl*>(self)->WorkerLoop(); }
+
+void CFilterCtrl::WorkerLoop() {
+    workerId_ = std::this_thread::get_id();
+    CImgBuff image;
+    lock.Enter();
+    while (!quit) {
+        // A wake-up given before this point is already served below.
+        wakeEvent.Reset();
+        lock.Leave();
+        wakeEvent.SetAndWait(doneEvent);
+        lock.Enter();
+        while (requestPending && !quit) {
+            // The run's targets are fixed when it starts.
+            CImgBuff* target = result;
+            uint64_t frame = frameArg;
+            uint64_t serving = requestSeq_;
+            requestPending = 0;
+            if (source) image.CopyFrom(source);
+            else image.FreePixels();
+            lock.Leave();
+            {
+                ChainGateHold hold(gate_);
+                RunChain(&image, frame);
+            }
+            lock.Enter();
+            if (target) target->CopyFrom(&image);
+            lock.Leave();
+            owner->OnFrameDone();
+            lock.Enter();
+            doneSeq_ = serving;
+        }
+    }
+    // Releases a synchronous requester that is still waiting.
+    doneEvent.Set();
+    lock.Leave();
+}
+
+void CFilterCtrl::RequestRun(CImgBuff* resultImage, CImgBuff* sourceImage, uint64_t frame, int32_t async) {
+    lock.Enter();
+    source = sourceImage;
+    result = resultImage;
+    frameArg = frame;
+    requestPending = 1;
+    const uint64_t ticket = ++requestSeq_;
+    const bool wait = !async && threadRunning && std::this_thread::get_id() != workerId_.load();
+    if (!wait) {
+        wakeEvent.Set();
+        lock.Leave();
+        return;
+    }
+    // An edit in progress on this thread lets the worker run while we wait.
+    uint32_t levels = gate_.Suspend();
+    // The done signal may stem from an earlier pass of the worker: wait
+    // until the run that serves this request has finished.
+    while (doneSeq_ < ticket && !quit) {
+        FgWaitEvent(&wakeEvent, &doneEvent, &lock);
+        lock.Enter();
+    }
+    lock.Leave();
+    gate_.Resume(levels);
+}
+
+void CFilterCtrl::LockUi(int32_t lockFlag, CImgFilter* filter) {
+    ChainGateHold hold(gate_);
+    for (CImgFilter* f : chains[activeChain].filters) f->OnEnable(!lockFlag || f == filter ? 1 : 0);
+}
+
+void CFilterCtrl::ChangeCalibration(double scale, int32_t axisY, const wchar_t* unit) {
+    calibScale = scale;
+    calibAxisY = axisY;
+    size_t n = 0;
+    for (; unit && unit[n] && n < static_cast<size_t>(kFilterUnitMax - 1); ++n) calibUnit[n] = unit[n];
+    calibUnit[n] = L'\0';
+}
