@@ -28,12 +28,24 @@ extern std::atomic<uint64_t> g_PoolThreadCount;  // T, 1 <= T <= P
 extern std::atomic<uint64_t> g_PoolStartCount;   // starts not yet matched by a stop
 extern std::atomic<uint32_t> g_PoolBusy;         // 1 while a call distributes work
 
+// Starts the pool (one worker per processor) or counts one more start. Safe to
+// call from several threads at once: it returns once the pool is fully
+// running. 1 running (or no pool needed on one processor), 0 on failure,
+// after which nothing of the attempt is left and every call runs inline.
 int32_t PoolStart();
+// Counts one start down; the last one stops and joins the workers.
 void PoolStop();
+// Runs fn over [0, n) on the workers while the caller waits; runs it inline
+// for n < 2, one thread, no running pool, or while another call distributes
+// (which includes calls from inside a worker function). Always 1.
 int32_t PoolParallelFor(PoolWorkerFn fn, void* ctx, uint64_t n);
+// P, read from the system once; the first read also sets T = P.
 uint64_t PoolGetProcessorCount();
+// Sets T; refused (0) for 0, more than P, or while a call distributes.
 int32_t PoolSetThreadCount(uint64_t n);
+// A new heap lock for the per-call totals of kernels; null when out of memory.
 CriticalSection* PoolNewCriticalSection();
+// Copy or zero n bytes, on the pool from kPoolBulkBytes up; return dst.
 void* PoolParallelCopy(void* dst, const void* src, uint64_t n);
 void* PoolParallelZero(void* dst, uint64_t n);
 void PoolCopyKernel(void* ctx, uint64_t first, uint64_t count);  // ctx: PoolCopyJob
