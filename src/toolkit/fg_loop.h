@@ -11,10 +11,17 @@ class CFgScreen;
 extern std::atomic<uint32_t> g_QuitRequested;  // set once by any loop that receives the quit message
 extern CFgScreen* g_MainScreen;
 
+// Stores the main screen (whose destruction posts the quit message) and
+// dispatches messages until the quit message arrives or the quit flag is set;
+// does not start once the flag is set.
 void FgRunMessageLoop(CFgScreen* mainScreen);
 // Dispatches every queued message; 0 when the quit message arrived (the
 // quit flag is then set), 1 when the queue is empty.
 int32_t FgPumpMessages();
+// Sets *done = 0 and dispatches until *done is non-zero; mouse and key
+// messages for screens other than `modalScreen` (when given) are dropped.
+// The quit message ends it with the quit flag set. A null `done` runs the
+// main loop instead.
 void FgRunModalLoop(volatile int32_t* done, CFgScreen* modalScreen);
 // Resets `event`, leaves `cs` when given, then signals `objectToSignal`
 // (when given) and waits on `event` without a time limit. 0 for a null event.

@@ -116,7 +116,7 @@ int32_t CFgScreen::Create(int32_t x, int32_t y, uint64_t width, uint64_t height,
             y = parent->y +
                 static_cast<int32_t>((static_cast<int64_t>(parent->height) - static_cast<int64_t>(height)) / 2);
         }
-        std::wstring keptTitle = title ? std::wstring(title) : std::wstring(this->title);
+        std::wstring keptTitle = title ? std::wstring(title) : std::wstring();
         Destroy();
         PlatSetWindowProc(ScreenWindowProc);
         uint32_t id = PlatCreateWindow(keptTitle.c_str(), x < 0 ? -1 : x, y, static_cast<int32_t>(width),
