@@ -33,6 +33,9 @@ const char* ImgFormatName(int32_t f);
 // Zeroed pixel block of count x size bytes behind an 8-byte header holding
 // the block's size; null on overflow or when memory runs out.
 uint8_t* ImgAllocPixels(uint64_t count, uint64_t size);
+// The same block without clearing, for work buffers that are written whole
+// before they are read.
+uint8_t* ImgAllocPixelsUncleared(uint64_t count, uint64_t size);
 void ImgFreePixels(uint8_t* pixels);
 
 // The grey of a colour: (299 R + 587 G + 114 B + 500) / 1000, integer
