@@ -166,6 +166,9 @@ TEST(CodecFacade, BrokenFilesAreRefused) {
         ASSERT_TRUE(kvtest::WriteFileBytes(dir.file(name), bytes));
         EXPECT_TRUE(FacadeReadStill(dir.file(name)).empty()) << name;
     }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(codec_file_open(Wide(dir.file("notpng.png")).c_str(), nullptr, nullptr), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "png:Bad sig.\n");
     ASSERT_EQ(mkdir(dir.file("folder.png").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(dir.file("folder.jpg").c_str(), 0700), 0);
     EXPECT_EQ(codec_file_open(Wide(dir.file("folder.png")).c_str(), nullptr, nullptr), nullptr);

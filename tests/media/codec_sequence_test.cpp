@@ -123,6 +123,8 @@ TEST(CodecSequence, CreateNamesFiles) {
         {"out.png", 2, {}},
         {"out7.gif", 2, {}},
         {"50%-1.png", 2, {"50%-1.png", "50%-2.png"}},
+        {"n4294967296.png", 2, {"n4294967296.png", "n4294967297.png"}},
+        {"n09999999999.jpg", 2, {"n09999999999.jpg", "n10000000000.jpg"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
