@@ -1,0 +1,89 @@
+// Every kernel gives the same result with one pool thread as with all of
+// them, in every pixel format.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "image/kernels/kernels.h"
+#include "image/pool.h"
+#include "support/kernel_test_util.h"
+
+namespace {
+
+using Kernel = std::function<void(CImgBuff&, const CImgBuff& background)>;
+
+struct Named {
+    const char* name;
+    Kernel run;
+};
+
+const ImgRect kRoi{3, 2, 60, 41};
+
+std::vector<Named> Kernels() {
+    return {
+        {"negate", [](CImgBuff& i, const CImgBuff&) { ImgNegate(&i, &kRoi); }},
+        {"shift", [](CImgBuff& i, const CImgBuff&) { ImgShift(&i, -7, 5, 200); }},
+        {"shift subpixel", [](CImgBuff& i, const CImgBuff&) { ImgShiftSubpixel(&i, 2.3, -1.6, 30); }},
+        {"mirror h", [](CImgBuff& i, const CImgBuff&) {
+             MirrorJob job{&i, 3, 2, 60, 41};
+             PoolParallelFor(ImgMirrorHorizontalRows, &job, 40);
+         }},
+        {"mirror v", [](CImgBuff& i, const CImgBuff&) {
+             MirrorJob job{&i, 3, 2, 60, 41};
+             PoolParallelFor(ImgMirrorVerticalRows, &job, 20);
+         }},
+        {"turn", [](CImgBuff& i, const CImgBuff&) { ImgRotateQuarterTurns(&i, 1); }},
+        {"half turn", [](CImgBuff& i, const CImgBuff&) { ImgRotateQuarterTurns(&i, 2); }},
+        {"gamma", [](CImgBuff& i, const CImgBuff&) { ImgGammaCorrect(&i, 1.0, 1.8, &kRoi); }},
+        {"gamma wide", [](CImgBuff& i, const CImgBuff&) { ImgGammaCorrectWide(&i, 2.2, 1.0, &kRoi); }},
+        {"level table", [](CImgBuff& i, const CImgBuff&) {
+             ImgLevelTable* t = ImgLevelTableCreate(5000, 50000);
+             ImgLevelTableApply(&i, t, &kRoi);
+             ImgLevelTableFree(t);
+         }},
+        {"level stretch", [](CImgBuff& i, const CImgBuff&) { ImgLevelStretch(&i, 30, 200, &kRoi); }},
+        {"histogram", [](CImgBuff& i, const CImgBuff&) {
+             // The bins are written into the image so that they are compared too.
+             uint64_t bins[256], largest = 0;
+             for (int mode = 1; mode <= 4; ++mode) {
+                 ImgHistogram(&i, mode, bins, &largest, &kRoi);
+                 for (int v = 0; v < 256; ++v) i.buffer->pixels[v + 256 * (mode - 1)] ^= static_cast<uint8_t>(bins[v] * 7 + largest);
+             }
+         }},
+        {"equalize", [](CImgBuff& i, const CImgBuff&) { ImgFlattenHistogram(&i, &kRoi); }},
+        {"hsv", [](CImgBuff& i, const CImgBuff&) { ImgExtractHsvRange(&i, 60000, 9000, 1000, 60000, 100, 65000, 0, 1, 0, &kRoi); }},
+        {"brightness", [](CImgBuff& i, const CImgBuff&) { ImgExtractBrightnessRange(&i, 10000, 40000, 1, 0, 1, &kRoi); }},
+        {"table", [](CImgBuff& i, const CImgBuff&) {
+             std::unique_ptr<ColorRangeTable> t(ImgColorRangeTableCreate(20000, 6000, 0, 65535, 0, 65535, 0));
+             ColorTableJob job{&i, t.get(), 1, 1, 3, 2, 60, 41};
+             PoolParallelFor(i.buffer->format == kImgGray8 ? ImgExtractByTableGray8Rows : ImgExtractByTableRgb8Rows, &job, 40);
+         }},
+        {"subtract", [](CImgBuff& i, const CImgBuff& bg) { ImgSubtractBackground(&i, &bg, 1, &kRoi); }},
+        {"objects tiles", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 1, 3000.0, 4, &kRoi); }},
+        {"objects pixels", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 0, 40.0, 1, &kRoi); }},
+    };
+}
+
+TEST(PoolIndependence, OneThreadAndAllThreadsAgree) {
+    for (int32_t f : ktest::kAllFormats) {
+        CImgBuff source, background;
+        ASSERT_TRUE(ktest::MakeNoise(source, 67, 45, f, 90));
+        ASSERT_TRUE(ktest::MakeNoise(background, 50, 40, f, 91));
+        // Half of the pixels equal the background, so that extraction paints.
+        for (int y = 0; y < 40; y += 2) std::memcpy(source.buffer->PixelAt(0, y), background.buffer->PixelAt(0, y), 50 * source.buffer->BytesPerPixel());
+        for (const Named& k : Kernels()) {
+            CImgBuff one, all;
+            ktest::WithOneAndAllThreads([&] { one.CopyFrom(&source); k.run(one, background); },
+                                        [&] { all.CopyFrom(&source); k.run(all, background); });
+            EXPECT_EQ(one.buffer->width, all.buffer->width);
+            EXPECT_TRUE(ktest::Block(one) == ktest::Block(all)) << k.name << " " << ImgFormatName(f);
+            EXPECT_FALSE(ktest::Block(one) == ktest::Block(source) && std::string(k.name) != "objects pixels")
+                << k.name << " changed nothing in " << ImgFormatName(f);
+        }
+    }
+}
+
+}  // namespace
