@@ -181,7 +181,7 @@ int32_t PlatGlyphRender(PlatGlyphFont* font, uint32_t code, uint8_t* cell, int32
     if (!sized) return 1;
     FT_Face face = sized->face;
     const int32_t baseline = sized->baseline;
-    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_NORMAL) != 0) return 0;
+    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return 0;
     const FT_Bitmap& bm = face->glyph->bitmap;
     if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return 1;
     const int32_t left = face->glyph->bitmap_left;
