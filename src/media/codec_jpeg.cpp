@@ -11,7 +11,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include <jerror.h>
 #include <jpeglib.h>
