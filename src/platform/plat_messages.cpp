@@ -38,6 +38,7 @@ std::atomic<bool> g_CapsToggled{false};
 
 constexpr uint32_t kVkCapital = 20;
 
+// Before start-up there is nothing to wake: start-up wakes the first wait itself.
 void Wake() {
     if (!g_SdlReady.load()) return;
     SDL_Event event{};
@@ -52,7 +53,7 @@ void Enqueue(const PlatMessage& message) {
         g_Queue.push_back(message);
     }
     // Translation runs on the waiting thread itself and needs no wake-up.
-    if (std::this_thread::get_id() != g_UiThread) Wake();
+    if (!PlatIsUiThread()) Wake();
 }
 
 void Enqueue(uint32_t window, PlatMsgKind kind, int32_t a = 0, int32_t b = 0, int32_t c = 0) {
@@ -273,7 +274,7 @@ void PlatPostQuitMessage(int32_t exitCode) {
         g_QuitPending = true;
         g_QuitCode = exitCode;
     }
-    if (std::this_thread::get_id() != g_UiThread) Wake();
+    if (!PlatIsUiThread()) Wake();
 }
 
 void PlatSetCapture(uint32_t window) {
