@@ -47,10 +47,14 @@ uint64_t g_PoolOutstanding = 0;
 std::condition_variable* g_PoolDone = nullptr;
 uint64_t g_PoolCheckIn = 0;
 
+// Set on the pool's own threads.
+thread_local bool t_PoolWorker = false;
+
 std::atomic<PoolDispatchHook> g_PoolDispatchHook{nullptr};
 std::atomic<uint64_t> g_PoolFailWorkerAt{UINT64_MAX};
 
 void PoolWorkerLoop(void* arg) {
+    t_PoolWorker = true;
     PoolSlot* slot = static_cast<PoolSlot*>(arg);
     std::unique_lock<std::mutex> lock(g_PoolLock);
     if (--g_PoolCheckIn == 0) g_PoolDone->notify_one();
@@ -173,6 +177,18 @@ void PoolFailWorkerForTesting(uint64_t n) { g_PoolFailWorkerAt.store(n); }
 int32_t PoolStart() {
     const uint64_t p = PoolGetProcessorCount();
     if (p < 2) return 1;  // one processor: every call runs inline
+
+    {
+        std::lock_guard<std::mutex> lock(g_PoolLock);
+        if (g_PoolStartCount.load() != 0) {
+            g_PoolStartCount.fetch_add(1);
+            return 1;
+        }
+    }
+    // A worker sees the count at 0 only while the last stop waits for the
+    // call it works for: its own calls run inline, and waiting for the stop
+    // here would never end.
+    if (t_PoolWorker) return 1;
 
     std::lock_guard<std::mutex> serial(g_PoolStartStopLock);
     std::unique_lock<std::mutex> lock(g_PoolLock);

@@ -272,6 +272,35 @@ TEST_F(PoolTest, StartsAndStopsAreCounted) {
     EXPECT_EQ(g_PoolStartCount.load(), 0u);
 }
 
+TEST_F(PoolTest, LastStopLetsTheCallInFlightFinish) {
+    const int threads = StableThreadCount();
+    std::atomic<bool> inCall{false};
+    std::atomic<int32_t> lazyStart{-1};
+    std::atomic<int> innerInline{0};
+    CountJob outer(8);
+    auto work = [&](uint64_t first, uint64_t count) {
+        if (first == 0) {
+            inCall = true;
+            while (g_PoolStartCount.load() != 0) std::this_thread::yield();  // the stop has begun
+            // What an image constructed inside a worker does at this moment.
+            lazyStart = PoolStart();
+            CountJob inner(10);
+            PoolParallelFor(CountRows, &inner, 10);
+            innerInline = inner.thread[9] == std::this_thread::get_id();
+        }
+        CountRows(&outer, first, count);
+    };
+    std::thread caller([&] { PoolParallelRun(8, work); });
+    while (!inCall) std::this_thread::yield();
+    PoolStop();
+    caller.join();
+    EXPECT_EQ(lazyStart.load(), 1);
+    EXPECT_EQ(innerInline.load(), 1);
+    for (uint64_t i = 0; i < 8; ++i) EXPECT_EQ(outer.hits[i].load(), 1);
+    EXPECT_EQ(g_PoolStartCount.load(), 0u);
+    EXPECT_EQ(ThreadsSettle(threads - 8), threads - 8);
+}
+
 TEST_F(PoolTest, SingleProcessorNeedsNoPool) {
     StopPoolCompletely();
     const int threads = StableThreadCount();
