@@ -157,61 +157,81 @@ void ImgRowNarrowDepth(void* job, uint64_t first, uint64_t rows) {
     }
 }
 
+namespace {
+
+// Calls store(x, y, destination pixel) for every pixel of the rows.
+template <class F>
+void EachPixel(const ImgConvertJob& j, uint64_t first, uint64_t rows, F store) {
+    for (uint64_t row = first; row < first + rows; ++row) {
+        int32_t y = static_cast<int32_t>(row);
+        for (int32_t x = 0; x < j.width; ++x) store(x, y, j.destination->PixelAt(x, y));
+    }
+}
+
+// Stores the channel values as they lie in a pixel of their type.
+template <class T, size_t N>
+void Put(uint8_t* d, const T (&v)[N]) {
+    std::memcpy(d, v, sizeof v);
+}
+
+}  // namespace
+
 void ImgRowConvertGeneric(void* job, uint64_t first, uint64_t rows) {
     const ImgConvertJob& j = JobOf(job);
     const C_ImgBuff* s = j.source;
-    for (uint64_t row = first; row < first + rows; ++row) {
-        int32_t y = static_cast<int32_t>(row);
-        for (int32_t x = 0; x < j.width; ++x) {
-            uint8_t* d = j.destination->PixelAt(x, y);
-            switch (j.targetFormat) {
-            case kImgGray8:
-                s->GetPixelGray8(x, y, d);
-                break;
-            case kImgGray16: {
-                uint16_t v;
-                s->GetPixelGray16(x, y, &v);
-                std::memcpy(d, &v, sizeof v);
-                break;
-            }
-            case kImgGray32: {
-                uint32_t v;
-                s->GetPixelGray32(x, y, &v);
-                std::memcpy(d, &v, sizeof v);
-                break;
-            }
-            case kImgRgb8:
-                s->GetPixelRgb8(x, y, d, d + 1, d + 2);
-                break;
-            case kImgRgb16: {
-                uint16_t v[3];
-                s->GetPixelRgb16(x, y, &v[0], &v[1], &v[2]);
-                std::memcpy(d, v, sizeof v);
-                break;
-            }
-            case kImgRgb32: {
-                uint32_t v[3];
-                s->GetPixelRgb32(x, y, &v[0], &v[1], &v[2]);
-                std::memcpy(d, v, sizeof v);
-                break;
-            }
-            case kImgXyz: {
-                double v[3];
-                s->GetPixelXyz(x, y, &v[0], &v[1], &v[2]);
-                std::memcpy(d, v, sizeof v);
-                break;
-            }
-            case kImgHsv16: {
-                uint16_t v[3];
-                s->GetPixelHsv16(x, y, &v[0], &v[1], &v[2]);
-                std::memcpy(d, v, sizeof v);
-                break;
-            }
-            default:  // kImgCmyk8
-                s->GetPixelCmyk8(x, y, d, d + 1, d + 2, d + 3);
-                break;
-            }
-        }
+    switch (j.targetFormat) {
+    case kImgGray8:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) { s->GetPixelGray8(x, y, d); });
+        break;
+    case kImgGray16:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            uint16_t v[1];
+            s->GetPixelGray16(x, y, &v[0]);
+            Put(d, v);
+        });
+        break;
+    case kImgGray32:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            uint32_t v[1];
+            s->GetPixelGray32(x, y, &v[0]);
+            Put(d, v);
+        });
+        break;
+    case kImgRgb8:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) { s->GetPixelRgb8(x, y, d, d + 1, d + 2); });
+        break;
+    case kImgRgb16:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            uint16_t v[3];
+            s->GetPixelRgb16(x, y, &v[0], &v[1], &v[2]);
+            Put(d, v);
+        });
+        break;
+    case kImgRgb32:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            uint32_t v[3];
+            s->GetPixelRgb32(x, y, &v[0], &v[1], &v[2]);
+            Put(d, v);
+        });
+        break;
+    case kImgXyz:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            double v[3];
+            s->GetPixelXyz(x, y, &v[0], &v[1], &v[2]);
+            Put(d, v);
+        });
+        break;
+    case kImgHsv16:
+        EachPixel(j, first, rows, [s](int32_t x, int32_t y, uint8_t* d) {
+            uint16_t v[3];
+            s->GetPixelHsv16(x, y, &v[0], &v[1], &v[2]);
+            Put(d, v);
+        });
+        break;
+    default:  // kImgCmyk8
+        EachPixel(j, first, rows,
+                  [s](int32_t x, int32_t y, uint8_t* d) { s->GetPixelCmyk8(x, y, d, d + 1, d + 2, d + 3); });
+        break;
     }
 }
 
