@@ -177,4 +177,65 @@ TEST(PixelRules, MatchTheIndependentModel) {
     EXPECT_GT(seen['S'], 0);
 }
 
+// The worked values of the format rules, literally, so that the model and
+// the code cannot share a misreading.
+TEST(PixelRules, WorkedValues) {
+    struct {
+        int32_t from, to;
+        std::vector<double> in, out;
+    } conversions[] = {
+        {kImgRgb8, kImgGray8, {200, 100, 50}, {124}},
+        {kImgGray8, kImgGray16, {200}, {51400}},
+        {kImgGray16, kImgGray8, {0xC8C8}, {200}},
+    };
+    for (const auto& c : conversions) {
+        C_ImgBuff b;
+        ASSERT_EQ(b.Create(1, 1, c.from), 1);
+        imgtest::PutRaw(b, 0, 0, c.in);
+        ASSERT_EQ(b.ConvertFormat(uint32_t(c.to)), 1);
+        EXPECT_EQ(imgtest::GetRaw(b, 0, 0), c.out) << c.from << " -> " << c.to;
+    }
+    struct {
+        int32_t format;
+        std::vector<double> raw;
+        std::string getter;
+        std::vector<double> want;
+    } reads[] = {
+        {kImgRgb16, {65535, 0, 0}, "gray8", {76}},
+        {kImgRgb8, {255, 0, 0}, "gray16", {19595}},
+        {kImgCmyk8, {0, 0, 0, 0}, "gray16", {65535}},
+        {kImgCmyk8, {200, 0, 0, 100}, "gray16", {28013}},
+        {kImgGray16, {0x8000}, "cmyk8", {0, 0, 0, 127}},
+    };
+    for (const auto& r : reads) {
+        C_ImgBuff b;
+        ASSERT_EQ(b.Create(1, 1, r.format), 1);
+        imgtest::PutRaw(b, 0, 0, r.raw);
+        EXPECT_EQ(Get(b, r.getter), r.want) << r.format << " " << r.getter;
+    }
+    struct {
+        int32_t format;
+        std::string setter;
+        std::vector<double> in, want;
+    } writes[] = {
+        {kImgHsv16, "gray8", {128}, {0, 0, 32896}},
+        {kImgCmyk8, "gray8", {128}, {0, 0, 0, 127}},
+        {kImgRgb8, "rgbdouble", {1.5, -0.2, 0.5}, {255, 0, 127}},
+        {kImgCmyk8, "rgb8", {10, 200, 30}, {190, 0, 170, 55}},
+    };
+    for (const auto& w : writes) {
+        C_ImgBuff b;
+        ASSERT_EQ(b.Create(1, 1, w.format), 1);
+        ASSERT_EQ(Set(b, w.setter, w.in), 1);
+        EXPECT_EQ(imgtest::GetRaw(b, 0, 0), w.want) << w.format << " " << w.setter;
+    }
+    C_ImgBuff b;
+    ASSERT_EQ(b.Create(3, 2, kImgGray8), 1);
+    EXPECT_EQ(b.SetPixelGray8(3, 0, 1), 0);  // x = width
+    C_ImgBuff empty;
+    uint8_t v;
+    EXPECT_EQ(empty.GetPixelGray8(0, 0, &v), 0);
+    EXPECT_EQ(empty.SetPixelRgb8(0, 0, 1, 2, 3), 0);
+}
+
 }  // namespace
