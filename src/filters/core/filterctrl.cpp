@@ -53,7 +53,7 @@ void CFilterCtrl::WorkerLoop() {
             uint64_t frame = frameArg;
             uint64_t serving = requestSeq_;
             requestPending = 0;
-            if (source) image.CopyFrom(source);
+            if (source && source->buffer && ImgFormatValid(source->buffer->format)) image.CopyFrom(source);
             else image.FreePixels();
             lock.Leave();
             {
@@ -61,7 +61,8 @@ void CFilterCtrl::WorkerLoop() {
                 RunChain(&image, frame);
             }
             lock.Enter();
-            if (target) target->CopyFrom(&image);
+            if (target && ImgFormatValid(image.buffer->format)) target->CopyFrom(&image);
+            else if (target) target->FreePixels();
             lock.Leave();
             owner->OnFrameDone();
             lock.Enter();

@@ -522,12 +522,12 @@ TEST(FilterCtrl, SynchronousRequestWaitsForThePendingRun) {
 TEST(FilterCtrl, EditsWaitForTheRunInProgress) {
     Watchdog watchdog;
     CallLog log;
+    CImgBuff src, res;  // outlive the controller: its worker writes res
     CountingCtrl ctrl;
     RecordingFilter* f = Add(ctrl, "f", &log);
     log.Take();
     Blocker blocker;
     blocker.Attach(f);
-    CImgBuff src, res;
     MakeGray(src, 2, 2, 1);
     ctrl.RequestRun(&res, &src, 1, 1);
     ASSERT_TRUE(blocker.entered.Wait());
