@@ -175,7 +175,6 @@ CFgUIDialog::CFgUIDialog() {
 
 CFgUIDialog::~CFgUIDialog() {
     font.DetachFromScreen();
-    font.ReleasePages();
     Destroy();
 }
 

@@ -96,6 +96,7 @@ int32_t CFgFont::TextWidth(const wchar_t* text) const {
 
 int32_t CFgFont::EnsurePage(uint32_t page) {
     if (page >= kFgFontPages) return 0;
+    CriticalSectionLock gl(g_GlLock);  // pages attach to the screen: the GL lock comes first
     CriticalSectionLock own(lock);
     if (pages[page].pixels) return 1;
     if (height == 0 || !MakePage(page)) {
@@ -222,6 +223,7 @@ CFgFont* FgSharedFont() {
 void FgExchangeSharedPages(CFgFont* font) {
     CFgFont* shared = FgSharedFont();
     if (!font || !shared || font == shared) return;
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock sharedLock(g_SharedFontLock);
     if (font->height != shared->height || font->face != shared->face || !font->pagePattern.empty() ||
         font->source)

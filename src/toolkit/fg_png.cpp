@@ -2,34 +2,12 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <string>
+
+#include "platform/files.h"
 
 namespace {
-
-std::string PathToUtf8(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        uint32_t c = static_cast<uint32_t>(*text);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 void QuietWarning(png_structp, png_const_charp) {}
 
@@ -56,9 +34,9 @@ void CFgPngLoader::Free() {
 int32_t CFgPngLoader::Load(const wchar_t* path) {
     Free();
     if (!path) return 0;
-    std::string name = PathToUtf8(path);
-    if (name.empty() || name.size() > 1023) return 0;
-    FILE* file = std::fopen(name.c_str(), "rb");
+    char* name = FgWideToAnsi(path);
+    FILE* file = name && name[0] && std::strlen(name) <= 1023 ? std::fopen(name, "rb") : nullptr;
+    std::free(name);
     if (!file) return 0;
     png_byte signature[8];
     if (std::fread(signature, 1, 8, file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {

@@ -175,7 +175,7 @@ int32_t CFgTexture::SendPixels() {
 }
 
 int32_t CFgTexture::AttachToScreen(CFgScreen* target) {
-    if (!target) return 0;
+    if (!target || !PlatIsUiThread()) return 0;
     CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (screen && screen != target) return 0;
@@ -223,6 +223,7 @@ int32_t CFgTexture::DrawCell(double x, double y, double width, double height, ui
 
 int32_t CFgTexture::DrawCellQuad(const double* xs, const double* ys, uint64_t cell, uint64_t columnsSpanned,
                                  uint64_t rowsSpanned) {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!screen || !xs || !ys || columns == 0 || cell >= columns * rows) return 0;
     const uint64_t column = cell % columns;
@@ -246,6 +247,7 @@ int32_t CFgTexture::DrawRegion(double x, double y, double width, double height, 
 
 int32_t CFgTexture::DrawRegionQuad(const double* xs, const double* ys, double sourceX, double sourceY,
                                    double sourceWidth, double sourceHeight) {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!screen || !xs || !ys || sourceWidth == 0 || sourceHeight == 0 || texWidth == 0 || texHeight == 0) return 0;
     const double tw = static_cast<double>(texWidth);
@@ -255,6 +257,7 @@ int32_t CFgTexture::DrawRegionQuad(const double* xs, const double* ys, double so
 }
 
 int32_t CFgTexture::DrawFullViewport() {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!screen || !pixels) return 0;
     if (!hasName || screen->generation != screenGeneration) {
@@ -331,6 +334,7 @@ int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0,
 }
 
 int32_t CFgTexture::BeginRenderTo() {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!screen || !hasName || rendering) return 0;
     if (!screen->BeginPaint()) return 0;
@@ -363,6 +367,7 @@ int32_t CFgTexture::BeginRenderTo() {
 }
 
 void CFgTexture::EndRenderTo() {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!rendering || !screen) return;
     FramebufferApi api;

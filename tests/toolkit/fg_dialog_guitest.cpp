@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include <string>
@@ -166,6 +167,14 @@ TEST_F(FgDialogTest, DrawsTextInsideLabelsAndTheFaceElsewhere) {
     // Progress bar: filled part black up to x + 1 + 40 * 328 / 100, then white.
     EXPECT_EQ(Pixel(f, 20, 183)[0], 0);
     EXPECT_EQ(Pixel(f, 300, 183)[0], 255);
+    // Its text, in the mid grey of colours 0 and 1, is centred on the bar.
+    double sum = 0;
+    int count = 0;
+    for (int32_t y = 170; y < 188; ++y)
+        for (int32_t x = 10; x < 340; ++x)
+            if (std::abs(Pixel(f, x, y)[0] - 127) <= 2) sum += x, ++count;
+    ASSERT_GT(count, 10);
+    EXPECT_NEAR(sum / count, 10 + 330 / 2.0, 2.5);
 }
 
 TEST_F(FgDialogTest, ClickCallsTheButtonWithItsDataAndFocusesIt) {
