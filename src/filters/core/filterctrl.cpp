@@ -5,6 +5,19 @@
 #include "platform/thread_start.h"
 #include "toolkit/fg_loop.h"
 
+namespace {
+
+// Copies source into destination, or empties it when source holds no pixels.
+void CopyOrEmpty(CImgBuff* destination, const CImgBuff* source) {
+    if (source && source->buffer && ImgFormatValid(source->buffer->format)) {
+        destination->CopyFrom(source);
+    } else {
+        destination->FreePixels();
+    }
+}
+
+}  // namespace
+
 CFilterCtrl::CFilterCtrl() {
     SetLanguage(L"jp");
     FgThreadStart start{&CFilterCtrl::WorkerMain, this, {1}};
@@ -53,16 +66,14 @@ void CFilterCtrl::WorkerLoop() {
             uint64_t frame = frameArg;
             uint64_t serving = requestSeq_;
             requestPending = 0;
-            if (source && source->buffer && ImgFormatValid(source->buffer->format)) image.CopyFrom(source);
-            else image.FreePixels();
+            CopyOrEmpty(&image, source);
             lock.Leave();
             {
                 ChainGateHold hold(gate_);
                 RunChain(&image, frame);
             }
             lock.Enter();
-            if (target && ImgFormatValid(image.buffer->format)) target->CopyFrom(&image);
-            else if (target) target->FreePixels();
+            if (target) CopyOrEmpty(target, &image);
             lock.Leave();
             owner->OnFrameDone();
             lock.Enter();

@@ -121,8 +121,8 @@ public:
     void EnableUi(int32_t flag);
 
     // Every enabled filter of the active chain draws its overlay.
-    void DrawOverlays(CFgScreen* screen, CFgFont* font, int32_t dx0, int32_t dy0, int32_t dx1, int32_t dy1,
-                      int32_t ix0, int32_t iy0, int32_t ix1, int32_t iy1, int32_t zoom);
+    void DrawOverlays(CFgScreen* screen, CFgFont* font, int32_t dx0, int32_t dy0, int32_t dx1, int32_t dy1, int32_t ix0,
+                      int32_t iy0, int32_t ix1, int32_t iy1, int32_t zoom);
 
     // Hands a run to the worker: it copies source, runs the active chain and
     // copies the outcome into result (the targets of this request, even when
@@ -142,8 +142,6 @@ private:
     void WorkerLoop();
     void RemoveFromChain(FilterChain& chain, uint64_t index);
     void SendLanguage(CImgFilter* filter);
-    void SendCalibration(CImgFilter* filter, const wchar_t* unit);
-    void RecordSent(FilterChain& chain);
 
     ChainGate gate_;
     uint64_t requestSeq_ = 0;  // under lock: number of the latest request

@@ -1,5 +1,5 @@
-// Chain editing and the broadcasts of the chain controller. Each waits
-// until no chain run is in progress.
+// Chain editing and the broadcasts of the chain controller. Those that
+// change what the worker reads wait until no chain run is in progress.
 #include <algorithm>
 #include <cwchar>
 #include <new>
@@ -24,21 +24,6 @@ void CFilterCtrl::SendLanguage(CImgFilter* filter) {
     filter->OnLang(filter->language.c_str());
 }
 
-void CFilterCtrl::SendCalibration(CImgFilter* filter, const wchar_t* unit) {
-    filter->SetCalibration(calibScale, calibAxisY, unit);
-}
-
-// The active chain's filters now hold the controller's current values.
-void CFilterCtrl::RecordSent(FilterChain& chain) {
-    chain.lastLanguage = language;
-    chain.lastGuide[0] = guideRed;
-    chain.lastGuide[1] = guideGreen;
-    chain.lastGuide[2] = guideBlue;
-    chain.lastCalibScale = calibScale;
-    chain.lastCalibAxisY = calibAxisY;
-    chain.lastCalibUnit = calibUnit;
-}
-
 int32_t CFilterCtrl::AddFilter(CImgFilter* filter, uint64_t* index) {
     if (!filter) return 0;
     ChainGateHold hold(gate_);
@@ -60,7 +45,7 @@ int32_t CFilterCtrl::AddFilter(CImgFilter* filter, uint64_t* index) {
     filter->guideGreen = guideGreen;
     filter->guideBlue = guideBlue;
     filter->OnGuideColor(guideRed, guideGreen, guideBlue);
-    SendCalibration(filter, calibUnit);
+    filter->SetCalibration(calibScale, calibAxisY, calibUnit);
     filter->enabled = 1;
     filter->OnEnable(1);
     if (filter->HasUi()) {
@@ -111,14 +96,16 @@ int32_t CFilterCtrl::SwapFilters(uint64_t i, uint64_t j) {
     if (i >= chain.Count() || j >= chain.Count()) return 0;
     std::swap(chain.filters[i], chain.filters[j]);
     if (chain.selected) {
-        if (chain.selectedIndex == i) chain.selectedIndex = j;
-        else if (chain.selectedIndex == j) chain.selectedIndex = i;
+        if (chain.selectedIndex == i)
+            chain.selectedIndex = j;
+        else if (chain.selectedIndex == j)
+            chain.selectedIndex = i;
     }
     return 1;
 }
 
+// The selection is not read by the worker: no need to wait for a run.
 int32_t CFilterCtrl::SelectFilter(uint64_t index) {
-    ChainGateHold hold(gate_);
     FilterChain& chain = chains[activeChain];
     if (index >= chain.Count()) return 0;
     chain.selected = chain.filters[index];
@@ -147,10 +134,10 @@ int32_t CFilterCtrl::SelectChain(int32_t n) {
         }
     }
     const bool newLanguage = chain.lastLanguage != language;
-    const bool newGuide = chain.lastGuide[0] != guideRed || chain.lastGuide[1] != guideGreen ||
-                          chain.lastGuide[2] != guideBlue;
-    const bool newCalib = chain.lastCalibScale != calibScale || chain.lastCalibAxisY != calibAxisY ||
-                          chain.lastCalibUnit != calibUnit;
+    const bool newGuide =
+        chain.lastGuide[0] != guideRed || chain.lastGuide[1] != guideGreen || chain.lastGuide[2] != guideBlue;
+    const bool newCalib =
+        chain.lastCalibScale != calibScale || chain.lastCalibAxisY != calibAxisY || chain.lastCalibUnit != calibUnit;
     for (CImgFilter* f : chain.filters) {
         if (newLanguage) SendLanguage(f);
         if (newGuide) {
@@ -159,9 +146,15 @@ int32_t CFilterCtrl::SelectChain(int32_t n) {
             f->guideBlue = guideBlue;
             f->OnGuideColor(guideRed, guideGreen, guideBlue);
         }
-        if (newCalib) SendCalibration(f, calibUnit);
+        if (newCalib) f->SetCalibration(calibScale, calibAxisY, calibUnit);
     }
-    RecordSent(chain);
+    chain.lastLanguage = language;
+    chain.lastGuide[0] = guideRed;
+    chain.lastGuide[1] = guideGreen;
+    chain.lastGuide[2] = guideBlue;
+    chain.lastCalibScale = calibScale;
+    chain.lastCalibAxisY = calibAxisY;
+    chain.lastCalibUnit = calibUnit;
     return 1;
 }
 
@@ -208,7 +201,7 @@ void CFilterCtrl::SetCalibration(double scale, int32_t axisY, const wchar_t* uni
     chain.lastCalibScale = scale;
     chain.lastCalibAxisY = axisY;
     chain.lastCalibUnit = calibUnit;
-    for (CImgFilter* f : chain.filters) SendCalibration(f, unit);
+    for (CImgFilter* f : chain.filters) f->SetCalibration(scale, axisY, unit);
 }
 
 void CFilterCtrl::SetSourceFormat(uint64_t w, uint64_t h, uint64_t bpp, uint64_t frameCount) {

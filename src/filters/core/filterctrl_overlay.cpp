@@ -25,9 +25,12 @@ void OverlaySetTextureTarget(uint64_t texWidth, uint64_t texHeight) {
 
 double OverlayPixelToGlX(int32_t x) {
     double w;
-    if (g_OverlayToTexture) w = g_OverlayTexWidth;
-    else if (g_OverlayScreen && g_OverlayScreen->width > 0) w = static_cast<double>(g_OverlayScreen->width);
-    else return 0.0;
+    if (g_OverlayToTexture)
+        w = g_OverlayTexWidth;
+    else if (g_OverlayScreen && g_OverlayScreen->width > 0)
+        w = static_cast<double>(g_OverlayScreen->width);
+    else
+        return 0.0;
     return (x - w / 2) / (w / 2) + 1.0 / w;
 }
 

@@ -12,8 +12,10 @@ const wchar_t* CImgFilter::GetId() {
     size_t n = 0;
     for (; name && name[n] && n < static_cast<size_t>(kFilterIdMax); ++n) {
         wchar_t c = name[n];
-        if (c == L' ') c = L'_';
-        else if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c == L' ')
+            c = L'_';
+        else if (c >= L'A' && c <= L'Z')
+            c = static_cast<wchar_t>(c - L'A' + L'a');
         idCache[n] = c;
     }
     idCache[n] = L'\0';
@@ -97,8 +99,10 @@ int32_t CImgFilter::MapImageToView(int32_t* x, int32_t* y, int32_t dx0, int32_t 
     int64_t px = static_cast<int64_t>(*x) - ix0;
     int64_t py = static_cast<int64_t>(*y) - iy0;
     if (zoom == 0 || zoom == -1) {
-        double rx = static_cast<double>(static_cast<int64_t>(dx1) - dx0 + 1) / static_cast<double>(static_cast<int64_t>(ix1) - ix0 + 1);
-        double ry = static_cast<double>(static_cast<int64_t>(dy1) - dy0 + 1) / static_cast<double>(static_cast<int64_t>(iy1) - iy0 + 1);
+        double rx = static_cast<double>(static_cast<int64_t>(dx1) - dx0 + 1) /
+                    static_cast<double>(static_cast<int64_t>(ix1) - ix0 + 1);
+        double ry = static_cast<double>(static_cast<int64_t>(dy1) - dy0 + 1) /
+                    static_cast<double>(static_cast<int64_t>(iy1) - iy0 + 1);
         px = static_cast<int64_t>(static_cast<double>(px) * rx);
         py = static_cast<int64_t>(static_cast<double>(py) * ry);
         // Land in the middle of an enlarged pixel.

@@ -32,8 +32,8 @@ public:
     CFgScreen* uiParent = nullptr;  // parent of the shown settings UI
     std::wstring language = L"jp";  // "jp" selects Japanese, anything else English
     uint32_t visible = 0;
-    uint32_t hiddenByTab = 0;             // the filter's chain is not the active one
-    std::atomic<uint32_t> enabled = 0;    // read by the chain worker
+    uint32_t hiddenByTab = 0;           // the filter's chain is not the active one
+    std::atomic<uint32_t> enabled = 0;  // read by the chain worker
     uint64_t width = 0, height = 0, bytesPerPixel = 0, frames = 0;
     double guideRed = 1.0, guideGreen = 0.0, guideBlue = 0.0;
     double calibScale = 1.0;
@@ -58,13 +58,13 @@ public:
     // Draws the overlay: display rectangle d*, visible image part i* (both
     // inclusive) and the picture's zoom (0 or -1 fitted, 1 one to one,
     // n >= 2 magnified, n <= -2 shrunk).
-    virtual void OnOverlayView(OverlayToGlFn /*toGlX*/, OverlayToGlFn /*toGlY*/, CFgScreen* /*screen*/, CFgFont* /*font*/,
-                               int32_t /*dx0*/, int32_t /*dy0*/, int32_t /*dx1*/, int32_t /*dy1*/, int32_t /*ix0*/, int32_t /*iy0*/,
-                               int32_t /*ix1*/, int32_t /*iy1*/, int32_t /*zoom*/) {
-    }
+    virtual void OnOverlayView(OverlayToGlFn /*toGlX*/, OverlayToGlFn /*toGlY*/, CFgScreen* /*screen*/,
+                               CFgFont* /*font*/, int32_t /*dx0*/, int32_t /*dy0*/, int32_t /*dx1*/, int32_t /*dy1*/,
+                               int32_t /*ix0*/, int32_t /*iy0*/, int32_t /*ix1*/, int32_t /*iy1*/, int32_t /*zoom*/) {}
     // Processes the image in place on the chain worker; the result is unused.
-    virtual int32_t OnFilter(CImgBuff* /*image*/, uint64_t /*frame*/, int64_t /*x*/, int64_t /*y*/, int64_t /*w*/, int64_t /*h*/,
-                             uint32_t /*connect*/, uint32_t /*bg*/, uint32_t* /*workFormat*/, uint32_t* /*channelBytes*/) {
+    virtual int32_t OnFilter(CImgBuff* /*image*/, uint64_t /*frame*/, int64_t /*x*/, int64_t /*y*/, int64_t /*w*/,
+                             int64_t /*h*/, uint32_t /*connect*/, uint32_t /*bg*/, uint32_t* /*workFormat*/,
+                             uint32_t* /*channelBytes*/) {
         return 0;
     }
     // Chain-run entry: hands the pointed-to values to OnFilter. Filters that

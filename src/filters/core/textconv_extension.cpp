@@ -9,6 +9,4 @@ const wchar_t* FindExtension(const wchar_t* name) {
     return dot && dot != name ? dot : nullptr;
 }
 
-wchar_t* FindExtension(wchar_t* name) {
-    return const_cast<wchar_t*>(FindExtension(static_cast<const wchar_t*>(name)));
-}
+wchar_t* FindExtension(wchar_t* name) { return const_cast<wchar_t*>(FindExtension(static_cast<const wchar_t*>(name))); }

@@ -75,9 +75,12 @@ uint64_t ReadGray(const C_ImgBuff* f, int32_t x, int32_t y, int32_t depth) {
 }
 
 void WriteGray(C_ImgBuff* f, int32_t x, int32_t y, int32_t depth, uint64_t v) {
-    if (depth == 8) f->SetPixelGray8(x, y, static_cast<uint8_t>(v));
-    else if (depth == 16) f->SetPixelGray16(x, y, static_cast<uint16_t>(v));
-    else f->SetPixelGray32(x, y, static_cast<uint32_t>(v));
+    if (depth == 8)
+        f->SetPixelGray8(x, y, static_cast<uint8_t>(v));
+    else if (depth == 16)
+        f->SetPixelGray16(x, y, static_cast<uint16_t>(v));
+    else
+        f->SetPixelGray32(x, y, static_cast<uint32_t>(v));
 }
 
 // C, M, Y, K derived from RGB: K = full - max(R, G, B), C = full - R - K...
@@ -93,15 +96,21 @@ void CmykToRgb(const uint64_t cmyk[4], uint64_t full, uint64_t rgb[3]) {
 
 // The three doubles of codes 14-21: XYZ, L*a*b* or L*C*h.
 void ReadColour(const C_ImgBuff* f, int32_t x, int32_t y, uint32_t code, double v[3]) {
-    if (code <= 16) f->GetPixelXyz(x, y, &v[0], &v[1], &v[2]);
-    else if (code <= 19) f->GetPixelLab(x, y, &v[0], &v[1], &v[2]);
-    else f->GetPixelLch(x, y, &v[0], &v[1], &v[2]);
+    if (code <= 16)
+        f->GetPixelXyz(x, y, &v[0], &v[1], &v[2]);
+    else if (code <= 19)
+        f->GetPixelLab(x, y, &v[0], &v[1], &v[2]);
+    else
+        f->GetPixelLch(x, y, &v[0], &v[1], &v[2]);
 }
 
 void WriteColour(C_ImgBuff* f, int32_t x, int32_t y, uint32_t code, const double v[3]) {
-    if (code <= 16) f->SetPixelXyz(x, y, v[0], v[1], v[2]);
-    else if (code <= 19) f->SetPixelLab(x, y, v[0], v[1], v[2]);
-    else f->SetPixelLch(x, y, v[0], v[1], v[2]);
+    if (code <= 16)
+        f->SetPixelXyz(x, y, v[0], v[1], v[2]);
+    else if (code <= 19)
+        f->SetPixelLab(x, y, v[0], v[1], v[2]);
+    else
+        f->SetPixelLch(x, y, v[0], v[1], v[2]);
 }
 
 // Component index within ReadColour's triple for codes 14-21.
@@ -109,9 +118,12 @@ int ColourIndex(uint32_t code) { return code <= 19 ? static_cast<int>((code - 14
 
 uint32_t EncodeColour(uint32_t code, double v) {
     switch (code) {
-        case 14: case 15: case 16: return ImgEncodeXyzU32(v);
+        case 14:
+        case 15:
+        case 16: return ImgEncodeXyzU32(v);
         case 17: return ImgEncodeLightnessU32(v);
-        case 18: case 19: return ImgEncodeAbU32(v);
+        case 18:
+        case 19: return ImgEncodeAbU32(v);
         case 20: return ImgEncodeChromaU32(v);
         default: return ImgEncodeHueU32(v);
     }
@@ -119,9 +131,12 @@ uint32_t EncodeColour(uint32_t code, double v) {
 
 double DecodeColour(uint32_t code, uint32_t v) {
     switch (code) {
-        case 14: case 15: case 16: return ImgDecodeXyzU32(v);
+        case 14:
+        case 15:
+        case 16: return ImgDecodeXyzU32(v);
         case 17: return ImgDecodeLightnessU32(v);
-        case 18: case 19: return ImgDecodeAbU32(v);
+        case 18:
+        case 19: return ImgDecodeAbU32(v);
         case 20: return ImgDecodeChromaU32(v);
         default: return ImgDecodeHueU32(v);
     }
@@ -141,8 +156,8 @@ uint64_t ExtractPixel(const WorkRows& job, int32_t x, int32_t y) {
         if (job.depth == 32) {
             ReadRgb(f, x, y, 32, rgb);
             uint32_t hsv[3];
-            ImgRgb32ToHsv32(static_cast<uint32_t>(rgb[0]), static_cast<uint32_t>(rgb[1]),
-                            static_cast<uint32_t>(rgb[2]), &hsv[0], &hsv[1], &hsv[2]);
+            ImgRgb32ToHsv32(static_cast<uint32_t>(rgb[0]), static_cast<uint32_t>(rgb[1]), static_cast<uint32_t>(rgb[2]),
+                            &hsv[0], &hsv[1], &hsv[2]);
             return hsv[code - 4];
         }
         uint16_t hsv[3];
@@ -187,8 +202,8 @@ void StorePixel(const WorkRows& job, int32_t x, int32_t y) {
         if (job.depth == 32) {
             ReadRgb(f, x, y, 32, rgb);
             uint32_t hsv[3], out[3];
-            ImgRgb32ToHsv32(static_cast<uint32_t>(rgb[0]), static_cast<uint32_t>(rgb[1]),
-                            static_cast<uint32_t>(rgb[2]), &hsv[0], &hsv[1], &hsv[2]);
+            ImgRgb32ToHsv32(static_cast<uint32_t>(rgb[0]), static_cast<uint32_t>(rgb[1]), static_cast<uint32_t>(rgb[2]),
+                            &hsv[0], &hsv[1], &hsv[2]);
             hsv[code - 4] = static_cast<uint32_t>(ReadGray(job.work, x, y, 32));
             ImgHsv32ToRgb32(hsv[0], hsv[1], hsv[2], &out[0], &out[1], &out[2]);
             f->SetPixelRgb32(x, y, out[0], out[1], out[2]);

@@ -47,12 +47,13 @@ private:
 // Aborts the test program when a step deadlocks instead of hanging it.
 class Watchdog {
 public:
-    Watchdog() : thread_([this] {
-        if (!done_.Wait(20s)) {
-            std::fprintf(stderr, "deadlock: watchdog expired\n");
-            std::abort();
-        }
-    }) {}
+    Watchdog()
+        : thread_([this] {
+              if (!done_.Wait(20s)) {
+                  std::fprintf(stderr, "deadlock: watchdog expired\n");
+                  std::abort();
+              }
+          }) {}
     ~Watchdog() {
         done_.Raise();
         thread_.join();
@@ -224,8 +225,9 @@ TEST(FilterCtrl, BroadcastsReachTheActiveChain) {
     ctrl.SetCalibration(3.0, 1, nullptr);  // the controller keeps "cm"
     ctrl.SetSourceFormat(8, 6, 1, 2);
     ctrl.EnableUi(5);
-    EXPECT_EQ(log.Take(), (Calls{"f.OnLang(en)", "f.OnGuideColor(0.000000,0.000000,1.000000)", "f.OnCalib(2.000000,-1,cm)",
-                                 "f.OnCalib(3.000000,1,null)", "f.OnSize(8x6x1x2)", "f.EnableUi(1)"}));
+    EXPECT_EQ(log.Take(),
+              (Calls{"f.OnLang(en)", "f.OnGuideColor(0.000000,0.000000,1.000000)", "f.OnCalib(2.000000,-1,cm)",
+                     "f.OnCalib(3.000000,1,null)", "f.OnSize(8x6x1x2)", "f.EnableUi(1)"}));
     EXPECT_STREQ(ctrl.calibUnit, L"cm");
     EXPECT_STREQ(f->calibUnit, L"");
     EXPECT_EQ(f->guideBlue, 1.0);
@@ -265,7 +267,8 @@ TEST(FilterCtrl, SelectChainBringsFiltersUpToDate) {
     ctrl.SelectChain(0);
     ctrl.SetGuideColor(1.0, 1.0, 1.0);
     ctrl.SelectChain(2);
-    EXPECT_EQ(log.Take(), (Calls{"a.OnGuideColor(1.000000,1.000000,1.000000)", "x.OnGuideColor(1.000000,1.000000,1.000000)"}));
+    EXPECT_EQ(log.Take(),
+              (Calls{"a.OnGuideColor(1.000000,1.000000,1.000000)", "x.OnGuideColor(1.000000,1.000000,1.000000)"}));
 }
 
 TEST(FilterCtrl, LockUiSwitchesTheOthersOff) {
@@ -454,7 +457,7 @@ struct Blocker {
     std::atomic<bool> inStep{false};
     void Attach(RecordingFilter* f) {
         f->onStep = [this, first = std::make_shared<bool>(true)](CImgBuff*, int64_t*, int64_t*, int64_t*, int64_t*,
-                                                                   uint32_t*, uint32_t*, uint32_t*, uint32_t*) {
+                                                                 uint32_t*, uint32_t*, uint32_t*, uint32_t*) {
             if (!*first) return;
             *first = false;
             inStep = true;
@@ -577,8 +580,8 @@ TEST(FilterCtrl, SynchronousRequestFromTheWorkerIsQueued) {
     RecordingFilter* f = Add(ctrl, "f", nullptr);
     CImgBuff src, res;
     MakeGray(src, 2, 2, 1);
-    f->onStep = [&, asked = false](CImgBuff*, int64_t*, int64_t*, int64_t*, int64_t*, uint32_t*, uint32_t*,
-                                   uint32_t*, uint32_t*) mutable {
+    f->onStep = [&, asked = false](CImgBuff*, int64_t*, int64_t*, int64_t*, int64_t*, uint32_t*, uint32_t*, uint32_t*,
+                                   uint32_t*) mutable {
         if (asked) return;
         asked = true;
         ctrl.RequestRun(&res, &src, 9, 0);
@@ -680,7 +683,7 @@ TEST(FilterCtrl, DrawOverlaysAsksEnabledFiltersOnly) {
     CFgScreen screen;
     ctrl.DrawOverlays(&screen, nullptr, 0, 0, 9, 9, 0, 0, 9, 9, 1);  // no OpenGL context yet
     EXPECT_TRUE(seen.empty());
-    screen.context = &seen;  // stands for a context; never used
+    screen.context = &seen;                                          // stands for a context; never used
     ctrl.DrawOverlays(&screen, nullptr, 5, 0, 4, 9, 0, 0, 9, 9, 1);  // reversed display rectangle
     ctrl.DrawOverlays(&screen, nullptr, 0, 0, 9, 9, 0, 9, 9, 0, 1);  // reversed image rectangle
     EXPECT_TRUE(seen.empty());

@@ -128,8 +128,8 @@ TEST(ImgFilter, SetCalibrationStoresAndForwards) {
 
 TEST(ImgFilter, DefaultFilterPassesValues) {
     struct Probe : CImgFilter {
-        int32_t OnFilter(CImgBuff*, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t c,
-                         uint32_t b, uint32_t* wf, uint32_t* cb) override {
+        int32_t OnFilter(CImgBuff*, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t c, uint32_t b,
+                         uint32_t* wf, uint32_t* cb) override {
             seen = {static_cast<int64_t>(frame), x, y, w, h, c, b};
             *wf = 3;
             *cb = 2;
@@ -154,7 +154,7 @@ TEST(ImgFilter, MapImageToView) {
     } cases[] = {
         {7, 7, {10, 20, 400, 400}, {0, 0, 99, 99}, -3, 12, 22},
         {-7, -7, {10, 20, 400, 400}, {0, 0, 99, 99}, -3, 8, 18},  // truncation toward zero
-        {10, 10, {0, 0, 249, 99}, {0, 0, 99, 99}, 0, 26, 10},   // 2.5 times wide: middle of the pixel
+        {10, 10, {0, 0, 249, 99}, {0, 0, 99, 99}, 0, 26, 10},     // 2.5 times wide: middle of the pixel
         {10, 10, {0, 0, 249, 299}, {0, 0, 99, 99}, -1, 26, 31},
         {15, 5, {100, 50, 999, 999}, {10, 0, 99, 99}, 4, 120, 70},
         {15, 5, {100, 50, 999, 999}, {10, 0, 99, 99}, 1, 105, 55},
@@ -162,9 +162,9 @@ TEST(ImgFilter, MapImageToView) {
     };
     for (const auto& c : cases) {
         int32_t x = c.x, y = c.y;
-        EXPECT_EQ(CImgFilter::MapImageToView(&x, &y, c.d[0], c.d[1], c.d[2], c.d[3], c.i[0], c.i[1], c.i[2], c.i[3],
-                                             c.zoom),
-                  1);
+        EXPECT_EQ(
+            CImgFilter::MapImageToView(&x, &y, c.d[0], c.d[1], c.d[2], c.d[3], c.i[0], c.i[1], c.i[2], c.i[3], c.zoom),
+            1);
         EXPECT_EQ(x, c.outX) << "zoom " << c.zoom;
         EXPECT_EQ(y, c.outY) << "zoom " << c.zoom;
     }

@@ -46,9 +46,12 @@ Lab RefLab(int r, int g, int b) {
 double Decode(uint32_t code, uint32_t v) {
     const double t = v / kU32;
     switch (code) {
-        case 14: case 15: case 16: return t * 1.1;
+        case 14:
+        case 15:
+        case 16: return t * 1.1;
         case 17: return t * 100.0;
-        case 18: case 19: return t * 255.0 - 128.0;
+        case 18:
+        case 19: return t * 255.0 - 128.0;
         case 20: return t * 135.0;
         default: return t * 2 * kPi;
     }
@@ -82,15 +85,19 @@ uint64_t WorkValue(const CImgBuff& work, int32_t x, int32_t y) {
 
 void SetWorkValue(CImgBuff& work, int32_t x, int32_t y, uint64_t v) {
     C_ImgBuff* w = work.buffer;
-    if (w->format == kImgGray8) w->pixels[y * w->width + x] = static_cast<uint8_t>(v);
-    else if (w->format == kImgGray16) reinterpret_cast<uint16_t*>(w->pixels)[y * w->width + x] = static_cast<uint16_t>(v);
-    else reinterpret_cast<uint32_t*>(w->pixels)[y * w->width + x] = static_cast<uint32_t>(v);
+    if (w->format == kImgGray8)
+        w->pixels[y * w->width + x] = static_cast<uint8_t>(v);
+    else if (w->format == kImgGray16)
+        reinterpret_cast<uint16_t*>(w->pixels)[y * w->width + x] = static_cast<uint16_t>(v);
+    else
+        reinterpret_cast<uint32_t*>(w->pixels)[y * w->width + x] = static_cast<uint32_t>(v);
 }
 
 // A 3 x 2 frame: (200, 100, 50), black, white / grey 128, (12, 200, 130), (0, 0, 255).
 void MakeFrame(CImgBuff& frame, int32_t format) {
     ASSERT_EQ(frame.buffer->Create(3, 2, kImgRgb8), 1);
-    const int colours[6][3] = {{200, 100, 50}, {0, 0, 0}, {255, 255, 255}, {128, 128, 128}, {12, 200, 130}, {0, 0, 255}};
+    const int colours[6][3] = {{200, 100, 50},  {0, 0, 0},      {255, 255, 255},
+                               {128, 128, 128}, {12, 200, 130}, {0, 0, 255}};
     for (int i = 0; i < 6; ++i) frame.buffer->SetPixelRgb8(i % 3, i / 3, colours[i][0], colours[i][1], colours[i][2]);
     if (format != kImgRgb8) {
         ASSERT_EQ(frame.buffer->ConvertFormat(format), 1);
@@ -234,15 +241,19 @@ TEST(WorkImage, ChangedComponentIsWrittenBack) {
         {1, kImgRgb8, 0, 0, [](uint64_t) { return 77; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 77, 100, 50); }},
         {3, kImgRgb8, 0, 0, [](uint64_t) { return 0; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 200, 100, 0); }},
         {7, kImgRgb8, 0, 0, [](uint64_t) { return 0; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 255, 100, 50); }},
-        {9, kImgRgb8, 0, 0, [](uint64_t v) { return v - 5; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 200, 100, 55); }},
+        {9, kImgRgb8, 0, 0, [](uint64_t v) { return v - 5; },
+         [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 200, 100, 55); }},
         {10, kImgRgb8, 0, 0, [](uint64_t) { return 255; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 0, 100, 50); }},
-        {13, kImgRgb8, 0, 0, [](uint64_t) { return 0; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 255, 155, 105); }},
-        {13, kImgRgb16, 1, 0, [](uint64_t) { return 0; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 1, 0, 255, 255, 255); }},
+        {13, kImgRgb8, 0, 0, [](uint64_t) { return 0; },
+         [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 255, 155, 105); }},
+        {13, kImgRgb16, 1, 0, [](uint64_t) { return 0; },
+         [](const C_ImgBuff* f) { ExpectRgb8(f, 1, 0, 255, 255, 255); }},
         {11, kImgRgb32, 0, 0, [](uint64_t) { return 0; },
          [](const C_ImgBuff* f) {
              uint32_t r, g, b;
              f->GetPixelRgb32(0, 0, &r, &g, &b);
-             EXPECT_EQ(std::vector<uint32_t>({r, g, b}), std::vector<uint32_t>({200u * 16843009u, 200u * 16843009u, 50u * 16843009u}));
+             EXPECT_EQ(std::vector<uint32_t>({r, g, b}),
+                       std::vector<uint32_t>({200u * 16843009u, 200u * 16843009u, 50u * 16843009u}));
          }},
         {5, kImgRgb8, 0, 0, [](uint64_t) { return 0; },
          [](const C_ImgBuff* f) {
@@ -252,7 +263,8 @@ TEST(WorkImage, ChangedComponentIsWrittenBack) {
              EXPECT_EQ(std::vector<int>({r, g, b}), std::vector<int>({51400, 51400, 51400}));
          }},
         {6, kImgRgb8, 0, 0, [](uint64_t) { return 0; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 0, 0, 0); }},
-        {6, kImgRgb32, 0, 0, [](uint64_t v) { return v / 2; }, [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 100, 50, 25, 1); }},
+        {6, kImgRgb32, 0, 0, [](uint64_t v) { return v / 2; },
+         [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 0, 100, 50, 25, 1); }},
         {17, kImgGray8, 0, 1, [](uint64_t) { return 4294967295u; },
          [](const C_ImgBuff* f) { ExpectRgb8(f, 0, 1, 255, 255, 255, 1); }},
         {19, kImgRgb8, 0, 0, [](uint64_t) { return static_cast<uint64_t>(128.0 / 255.0 * kU32); },  // b* = 0

@@ -37,7 +37,8 @@ struct FilterStep {
 
 class RecordingFilter : public CImgFilter {
 public:
-    RecordingFilter(std::string tag, CallLog* log, bool withUi = false) : tag_(std::move(tag)), log_(log), ui_(withUi) {}
+    RecordingFilter(std::string tag, CallLog* log, bool withUi = false)
+        : tag_(std::move(tag)), log_(log), ui_(withUi) {}
     ~RecordingFilter() override {
         if (log_) log_->Add(tag_ + ".delete");
     }
@@ -47,20 +48,20 @@ public:
         onStep;
     std::vector<FilterStep> steps;  // written on the worker thread
 
-    const wchar_t* GetName(const wchar_t* code) override { return code && std::wstring(code) == L"jp" ? L"記録" : L"Recording Filter"; }
+    const wchar_t* GetName(const wchar_t* code) override {
+        return code && std::wstring(code) == L"jp" ? L"記録" : L"Recording Filter";
+    }
     int32_t HasUi() override { return ui_ ? 1 : 0; }
     void EnableUi(int32_t enable) override { Log("EnableUi", enable); }
     void OnEnable(int32_t on) override { Log("OnEnable", on); }
-    void ShowUi(int32_t show, CFgScreen* parent) override {
-        Log("ShowUi", show, parent ? "parent" : "null");
-    }
+    void ShowUi(int32_t show, CFgScreen* parent) override { Log("ShowUi", show, parent ? "parent" : "null"); }
     void OnLang(const wchar_t* code) override {
         Log("OnLang", std::string(code ? std::string(code, code + std::wcslen(code)) : "null"));
         CImgFilter::OnLang(code);
     }
     void OnSize(uint64_t w, uint64_t h, uint64_t bpp, uint64_t frameCount) override {
-        Log("OnSize", std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(bpp) + "x" +
-                          std::to_string(frameCount));
+        Log("OnSize",
+            std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(bpp) + "x" + std::to_string(frameCount));
     }
     void OnCalib(double scale, int32_t axisY, const wchar_t* unit) override {
         Log("OnCalib", std::to_string(scale) + "," + std::to_string(axisY) + "," +
