@@ -57,6 +57,18 @@ void ExchangeReversed(Unit<N>* a, Unit<N>* b, int64_t n) {
     for (int64_t k = 0; k < n; ++k, --r) std::swap(a[k], *r);
 }
 
+// Exchanges two byte ranges through a small buffer on the stack: no heap
+// block, so the exchange cannot fail half way.
+void ExchangeBytes(uint8_t* a, uint8_t* b, size_t n) {
+    uint8_t tmp[4096];
+    for (size_t done = 0; done < n; done += sizeof tmp) {
+        const size_t k = std::min(sizeof tmp, n - done);
+        std::memcpy(tmp, a + done, k);
+        std::memcpy(a + done, b + done, k);
+        std::memcpy(b + done, tmp, k);
+    }
+}
+
 }  // namespace
 
 void ImgMirrorHorizontalRows(void* ctx, uint64_t first, uint64_t count) {
@@ -81,8 +93,7 @@ void ImgMirrorVerticalRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t i = first; i < first + count; ++i) {
         const int64_t top = job.y0 + static_cast<int64_t>(i), bottom = job.y1 - static_cast<int64_t>(i);
         if (top >= bottom) break;
-        uint8_t* a = b.PixelAt(job.x0, static_cast<int32_t>(top));
-        std::swap_ranges(a, a + bytes, b.PixelAt(job.x0, static_cast<int32_t>(bottom)));
+        ExchangeBytes(b.PixelAt(job.x0, static_cast<int32_t>(top)), b.PixelAt(job.x0, static_cast<int32_t>(bottom)), bytes);
     }
 }
 
@@ -152,7 +163,8 @@ int32_t ImgRotateQuarterTurns(CImgBuff* image, int32_t turns) {
         return 1;
     }
     const int32_t bpp = b.BytesPerPixel();
-    uint8_t* turned = ImgAllocPixels(static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height), static_cast<uint64_t>(bpp));
+    // Every byte of the turned block is written below.
+    uint8_t* turned = ImgAllocPixelsUncleared(static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height), static_cast<uint64_t>(bpp));
     if (!turned) return 0;
     const QuarterTurnJob job{b.pixels, turned, b.width, b.height, q == 1 || q == -3};
     WithPixelSize(bpp, [&]<int N>() {

@@ -257,7 +257,6 @@ int32_t ImgShiftSubpixel(CImgBuff* image, double dx, double dy, uint8_t fill) {
     }
     C_ImgBuff* result = job.source;
     if (work != format && !result->ConvertFormat(static_cast<uint32_t>(format))) return 0;
-    // Same size and format: take over the result's pixel block.
-    std::swap(b.pixels, result->pixels);
+    b.TakePixels(result);
     return 1;
 }

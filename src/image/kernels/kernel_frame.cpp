@@ -214,15 +214,27 @@ void ImgReadHsv16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, 
     }
 }
 
+namespace {
+
+// Black is every byte 0 and white every byte 0xFF in grey and RGB formats.
+template <int B>
+void WriteLevelBytes(uint8_t* p, int32_t n, const uint8_t* levels) {
+    for (int32_t i = 0; i < n; ++i, p += B)
+        if (levels[i] != kImgLevelKeep) std::memset(p, levels[i] == kImgLevelWhite ? 0xFF : 0x00, B);
+}
+
+}  // namespace
+
 void ImgWriteLevelsSpan(C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, const uint8_t* levels) {
-    const int32_t f = image.format;
-    if (f >= kImgGray8 && f <= kImgRgb32) {
-        // Black is every byte 0 and white every byte 0xFF in these formats.
-        const size_t b = static_cast<size_t>(image.BytesPerPixel());
-        uint8_t* p = image.PixelAt(x0, y);
-        for (int32_t i = 0; i < n; ++i, p += b)
-            if (levels[i] != kImgLevelKeep) std::memset(p, levels[i] == kImgLevelWhite ? 0xFF : 0x00, b);
-        return;
+    uint8_t* p = image.PixelAt(x0, y);
+    switch (image.format) {
+        case kImgGray8: WriteLevelBytes<1>(p, n, levels); return;
+        case kImgGray16: WriteLevelBytes<2>(p, n, levels); return;
+        case kImgRgb8: WriteLevelBytes<3>(p, n, levels); return;
+        case kImgGray32: WriteLevelBytes<4>(p, n, levels); return;
+        case kImgRgb16: WriteLevelBytes<6>(p, n, levels); return;
+        case kImgRgb32: WriteLevelBytes<12>(p, n, levels); return;
+        default: break;
     }
     for (int32_t i = 0; i < n; ++i)
         if (levels[i] != kImgLevelKeep) image.SetPixelGray16(x0 + i, y, levels[i] == kImgLevelWhite ? 65535 : 0);
