@@ -120,4 +120,14 @@ TEST(FgMessageBox, EnterAndTabAndTheCloseBox) {
     EXPECT_EQ(two.focused, &two.buttons[1]);
 }
 
+TEST(FgMessageBox, TheQuitMessageEndsTheBoxWithMinusOne) {
+    kvtest::RecordingScreen parent;
+    ASSERT_EQ(parent.Create(40, 30, 400, 300, L"parent", kFgStyleFixed, nullptr), 1);
+    g_QuitRequested = 0;
+    PlatPostQuitMessage(0);
+    EXPECT_EQ(FgMessageBox(L"終了しますか？", L"確認", 2, &parent), -1);
+    EXPECT_EQ(g_QuitRequested.load(), 1u);
+    g_QuitRequested = 0;
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "image/imgbuff.h"
 #include "platform/plat_window.h"
+#include "toolkit/fg_draw.h"
 #include "toolkit/fg_loop.h"
 #include "toolkit/fg_texture.h"
 #include "toolkit/support/screen_recorder.h"
@@ -138,6 +139,32 @@ TEST_F(FgTextureScreen, RenderingIntoATextureFillsItsCpuCopy) {
             EXPECT_EQ(g, 255);
             EXPECT_EQ(b, 0);
         }
+}
+
+TEST_F(FgTextureScreen, DrawingPrimitivesCoverInclusiveRectangles) {
+    const double red[3] = {1, 0, 0}, blue[3] = {0, 0, 1}, green[3] = {0, 1, 0}, white[3] = {1, 1, 1},
+                 grey[3] = {0.25, 0.25, 0.25};
+    const PlatFrame f = Paint(s, [&] {
+        FgDrawFrame(&s, 2, 3, 9, 8, red, blue);
+        FgFillRect(&s, 20, 20, 20, 25, green);
+        FgDrawBevel(&s, 30, 10, 40, 20, red, white, grey);
+    });
+    auto rgb = [&](int32_t x, int32_t y) {
+        const uint8_t* p = At(f, x, y);
+        return (p[0] << 16) | (p[1] << 8) | p[2];
+    };
+    EXPECT_EQ(rgb(2, 3), 0x0000ff);
+    EXPECT_EQ(rgb(9, 8), 0x0000ff);
+    EXPECT_EQ(rgb(3, 4), 0xff0000);
+    EXPECT_EQ(rgb(8, 7), 0xff0000);
+    EXPECT_EQ(rgb(10, 8), 0);
+    EXPECT_EQ(rgb(20, 20), 0x00ff00);
+    EXPECT_EQ(rgb(20, 25), 0x00ff00);
+    EXPECT_EQ(rgb(21, 25), 0);
+    EXPECT_EQ(rgb(20, 26), 0);
+    EXPECT_EQ(rgb(30, 10), 0xffffff) << "light top-left edge";
+    EXPECT_EQ(rgb(40, 20), 0x404040) << "dark bottom-right edge";
+    EXPECT_EQ(rgb(35, 15), 0xff0000) << "face";
 }
 
 }  // namespace
