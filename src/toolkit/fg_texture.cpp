@@ -260,13 +260,7 @@ int32_t CFgTexture::DrawFullViewport() {
     CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!screen || !pixels) return 0;
-    if (!hasName || screen->generation != screenGeneration) {
-        CFgScreen* target = screen;
-        ReleaseGl();
-        if (!AttachToScreen(target)) return 0;
-    } else if (uploadPending && !SendPixels()) {
-        return 0;
-    }
+    if (!Ready()) return 0;
     glColor3d(1, 1, 1);
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, glName);
@@ -285,16 +279,22 @@ int32_t CFgTexture::DrawFullViewport() {
     return 1;
 }
 
-// Draws the quad through the four pixel corners with the given texture
-// coordinates; the caller holds the texture's lock.
-int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1) {
+// Gives the texture a name in its screen's current context (the context may
+// have been re-created since) and sends pixels changed off the interface
+// thread; the caller holds both locks.
+int32_t CFgTexture::Ready() {
     if (!hasName || screen->generation != screenGeneration) {
         CFgScreen* target = screen;
         ReleaseGl();
-        if (!AttachToScreen(target)) return 0;
-    } else if (uploadPending && !SendPixels()) {
-        return 0;
+        return AttachToScreen(target);
     }
+    return uploadPending ? SendPixels() : 1;
+}
+
+// Draws the quad through the four pixel corners with the given texture
+// coordinates; the caller holds the texture's lock.
+int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1) {
+    if (!Ready()) return 0;
     double gx[4];
     double gy[4];
     for (int i = 0; i < 4; ++i) {

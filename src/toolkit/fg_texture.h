@@ -68,5 +68,6 @@ public:
 
 private:
     int32_t SendPixels();
+    int32_t Ready();
     int32_t DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1);
 };
