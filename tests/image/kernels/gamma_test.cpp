@@ -89,6 +89,39 @@ TEST(Gamma, WideFormats) {
     EXPECT_EQ(b, 0);
 }
 
+// The table pass equals reading each pixel with the 8-bit (grey8, RGB8,
+// CMYK) or 16-bit accessors, looking up and writing back, in every format.
+TEST(Gamma, TableApplyMatchesTheAccessors) {
+    Table t(ImgGammaTableCreate(1.0, 0.6));
+    const ImgRect roi{1, 0, 6, 1};
+    for (int32_t f : ktest::kAllFormats) {
+        CImgBuff img, ref;
+        ASSERT_TRUE(ktest::MakeNoise(img, 8, 2, f, 12));
+        ref.CopyFrom(&img);
+        ASSERT_EQ(ImgGammaTableApply(&img, t.get(), &roi), 1);
+        C_ImgBuff& r = *ref.buffer;
+        const bool eight = f == kImgGray8 || f == kImgRgb8 || f == kImgCmyk8;
+        for (int y = 0; y <= 1; ++y)
+            for (int x = 1; x <= 6; ++x) {
+                if (f <= kImgGray32) {
+                    uint16_t v;
+                    r.GetPixelGray16(x, y, &v);
+                    if (eight) r.SetPixelGray8(x, y, t->table8[v >> 8]);
+                    else r.SetPixelGray16(x, y, t->table16[v]);
+                } else if (eight) {
+                    uint8_t a, b, c;
+                    r.GetPixelRgb8(x, y, &a, &b, &c);
+                    r.SetPixelRgb8(x, y, t->table8[a], t->table8[b], t->table8[c]);
+                } else {
+                    uint16_t a, b, c;
+                    r.GetPixelRgb16(x, y, &a, &b, &c);
+                    r.SetPixelRgb16(x, y, t->table16[a], t->table16[b], t->table16[c]);
+                }
+            }
+        EXPECT_EQ(ktest::Block(img), ktest::Block(ref)) << ImgFormatName(f);
+    }
+}
+
 TEST(Gamma, Refusals) {
     for (const auto& g : {std::pair{0.0, 1.0}, {1.0, 0.0}, {-1.0, 1.0}, {std::nan(""), 1.0}, {1.0, std::nan("")},
                           {INFINITY, INFINITY}}) {
