@@ -30,6 +30,8 @@ CFgFont::~CFgFont() {
 }
 
 void CFgFont::ReleasePages() {
+    // The GL lock comes before the font's own lock on every path, as pages take it.
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     for (auto& page : pages) {
         page.ReleaseGl();
@@ -38,6 +40,7 @@ void CFgFont::ReleasePages() {
 }
 
 int32_t CFgFont::Create(uint64_t newHeight, const wchar_t* newFace) {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     ReleasePages();
     if (handle) PlatGlyphClose(handle);
@@ -58,12 +61,14 @@ int32_t CFgFont::Create(uint64_t newHeight, const wchar_t* newFace) {
 
 void CFgFont::CopySettings(const CFgFont* other) {
     if (!other || other == this) return;
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     pagePattern = other->pagePattern;
     Create(other->height, other->face.c_str());
 }
 
 int32_t CFgFont::AttachToScreen(CFgScreen* target) {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (!target || height == 0) return 0;
     if (screen) return screen == target ? 1 : 0;
@@ -78,6 +83,7 @@ int32_t CFgFont::AttachToScreen(CFgScreen* target) {
 }
 
 void CFgFont::DetachFromScreen() {
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     for (auto& page : pages) page.ReleaseGl();
     screen = nullptr;
@@ -96,7 +102,7 @@ int32_t CFgFont::TextWidth(const wchar_t* text) const {
 
 int32_t CFgFont::EnsurePage(uint32_t page) {
     if (page >= kFgFontPages) return 0;
-    CriticalSectionLock gl(g_GlLock);  // pages attach to the screen: the GL lock comes first
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
     if (pages[page].pixels) return 1;
     if (height == 0 || !MakePage(page)) {
