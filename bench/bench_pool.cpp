@@ -1,6 +1,7 @@
 // Worker pool: parallel byte copy and fill against single-threaded
 // memcpy/memset on 256 MiB, and the cost of one parallel-for dispatch.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -70,6 +71,8 @@ BENCHMARK(BM_PoolDispatchTiny)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // Console output plus the real time of each benchmark, for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs)
