@@ -60,7 +60,11 @@ void CFilterCtrl::RunChain(CImgBuff* image, uint64_t frame) {
                        &channelBytes);
         if (workFormat != previous) {
             if (previous) StoreWorkingImage(image, &work, previous);
-            if (workFormat && ImgFormatValid(image->buffer->format)) MakeWorkingImage(image, &work, workFormat);
+            // A frame emptied by a filter leaves the later ones an empty
+            // working image rather than the component stored back above.
+            if (workFormat && !(ImgFormatValid(image->buffer->format) && MakeWorkingImage(image, &work, workFormat))) {
+                work.FreePixels();
+            }
         }
     }
     if (workFormat) StoreWorkingImage(image, &work, workFormat);

@@ -422,6 +422,32 @@ TEST(FilterCtrl, GreyFrameThroughLightnessLeavesAsRgb) {
     EXPECT_NEAR(b, 128, 1);
 }
 
+// A filter that empties the frame and asks for a component in one step
+// leaves the next filter an empty working image.
+TEST(FilterCtrl, ComponentOfAnEmptiedFrameIsEmpty) {
+    CountingCtrl ctrl;
+    RecordingFilter* select = Add(ctrl, "select", nullptr);
+    RecordingFilter* back = Add(ctrl, "back", nullptr);
+    RecordingFilter* seen = Add(ctrl, "seen", nullptr);
+    select->onStep = [](CImgBuff*, int64_t*, int64_t*, int64_t*, int64_t*, uint32_t*, uint32_t*, uint32_t* wf,
+                        uint32_t*) { *wf = 1; };
+    back->onStep = [](CImgBuff*, int64_t*, int64_t*, int64_t*, int64_t*, uint32_t*, uint32_t*, uint32_t* wf,
+                       uint32_t*) { *wf = 0; };  // back on the frame for the next filter
+    seen->onStep = [](CImgBuff* image, int64_t*, int64_t*, int64_t*, int64_t*, uint32_t*, uint32_t*, uint32_t* wf,
+                      uint32_t*) {
+        image->FreePixels();
+        *wf = 2;
+    };
+    RecordingFilter* last = Add(ctrl, "last", nullptr);
+    CImgBuff source, result;
+    MakeGray(source, 2, 2, 5);
+    ctrl.RequestRun(&result, &source, 0, 0);
+    EXPECT_EQ(back->steps.at(0).format, kImgGray8);  // the component of the grey frame
+    EXPECT_EQ(last->steps.at(0).format, kImgFormatNone);
+    EXPECT_EQ(last->steps.at(0).workFormat, 2u);
+    EXPECT_EQ(result.buffer->format, kImgFormatNone);
+}
+
 TEST(FilterCtrl, InvalidImageRunsNothing) {
     CallLog log;
     CountingCtrl ctrl;
