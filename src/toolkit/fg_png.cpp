@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr png_uint_32 kMaxSide = 16384;
+
 void QuietWarning(png_structp, png_const_charp) {}
 
 // libpng leaves through longjmp on any error: only plain locals may live in
@@ -17,6 +19,9 @@ bool ReadWhole(png_structp png, png_infop info, FILE* file) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_init_io(png, file);
     png_set_sig_bytes(png, 8);
+    // The toolkit's pictures are small; a header claiming more is refused
+    // before the rows are allocated.
+    png_set_user_limits(png, kMaxSide, kMaxSide);
     png_read_png(png, info, PNG_TRANSFORM_STRIP_16 | PNG_TRANSFORM_PACKING, nullptr);
     return true;
 }

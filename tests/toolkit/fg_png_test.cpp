@@ -55,6 +55,8 @@ ihdr_end = 8 + 8 + 13 + 4
 bad[ihdr_end + 8:ihdr_end + 16] = b'\xff' * 8  # garbage at the start of the compressed data
 open(os.path.join(out, 'corrupt.png'), 'wb').write(bytes(bad))
 open(os.path.join(out, 'notpng.png'), 'wb').write(b'GIF89a' + b'\0' * 40)
+# A header that claims 100000 x 100000 pixels over a few bytes of data.
+open(os.path.join(out, 'huge.png'), 'wb').write(png(100000, 100000, 8, 6, [b'\0' * 8]))
 )";
 
 class FgPngTest : public testing::Test {
@@ -95,7 +97,7 @@ TEST_F(FgPngTest, ColourTypesBecomeRgba) {
 }
 
 TEST_F(FgPngTest, BrokenFilesFailWithoutEndingTheProcess) {
-    for (const char* name : {"truncated.png", "corrupt.png", "notpng.png", "missing.png"}) {
+    for (const char* name : {"truncated.png", "corrupt.png", "notpng.png", "missing.png", "huge.png"}) {
         CFgPngLoader png;
         EXPECT_EQ(png.Load(Path(name).c_str()), 0) << name;
         EXPECT_EQ(png.png, nullptr) << name;
