@@ -47,17 +47,45 @@ void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
     }
 }
 
+// Records merged per work item once pairs of runs grow long: the late
+// passes, with few pairs, are cut into pieces of the output so that every
+// thread takes part. Where each piece starts in the two runs follows from
+// the stable merge order, so the result is that of one merge per pair.
+constexpr uint64_t kMergePiece = 32768;
+
 struct MergePassJob {
     const ImgRankRecord* source;
     ImgRankRecord* dest;
-    uint64_t run;  // records per run; a pair is two runs
+    uint64_t n;             // records in all
+    uint64_t run;           // records per run; a pair is two runs
+    uint64_t piecesPerPair;  // work items per complete pair
 };
+
+// How many of the first `d` merged records come from the left run.
+uint64_t LeftShare(const ImgRankRecord* left, uint64_t nl, const ImgRankRecord* right, uint64_t nr, uint64_t d) {
+    uint64_t lo = d > nr ? d - nr : 0, hi = std::min(d, nl);
+    while (lo < hi) {
+        const uint64_t i = lo + (hi - lo) / 2, j = d - i;
+        // Left record i is taken before right record j-1 unless the right
+        // one ranks strictly first.
+        if (j > 0 && RankKey(left[i]) >= RankKey(right[j - 1])) lo = i + 1;
+        else hi = i;
+    }
+    return lo;
+}
 
 void ParallelMergeSortPass(void* ctx, uint64_t first, uint64_t count) {
     const MergePassJob& job = *static_cast<const MergePassJob*>(ctx);
-    for (uint64_t i = first; i < first + count; ++i) {
-        const uint64_t at = i * 2 * job.run;
-        MergeSortedRuns(job.source + at, job.source + at + job.run, job.dest + at, job.run, job.run);
+    for (uint64_t item = first; item < first + count; ++item) {
+        const uint64_t pairIndex = item / job.piecesPerPair, piece = item % job.piecesPerPair;
+        const uint64_t at = pairIndex * 2 * job.run;
+        const uint64_t nl = std::min(job.run, job.n - at), nr = std::min(job.run, job.n - at - nl);
+        const uint64_t d0 = std::min(nl + nr, piece * kMergePiece);
+        const uint64_t d1 = job.piecesPerPair == 1 ? nl + nr : std::min(nl + nr, d0 + kMergePiece);
+        const ImgRankRecord* left = job.source + at;
+        const ImgRankRecord* right = left + nl;
+        const uint64_t i0 = LeftShare(left, nl, right, nr, d0), i1 = LeftShare(left, nl, right, nr, d1);
+        MergeSortedRuns(left + i0, right + (d0 - i0), job.dest + at + d0, i1 - i0, (d1 - i1) - (d0 - i0));
     }
 }
 
@@ -251,9 +279,13 @@ void MergeSortedRuns(const ImgRankRecord* left, const ImgRankRecord* right, ImgR
     const ImgRankRecord* leftEnd = left + leftCount;
     const ImgRankRecord* rightEnd = right + rightCount;
     while (left < leftEnd && right < rightEnd) {
-        // The left head wins ties: that keeps the sort stable.
-        if (RankKey(*right) > RankKey(*left)) *dest++ = *right++;
-        else *dest++ = *left++;
+        // The left head wins ties: that keeps the sort stable. Written
+        // without a branch on the data, which would be mispredicted half
+        // the time.
+        const bool takeRight = RankKey(*right) > RankKey(*left);
+        *dest++ = *(takeRight ? right : left);
+        right += takeRight;
+        left += !takeRight;
     }
     while (left < leftEnd) *dest++ = *left++;
     while (right < rightEnd) *dest++ = *right++;
@@ -267,12 +299,13 @@ int32_t ParallelMergeSort(ImgRankRecord* records, uint64_t n) {
     ImgRankRecord* source = records;
     ImgRankRecord* dest = second;
     for (uint64_t run = 1; run < n; run *= 2) {
-        const uint64_t pair = 2 * run, full = n / pair, rest = n % pair;
-        MergePassJob job{source, dest, run};
-        PoolParallelFor(ParallelMergeSortPass, &job, full);
-        const uint64_t tail = full * pair;
-        if (rest > run) MergeSortedRuns(source + tail, source + tail + run, dest + tail, run, rest - run);
-        else std::memcpy(dest + tail, source + tail, rest * sizeof(ImgRankRecord));
+        // A tail of more than one run is merged like a full pair; a tail of
+        // one run is copied as it is.
+        const uint64_t pair = 2 * run, rest = n % pair, pairs = n / pair + (rest > run ? 1 : 0);
+        const uint64_t pieces = pair > kMergePiece ? pair / kMergePiece : 1;
+        MergePassJob job{source, dest, n, run, pieces};
+        PoolParallelFor(ParallelMergeSortPass, &job, pairs * pieces);
+        if (rest > 0 && rest <= run) std::memcpy(dest + (n - rest), source + (n - rest), rest * sizeof(ImgRankRecord));
         std::swap(source, dest);
     }
     if (source != records) std::memcpy(records, source, n * sizeof(ImgRankRecord));

@@ -151,6 +151,23 @@ TEST(Equalize, RegionWiderThan65536) {
     for (int n : counts) EXPECT_TRUE(n == 546 || n == 547) << n;
 }
 
+// The parallel sort against std::stable_sort, on a length that leaves a
+// tail at most passes and makes the late passes cut their merges.
+TEST(Equalize, MergeSortIsStable) {
+    const uint64_t n = 200003;
+    std::vector<ImgRankRecord> records(n);
+    uint32_t s = 5;
+    for (uint64_t i = 0; i < n; ++i) {
+        s = s * 1103515245u + 12345u;
+        records[i] = ImgRankRecord{(s >> 16) % 50, static_cast<int32_t>(s % 7) - 3, static_cast<uint32_t>(i), 0};
+    }
+    std::vector<ImgRankRecord> expected = records;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const ImgRankRecord& a, const ImgRankRecord& b) { return CompareRankRecords(&a, &b) < 0; });
+    ASSERT_EQ(ParallelMergeSort(records.data(), n), 1);
+    for (uint64_t i = 0; i < n; ++i) ASSERT_EQ(records[i].x, expected[i].x) << i;
+}
+
 TEST(Equalize, Refusals) {
     CImgBuff img;
     ASSERT_TRUE(ktest::MakeNoise(img, 6, 6, kImgRgb8, 3));
