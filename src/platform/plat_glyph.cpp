@@ -176,6 +176,8 @@ int32_t PlatGlyphRender(PlatGlyphFont* font, uint32_t code, uint8_t* cell, int32
                         int32_t pitch) {
     if (!font || !cell || width < 1 || height < 1 || pitch < width) return 0;
     for (int32_t y = 0; y < height; ++y) std::memset(cell + static_cast<size_t>(y) * pitch, 0, width);
+    // Control characters have no glyph in any font: no need to look for one.
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) return 1;
     std::lock_guard<std::mutex> lock(g_GlyphMutex);
     const SizedFace* sized = FaceFor(font, code);
     if (!sized) return 1;
