@@ -182,6 +182,21 @@ TEST(ImgShiftSubpixel, MatchesNumpyBlend) {
     }
 }
 
+// HSV and CMYK are blended in their RGB rendering and stored back; grey
+// pixels convert exactly both ways, so the values are known.
+TEST(ImgShiftSubpixel, HsvAndCmykBlendTheirRgb) {
+    CImgBuff hsv;
+    ASSERT_TRUE(ktest::MakeFrom<uint16_t>(hsv, 3, 1, kImgHsv16, {0, 0, 1000, 0, 0, 3000, 0, 0, 5000}));
+    ASSERT_EQ(ImgShiftSubpixel(&hsv, 0.5, 0.0, 0), 1);
+    EXPECT_EQ(ktest::Values<uint16_t>(hsv), (std::vector<uint16_t>{0, 0, 500, 0, 0, 2000, 0, 0, 4000}));
+
+    CImgBuff cmyk;  // grey 255 - K
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(cmyk, 1, 3, kImgCmyk8, {0, 0, 0, 55, 0, 0, 0, 155, 0, 0, 0, 255}));
+    ASSERT_EQ(ImgShiftSubpixel(&cmyk, 0.0, -0.5, 100), 1);
+    // Greys 200, 100, 0 -> 150, 50, 50 (the last blends with the fill 100).
+    EXPECT_EQ(ktest::Values<uint8_t>(cmyk), (std::vector<uint8_t>{0, 0, 0, 105, 0, 0, 0, 205, 0, 0, 0, 205}));
+}
+
 // XYZ keeps doubles; the fill enters as the XYZ of the grey.
 TEST(ImgShiftSubpixel, XyzBlendsWithTheFillGreysXyz) {
     CImgBuff img;
