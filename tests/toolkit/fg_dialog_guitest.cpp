@@ -37,7 +37,7 @@ public:
     CFgUIButton ok, cancel;
     CFgUIChkButton check, radio[3];
     CFgUIProgressBar progress;
-    CFgUIScrollBar scroll;
+    CFgUIScrollBar scroll, vertical;
     CFgUIRangeBar range;
     Log log;
 
@@ -70,6 +70,11 @@ public:
         scroll.maximum = 99;
         scroll.page = 10;
         scroll.position = 30;
+        vertical.orientation = kFgBarVertical;
+        vertical.SetRect(328, 36, 16, 124);
+        vertical.maximum = 9;
+        vertical.page = 3;
+        vertical.position = 6;
         range.orientation = kFgBarHorizontal;
         range.SetRect(10, 220, 330, 16);
         range.maximum = 100;
@@ -99,10 +104,10 @@ public:
         range.data = &log;
         for (CFgUIObj* c : std::initializer_list<CFgUIObj*>{&jpLabel, &enLabel, &emptyLabel, &ok, &cancel, &check,
                                                            &radio[0], &radio[1], &radio[2], &progress, &scroll,
-                                                           &range})
+                                                           &range, &vertical})
             AddChild(c);
-        // Labels, the progress bar and the range bar are not tab stops here.
-        jpLabel.tabStop = enLabel.tabStop = emptyLabel.tabStop = progress.tabStop = range.tabStop = 0;
+        // Labels, the progress bar and the range and vertical bars are not tab stops here.
+        jpLabel.tabStop = enLabel.tabStop = emptyLabel.tabStop = progress.tabStop = range.tabStop = vertical.tabStop = 0;
     }
 };
 
