@@ -36,14 +36,49 @@ struct RankRecordsJob {
     ImgRankRecord* records;
 };
 
+// mean(neighbours) - level, truncated and clamped to i32.
+int32_t ContrastKey(uint64_t sum, int count, uint32_t level) {
+    const double mean = count ? static_cast<double>(sum) / count : 0.0;
+    const double d = std::trunc(mean - static_cast<double>(level));
+    if (d >= 2147483647.0) return INT32_MAX;
+    if (d <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(d);
+}
+
+// One row's records: pixels with all eight neighbours inside are summed
+// straight from the three rows; the border goes through
+// ImgNeighbourContrast.
+template <class T>
+void RankRow(const RankRecordsJob& job, int32_t y, uint64_t widen) {
+    const C_ImgBuff& b = *job.image;
+    const int32_t w = job.width;
+    ImgRankRecord* r = job.records + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+    const T* row = reinterpret_cast<const T*>(b.PixelAt(0, y));
+    const bool inner = y > 0 && y < job.height - 1;
+    const T* up = inner ? row - w : nullptr;
+    const T* down = inner ? row + w : nullptr;
+    for (int32_t x = 0; x < w; ++x) {
+        int32_t key;
+        if (inner && x > 0 && x < w - 1) {
+            const uint64_t sum = static_cast<uint64_t>(up[x - 1]) + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
+                                 down[x] + down[x + 1];
+            key = ContrastKey(sum * widen, 8, row[x]);
+        } else {
+            key = ImgNeighbourContrast(b, x, y);
+        }
+        r[x] = ImgRankRecord{row[x], key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+    }
+}
+
 void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
     const RankRecordsJob& job = *static_cast<const RankRecordsJob*>(ctx);
     for (uint64_t i = first; i < first + count; ++i) {
         const int32_t y = static_cast<int32_t>(i);
-        ImgRankRecord* r = job.records + static_cast<uint64_t>(y) * static_cast<uint64_t>(job.width);
-        for (int32_t x = 0; x < job.width; ++x, ++r)
-            *r = ImgRankRecord{GrayLevel(*job.image, x, y), ImgNeighbourContrast(*job.image, x, y), static_cast<uint32_t>(x),
-                               static_cast<uint32_t>(y)};
+        switch (job.image->format) {
+            case kImgGray8: RankRow<uint8_t>(job, y, 16843009u); break;
+            case kImgGray16: RankRow<uint16_t>(job, y, 65537u); break;
+            default: RankRow<uint32_t>(job, y, 1u); break;
+        }
     }
 }
 
@@ -262,11 +297,7 @@ int32_t ImgNeighbourContrast(const C_ImgBuff& image, int32_t x, int32_t y) {
         sum += Widen32(image.format, GrayLevel(image, static_cast<int32_t>(nx), static_cast<int32_t>(ny)));
         ++count;
     }
-    const double mean = count ? static_cast<double>(sum) / count : 0.0;
-    const double d = std::trunc(mean - static_cast<double>(GrayLevel(image, x, y)));
-    if (d >= 2147483647.0) return INT32_MAX;
-    if (d <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(d);
+    return ContrastKey(sum, count, GrayLevel(image, x, y));
 }
 
 int32_t CompareRankRecords(const ImgRankRecord* a, const ImgRankRecord* b) {
