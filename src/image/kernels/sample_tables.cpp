@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "image/kernels/kernel_frame.h"
 
 namespace {
@@ -13,10 +17,35 @@ struct SampleTableJob {
     const uint16_t* table16;
 };
 
-// 8-bit samples eight at a time through a table held on the worker's
-// stack, so that the stores cannot be taken to alias the table.
+#if defined(__x86_64__)
+// 64 samples per step with byte permutes: the low seven bits pick an entry
+// of one half of the table, the top bit picks the half.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) uint64_t MapBytesPermute(uint8_t* p, uint64_t n, const uint8_t* lut) {
+    const __m512i t0 = _mm512_loadu_si512(lut), t1 = _mm512_loadu_si512(lut + 64);
+    const __m512i t2 = _mm512_loadu_si512(lut + 128), t3 = _mm512_loadu_si512(lut + 192);
+    uint64_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m512i v = _mm512_loadu_si512(p + i);
+        const __m512i low = _mm512_permutex2var_epi8(t0, v, t1), high = _mm512_permutex2var_epi8(t2, v, t3);
+        _mm512_storeu_si512(p + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high));
+    }
+    return i;
+}
+
+bool HavePermute() {
+    static const bool have = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+    return have;
+}
+#endif
+
+// 8-bit samples through a table held on the worker's stack (so that the
+// stores cannot be taken to alias the table): with byte permutes where the
+// processor has them, else eight samples per step in a register.
 void MapBytes(uint8_t* p, uint64_t n, const uint8_t* lut) {
     uint64_t i = 0;
+#if defined(__x86_64__)
+    if (HavePermute()) i = MapBytesPermute(p, n, lut);
+#endif
     for (; i + 8 <= n; i += 8) {
         uint64_t v, o = 0;
         std::memcpy(&v, p + i, 8);

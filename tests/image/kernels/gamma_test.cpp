@@ -122,6 +122,27 @@ TEST(Gamma, TableApplyMatchesTheAccessors) {
     }
 }
 
+// Long rows (the table pass works on many samples at a time): every
+// sample of the region mapped, nothing outside it touched.
+TEST(Gamma, TableApplyLongRows) {
+    Table t(ImgGammaTableCreate(1.0, 2.2));
+    for (int32_t f : {kImgGray8, kImgRgb8}) {
+        CImgBuff img;
+        ASSERT_TRUE(ktest::MakeNoise(img, 301, 5, f, 13));
+        const std::vector<uint8_t> before = ktest::Values<uint8_t>(img);
+        const ImgRect roi{3, 1, 299, 3};
+        ASSERT_EQ(ImgGammaTableApply(&img, t.get(), &roi), 1);
+        const std::vector<uint8_t> after = ktest::Values<uint8_t>(img);
+        const int c = f == kImgGray8 ? 1 : 3;
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 301 * c; ++x) {
+                const size_t i = static_cast<size_t>(y) * 301 * c + x;
+                const bool inside = y >= 1 && y <= 3 && x >= 3 * c && x < 300 * c;
+                ASSERT_EQ(after[i], inside ? t->table8[before[i]] : before[i]) << x << "," << y;
+            }
+    }
+}
+
 TEST(Gamma, Refusals) {
     for (const auto& g : {std::pair{0.0, 1.0}, {1.0, 0.0}, {-1.0, 1.0}, {std::nan(""), 1.0}, {1.0, std::nan("")},
                           {INFINITY, INFINITY}}) {
