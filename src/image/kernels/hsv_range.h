@@ -36,6 +36,7 @@ struct ColorRangeTable {
     uint8_t grey[256];    // per 8-bit grey level, non-zero = kept
     uint8_t cube[32768];  // per (R >> 3) * 1024 + (G >> 3) * 32 + (B >> 3)
 };
+static_assert(sizeof(ColorRangeTable) == 33028, "the table is read field by field by its users");
 
 // Job of the table row workers.
 struct ColorTableJob {
