@@ -32,6 +32,20 @@ TEST(SubtractBackground, WorkedValues) {
     EXPECT_EQ(ktest::Block(img), before);
 }
 
+// CMYK and HSV subtract their RGB rendering; grey pixels convert exactly.
+TEST(SubtractBackground, CmykAndHsvWorkOnTheirRgb) {
+    CImgBuff img, bg;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(img, 2, 1, kImgCmyk8, {0, 0, 0, 55, 0, 0, 0, 205}));  // greys 200, 50
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(bg, 2, 1, kImgCmyk8, {0, 0, 0, 205, 0, 0, 0, 55}));   // greys 50, 200
+    ASSERT_EQ(ImgSubtractBackground(&img, &bg, 0, nullptr), 1);
+    EXPECT_EQ(ktest::Values<uint8_t>(img), (std::vector<uint8_t>{0, 0, 0, 105, 0, 0, 0, 255}));
+
+    ASSERT_TRUE(ktest::MakeFrom<uint16_t>(img, 2, 1, kImgHsv16, {0, 0, 60000, 0, 0, 1000}));
+    ASSERT_TRUE(ktest::MakeFrom<uint16_t>(bg, 1, 1, kImgHsv16, {0, 0, 20000}));
+    ASSERT_EQ(ImgSubtractBackground(&img, &bg, 1, nullptr), 1);  // the second pixel has no background
+    EXPECT_EQ(ktest::Values<uint16_t>(img), (std::vector<uint16_t>{0, 0, 40000, 0, 0, 0}));
+}
+
 // A smaller background, with and without the mask, in the same format and
 // in another one (read through the image's value type), against numpy.
 TEST(SubtractBackground, MatchesNumpy) {
