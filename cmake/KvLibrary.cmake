@@ -43,7 +43,7 @@ function(kv_test_dir folder)
     file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/support/*.cpp)
     set(exe test_${stem}_${kind})
     add_executable(${exe} ${sources} ${helpers})
-    target_link_libraries(${exe} PRIVATE ${KV_DEPS} kv_testsupport GTest::gtest GTest::gmock)
+    target_link_libraries(${exe} PRIVATE ${KV_DEPS} kv_testsupport GTest::gtest_main GTest::gmock)
     target_compile_definitions(${exe} PRIVATE
       KV_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       KV_BINARY_DIR="${PROJECT_BINARY_DIR}")

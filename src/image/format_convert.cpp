@@ -26,8 +26,13 @@ T* DestinationRow(const ImgConvertJob& j, uint64_t y) {
 }
 
 // The hot row loops get an AVX2 clone beside the baseline one, chosen once
-// at load time; the arithmetic is the same in both.
+// at load time; the arithmetic is the same in both. ThreadSanitizer cannot
+// run the load-time resolver (it runs before the sanitizer is set up).
+#if defined(__SANITIZE_THREAD__)
+#define KV_ROW_CLONES
+#else
 #define KV_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 // Acc is wide enough for 1000 x the channel maximum: 32 bits for 8- and
 // 16-bit channels (which lets the loop vectorise), 64 bits for 32-bit ones.

@@ -117,6 +117,7 @@ C_ImgBuff* C_ImgBuff::CopyFrom(const C_ImgBuff* source) {
     }
     if (!Create(source->width, source->height, source->format)) return this;
     uint64_t n = ImgByteCount(this);
+    if (n == 0) return this;  // an empty source: nothing to copy (and no block to copy from)
     if (n >= kPoolBulkBytes) {
         PoolCopyJob job{pixels, source->pixels};
         PoolParallelFor(PoolCopyKernel, &job, n);

@@ -59,7 +59,9 @@ TEST(FgMessageBox, EachTypeAnswersByItsButtons) {
         ASSERT_EQ(box.Open(c.text, c.type == 1 && c.text[0] == L'F' ? L"エラー" : L"confirmation", c.type, nullptr),
                   1);
         EXPECT_EQ(box.buttons[0].label, c.labels[0]);
-        if (c.labels[1]) EXPECT_EQ(box.buttons[1].label, c.labels[1]);
+        if (c.labels[1]) {
+            EXPECT_EQ(box.buttons[1].label, c.labels[1]);
+        }
         EXPECT_EQ(box.ButtonCount(), c.labels[1] ? 2 : 1);
         Screenshot(box, c.shot);
         ClickButton(box, c.button);
