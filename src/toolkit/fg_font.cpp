@@ -218,6 +218,8 @@ int32_t CFgFont::LayoutLines(const wchar_t* text, FgTextLayout* layout) const {
 }
 
 CFgFont* FgSharedFont() {
+    // Creating the font takes the GL lock, which always comes first.
+    CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock shared(g_SharedFontLock);
     if (!g_SharedFont) {
         auto font = std::make_unique<CFgFont>();
