@@ -1,5 +1,6 @@
 #include "image/pool.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -17,10 +18,12 @@ std::atomic<uint32_t> g_PoolBusy{0};
 
 namespace {
 
-// One mailbox per worker. A posted range always has count >= 1, so count 0
-// means "nothing posted".
+// One mailbox per worker: the fields are written before `posted` is set.
 struct PoolSlot {
     std::condition_variable* wake;
+    std::atomic<uint32_t> posted;  // set with work or stop, so a spinning worker sees it without the lock
+    bool sleeping;                 // under the lock: the worker waits on its wake variable
+    bool needsWake;                // the dispatcher's own note of whom to wake after unlocking
     uint64_t stop;
     PoolWorkerFn fn;
     void* ctx;
@@ -43,7 +46,9 @@ std::thread* g_PoolThreads = nullptr;
 PoolRange* g_PoolQueue = nullptr;
 uint64_t g_PoolQueueCapacity = 0;
 uint64_t g_PoolQueueNext = 0;
-uint64_t g_PoolOutstanding = 0;
+std::atomic<uint64_t> g_PoolOutstanding{0};   // ranges of the current call not yet finished
+std::atomic<uint64_t> g_PoolQueueCursor{0};    // next queue entry to hand out
+std::atomic<uint64_t> g_PoolQueueEnd{0};       // queue entries of the current call end here
 std::condition_variable* g_PoolDone = nullptr;
 uint64_t g_PoolCheckIn = 0;
 
@@ -53,36 +58,71 @@ thread_local bool t_PoolWorker = false;
 std::atomic<PoolDispatchHook> g_PoolDispatchHook{nullptr};
 std::atomic<uint64_t> g_PoolFailWorkerAt{UINT64_MAX};
 
+// Workers and the dispatcher spin this long before they sleep: a filter
+// chain runs many kernels per frame, and a thread wake-up (tens to hundreds
+// of microseconds on a virtual machine) would otherwise dominate small ones.
+constexpr std::chrono::microseconds kPoolSpin{100};
+
+template <class Done>
+bool PoolSpinUntil(Done done) {
+    const auto end = std::chrono::steady_clock::now() + kPoolSpin;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        if (std::chrono::steady_clock::now() >= end) return false;
+        // Leave the processor to a runnable thread (the dispatcher on a
+        // machine with fewer cores than threads).
+        std::this_thread::yield();
+    }
+}
+
+// Ranges of the current call: the slot's own, then queued ones taken with
+// one atomic step each, so that finishing a range takes no lock. The next
+// range is taken before the finished one is counted down: while a worker
+// holds a range the call cannot end, so it never reaches into the next call.
+// Only the worker that finishes the last range takes the lock, to wake the
+// dispatcher.
+void PoolRunRanges(PoolWorkerFn fn, void* ctx, uint64_t first, uint64_t count) {
+    for (;;) {
+        fn(ctx, first, count);
+        const uint64_t k = g_PoolQueueCursor.fetch_add(1, std::memory_order_relaxed);
+        const bool more = k < g_PoolQueueEnd.load(std::memory_order_relaxed);
+        if (more) {
+            first = g_PoolQueue[k].first;
+            count = g_PoolQueue[k].count;
+        }
+        if (g_PoolOutstanding.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            { std::lock_guard<std::mutex> sync(g_PoolLock); }
+            g_PoolDone->notify_one();
+            return;
+        }
+        if (!more) return;
+    }
+}
+
 void PoolWorkerLoop(void* arg) {
     t_PoolWorker = true;
     PoolSlot* slot = static_cast<PoolSlot*>(arg);
-    std::unique_lock<std::mutex> lock(g_PoolLock);
-    if (--g_PoolCheckIn == 0) g_PoolDone->notify_one();
+    {
+        std::lock_guard<std::mutex> lock(g_PoolLock);
+        if (--g_PoolCheckIn == 0) g_PoolDone->notify_one();
+    }
     for (;;) {
-        while (slot->count == 0 && slot->stop == 0) slot->wake->wait(lock);
-        if (slot->stop != 0) return;
-        PoolWorkerFn fn = slot->fn;
-        void* ctx = slot->ctx;
-        uint64_t first = slot->first;
-        uint64_t count = slot->count;
-        slot->count = 0;
-        for (;;) {
-            lock.unlock();
-            fn(ctx, first, count);
-            lock.lock();
-            if (--g_PoolOutstanding == 0) {
-                // Still under the lock: the dispatcher wakes once this
-                // worker is back waiting.
-                g_PoolDone->notify_one();
-                break;
-            }
-            if (g_PoolQueueNext == 0) break;
-            const PoolRange& r = g_PoolQueue[g_PoolQueueNext];
-            first = r.first;
-            count = r.count;
-            ++g_PoolQueueNext;
-            if (g_PoolQueueNext == g_PoolQueueCapacity || g_PoolQueue[g_PoolQueueNext].count == 0) g_PoolQueueNext = 0;
+        if (!PoolSpinUntil([slot] { return slot->posted.load(std::memory_order_acquire) != 0; })) {
+            std::unique_lock<std::mutex> lock(g_PoolLock);
+            slot->sleeping = true;
+            slot->wake->wait(lock, [slot] { return slot->posted.load(std::memory_order_acquire) != 0; });
+            slot->sleeping = false;
         }
+        // The posted flag was stored after the slot's fields (release), so
+        // they are visible here without the lock.
+        slot->posted.store(0, std::memory_order_relaxed);
+        if (slot->stop != 0) return;
+        PoolRunRanges(slot->fn, slot->ctx, slot->first, slot->count);
     }
 }
 
@@ -127,6 +167,7 @@ void PoolFreeState() {
 void PoolStopWorkers(std::unique_lock<std::mutex>& lock, uint64_t count) {
     for (uint64_t i = 0; i < count; ++i) {
         g_PoolSlots[i].stop = 1;
+        g_PoolSlots[i].posted.store(1, std::memory_order_release);
         g_PoolSlots[i].wake->notify_one();
     }
     lock.unlock();
@@ -140,12 +181,14 @@ void PoolPostSlot(uint64_t i, PoolWorkerFn fn, void* ctx, uint64_t first, uint64
     s.ctx = ctx;
     s.first = first;
     s.count = count;
+    s.posted.store(1, std::memory_order_release);
 }
 
+// Reports a call's ranges before they are posted: entries below `posted`
+// go to the slots, the rest wait in the queue.
 void PoolReportDispatch(PoolDispatchHook hook, uint64_t posted) {
-    std::vector<PoolRange> slots(posted);
-    for (uint64_t i = 0; i < posted; ++i) slots[i] = {g_PoolSlots[i].first, g_PoolSlots[i].count};
-    hook({slots.data(), posted, g_PoolQueue, g_PoolQueueCapacity, g_PoolQueueNext, g_PoolOutstanding});
+    std::vector<PoolRange> slots(g_PoolQueue, g_PoolQueue + posted);
+    hook({slots.data(), posted, g_PoolQueue, g_PoolQueueCapacity, g_PoolQueueNext, g_PoolOutstanding.load()});
 }
 
 }  // namespace
@@ -259,19 +302,14 @@ int32_t PoolParallelFor(PoolWorkerFn fn, void* ctx, uint64_t n) {
     g_PoolBusy.store(1, std::memory_order_relaxed);
     if (t > g_PoolSlotCount) t = g_PoolSlotCount;
     const uint64_t q = g_PoolQueueCapacity;  // 2P > T
-    uint64_t posted;
-    if (n <= t) {
-        for (uint64_t i = 0; i < n; ++i) PoolPostSlot(i, fn, ctx, i, 1);
-        posted = n;
-        g_PoolOutstanding = n;
-        g_PoolQueueNext = 0;
-    } else if (n < q) {
-        for (uint64_t i = 0; i < t; ++i) PoolPostSlot(i, fn, ctx, i, 1);
-        for (uint64_t i = t; i < n; ++i) g_PoolQueue[i] = {i, 1};
+    // Every range goes into the queue array first (entries below `posted`
+    // go to the slots); the slots are posted last, once the queue a worker
+    // may reach is complete.
+    uint64_t ranges;
+    if (n < q) {
+        for (uint64_t i = 0; i < n; ++i) g_PoolQueue[i] = {i, 1};
         g_PoolQueue[n] = {0, 0};
-        posted = t;
-        g_PoolOutstanding = n;
-        g_PoolQueueNext = t;
+        ranges = n;
     } else {
         // q chunks; the first n mod q are one index longer.
         const uint64_t c = n / q;
@@ -279,21 +317,28 @@ int32_t PoolParallelFor(PoolWorkerFn fn, void* ctx, uint64_t n) {
         uint64_t first = 0;
         for (uint64_t k = 0; k < q; ++k) {
             const uint64_t count = c + (k < r ? 1 : 0);
-            if (k < t) {
-                PoolPostSlot(k, fn, ctx, first, count);
-            } else {
-                g_PoolQueue[k] = {first, count};
-            }
+            g_PoolQueue[k] = {first, count};
             first += count;
         }
-        posted = t;
-        g_PoolOutstanding = q;
-        g_PoolQueueNext = t;
+        ranges = q;
     }
+    const uint64_t posted = ranges < t ? ranges : t;
+    g_PoolOutstanding.store(ranges, std::memory_order_relaxed);
+    g_PoolQueueCursor.store(posted, std::memory_order_relaxed);
+    g_PoolQueueEnd.store(ranges, std::memory_order_relaxed);
+    g_PoolQueueNext = ranges > posted ? posted : 0;
     if (PoolDispatchHook hook = g_PoolDispatchHook.load(std::memory_order_relaxed)) PoolReportDispatch(hook, posted);
-    for (uint64_t i = 0; i < posted; ++i) g_PoolSlots[i].wake->notify_one();
-    // The wait releases the lock atomically, so no completion is missed.
-    g_PoolDone->wait(lock, [] { return g_PoolOutstanding == 0; });
+    for (uint64_t i = 0; i < posted; ++i) PoolPostSlot(i, fn, ctx, g_PoolQueue[i].first, g_PoolQueue[i].count);
+    // Only sleeping workers need a wake-up; spinning ones see their posted
+    // flag. Waking outside the lock spares the woken workers a wait on it.
+    for (uint64_t i = 0; i < posted; ++i) g_PoolSlots[i].needsWake = g_PoolSlots[i].sleeping;
+    lock.unlock();
+    for (uint64_t i = 0; i < posted; ++i)
+        if (g_PoolSlots[i].needsWake) g_PoolSlots[i].wake->notify_one();
+    PoolSpinUntil([] { return g_PoolOutstanding.load(std::memory_order_acquire) == 0; });
+    lock.lock();
+    // The predicate is tested under the lock, so no completion is missed.
+    g_PoolDone->wait(lock, [] { return g_PoolOutstanding.load(std::memory_order_acquire) == 0; });
     g_PoolBusy.store(0, std::memory_order_relaxed);
     return 1;
 }

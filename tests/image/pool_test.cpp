@@ -188,6 +188,33 @@ TEST_F(PoolTest, EveryIndexOnceForLargeAndOddCounts) {
     }
 }
 
+// Back-to-back calls reuse one job record on the caller's stack, as kernels
+// do: a call must return only once every range, queued ones included, has
+// finished, or a late worker would read the next call's job.
+struct FinishJob {
+    uint64_t n;
+    std::atomic<uint64_t> finished;
+};
+
+void FinishRows(void* ctx, uint64_t first, uint64_t count) {
+    FinishJob* job = static_cast<FinishJob*>(ctx);
+    for (uint64_t i = first; i < first + count; ++i) {
+        volatile uint64_t spin = (i * 7919) % 97;
+        while (spin > 0) spin = spin - 1;
+    }
+    job->finished.fetch_add(count);
+}
+
+TEST_F(PoolTest, CallsReturnOnlyAfterEveryRangeFinished) {
+    FinishJob job;
+    for (int round = 0; round < 3000; ++round) {
+        job.n = 2 + static_cast<uint64_t>(round * 37) % 300;
+        job.finished.store(0);
+        PoolParallelFor(FinishRows, &job, job.n);
+        ASSERT_EQ(job.finished.load(), job.n) << "round " << round;
+    }
+}
+
 TEST_F(PoolTest, OneThreadRunsInline) {
     ASSERT_EQ(PoolSetThreadCount(1), 1);
     CountJob job(1000);
