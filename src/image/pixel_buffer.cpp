@@ -1,6 +1,7 @@
 // The pixel buffer record: pixel blocks, create, copy, clear, canvas resize.
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <sys/mman.h>
 
 #include "image/imgbuff.h"
@@ -32,17 +33,92 @@ void HintHugePages(uint8_t* block, uint64_t total) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+// Recently freed large blocks, kept for reuse. Playing a movie through a
+// filter chain allocates and frees blocks of the same few sizes for every
+// frame; a fresh block costs a page fault per page on its first write and
+// its release an unmap, which together can cost more than the work done in
+// the block. Bounded in count and bytes; off under AddressSanitizer, which
+// must see every block freed.
+class BlockCache {
+public:
+    static constexpr uint64_t kMinBlock = 0x100000;
+    static constexpr uint64_t kMaxBytes = uint64_t(256) << 20;
+    static constexpr int kMaxBlocks = 8;
+
+    // A cached block of exactly `total` bytes, or null.
+    uint8_t* Take(uint64_t total) {
+        if (!Enabled() || total < kMinBlock) return nullptr;
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int i = count_ - 1; i >= 0; --i) {
+            if (blocks_[i].total != total) continue;
+            uint8_t* block = blocks_[i].block;
+            bytes_ -= total;
+            for (int k = i; k + 1 < count_; ++k) blocks_[k] = blocks_[k + 1];
+            --count_;
+            return block;
+        }
+        return nullptr;
+    }
+
+    // Keeps the block (dropping the oldest ones to make room) or frees it.
+    void Put(uint8_t* block, uint64_t total) {
+        if (Enabled() && total >= kMinBlock && total <= kMaxBytes) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (count_ > 0 && (count_ == kMaxBlocks || bytes_ + total > kMaxBytes)) {
+                std::free(blocks_[0].block);
+                bytes_ -= blocks_[0].total;
+                for (int k = 0; k + 1 < count_; ++k) blocks_[k] = blocks_[k + 1];
+                --count_;
+            }
+            blocks_[count_++] = {block, total};
+            bytes_ += total;
+            return;
+        }
+        std::free(block);
+    }
+
+private:
+    static constexpr bool Enabled() {
+#if defined(__SANITIZE_ADDRESS__)
+        return false;
+#else
+        return true;
+#endif
+    }
+
+    struct Entry {
+        uint8_t* block;
+        uint64_t total;
+    };
+    std::mutex mutex_;
+    Entry blocks_[kMaxBlocks] = {};
+    int count_ = 0;
+    uint64_t bytes_ = 0;
+};
+
+BlockCache& Cache() {
+    // Never destroyed: blocks may be freed by static images after exit
+    // begins.
+    static BlockCache* cache = new BlockCache;
+    return *cache;
+}
+
 uint8_t* AllocBlock(uint64_t count, uint64_t size, bool clear) {
     uint64_t n;
     if (__builtin_mul_overflow(count, size, &n)) return nullptr;
     if (n > UINT64_MAX - kHeaderBytes - (kBlockGranule - 1)) return nullptr;
     uint64_t total = (n + kHeaderBytes + kBlockGranule - 1) / kBlockGranule * kBlockGranule;
     if (total > SIZE_MAX) return nullptr;
-    // calloc clears the block (large blocks come as fresh zero pages).
-    void* mem = clear ? std::calloc(1, static_cast<size_t>(total)) : std::malloc(static_cast<size_t>(total));
-    uint8_t* block = static_cast<uint8_t*>(mem);
-    if (!block) return nullptr;
-    if (total >= 2 * kHugePage) HintHugePages(block, total);
+    uint8_t* block = Cache().Take(total);
+    if (block) {
+        if (clear) PoolParallelZero(block + kHeaderBytes, n);
+    } else {
+        // calloc clears the block (large blocks come as fresh zero pages).
+        void* mem = clear ? std::calloc(1, static_cast<size_t>(total)) : std::malloc(static_cast<size_t>(total));
+        block = static_cast<uint8_t*>(mem);
+        if (!block) return nullptr;
+        if (total >= 2 * kHugePage) HintHugePages(block, total);
+    }
     std::memcpy(block, &total, sizeof total);
     return block + kHeaderBytes;
 }
@@ -54,7 +130,11 @@ uint8_t* ImgAllocPixels(uint64_t count, uint64_t size) { return AllocBlock(count
 uint8_t* ImgAllocPixelsUncleared(uint64_t count, uint64_t size) { return AllocBlock(count, size, false); }
 
 void ImgFreePixels(uint8_t* pixels) {
-    if (pixels) std::free(pixels - kHeaderBytes);
+    if (!pixels) return;
+    uint8_t* block = pixels - kHeaderBytes;
+    uint64_t total;
+    std::memcpy(&total, block, sizeof total);
+    Cache().Put(block, total);
 }
 
 C_ImgBuff::C_ImgBuff() {

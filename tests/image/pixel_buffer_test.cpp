@@ -229,3 +229,21 @@ TEST(PixelBuffer, ResizeCanvas) {
 }
 
 }  // namespace
+
+// Large blocks are recycled between images of the same size: a new image
+// must still start all zero, and an uncleared block must be the right size.
+TEST(PixelBuffer, RecycledLargeBlocksStartZeroed) {
+    for (int round = 0; round < 3; ++round) {
+        C_ImgBuff a;
+        ASSERT_EQ(a.Create(1024, 700, kImgRgb8), 1);
+        std::memset(a.pixels, 0xA5, size_t(1024) * 700 * 3);
+        a.FreePixels();
+        C_ImgBuff b;
+        ASSERT_EQ(b.Create(1024, 700, kImgRgb8), 1);
+        EXPECT_TRUE(AllZero(b)) << "round " << round;
+        EXPECT_EQ(BlockSize(b), (uint64_t(1024) * 700 * 3 + 8 + 4095) / 4096 * 4096);
+        std::memset(b.pixels, 0x5A, size_t(1024) * 700 * 3);
+        ASSERT_EQ(b.ConvertFormat(kImgGray8), 1);  // an uncleared block, every byte written
+        for (size_t i = 0; i < size_t(1024) * 700; ++i) ASSERT_EQ(b.pixels[i], 0x5A) << i;
+    }
+}
