@@ -1,40 +1,25 @@
 // Paths of media files: narrow conversion, existence and the extension table.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "media/codec.h"
+#include "platform/utf8.h"
 
 char* codec_path_to_ansi(const wchar_t* path) {
     if (!path) return nullptr;
-    size_t length = wcslen(path);
-    // At most four bytes per code point.
-    char* text = static_cast<char*>(malloc(length * 4 + 1));
-    if (!text) return nullptr;
-    char* out = text;
-    for (size_t i = 0; i < length; ++i) {
-        uint32_t c = static_cast<uint32_t>(path[i]);
-        if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            free(text);
-            return nullptr;
-        }
-        if (c < 0x80) {
-            *out++ = static_cast<char>(c);
-        } else if (c < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (c >> 6));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *out++ = static_cast<char>(0xE0 | (c >> 12));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xF0 | (c >> 18));
-            *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
+    std::string narrow;
+    try {
+        for (const wchar_t* p = path; *p; ++p)
+            if (!PlatAppendUtf8(&narrow, static_cast<char32_t>(*p))) return nullptr;
+    } catch (...) {
+        return nullptr;
     }
-    *out = '\0';
+    char* text = static_cast<char*>(malloc(narrow.size() + 1));
+    if (!text) return nullptr;
+    memcpy(text, narrow.c_str(), narrow.size() + 1);
     return text;
 }
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/plat_sdl.h"
+#include "platform/utf8.h"
 
 namespace {
 

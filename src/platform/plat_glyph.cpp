@@ -1,7 +1,7 @@
 // FreeType + fontconfig stand-in for drawing characters into a memory bitmap.
 #include "platform/plat_glyph.h"
 
-#include "platform/plat_sdl.h"  // text conversion of the layer
+#include "platform/utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

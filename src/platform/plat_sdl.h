@@ -7,6 +7,8 @@
 
 #include <SDL.h>
 
+#include "platform/utf8.h"
+
 // Starts SDL's video and event systems once; false when they are unavailable.
 bool PlatSdlInit();
 
@@ -35,6 +37,3 @@ uint32_t PlatVirtualKeyFromScancode(SDL_Scancode scancode);
 // (Backspace, Tab, Enter, Esc, Ctrl+letter); 0 for none.
 uint32_t PlatControlCharacter(SDL_Scancode scancode, uint16_t modifiers);
 
-// Text conversions; invalid sequences and code points become U+FFFD.
-std::string PlatWideToUtf8(const wchar_t* text);
-std::wstring PlatUtf8ToWide(const char* text);
