@@ -103,74 +103,75 @@ void ImgReadGray16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n,
     }
 }
 
-void ImgReadRgb8Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint8_t* out) {
+namespace {
+
+// A channel value at another depth: widening repeats the value (x 257,
+// x 65537, x 16843009), narrowing keeps the most significant bits.
+template <class To, class From>
+To ChangeDepth(From v) {
+    if constexpr (sizeof(To) >= sizeof(From)) {
+        return static_cast<To>(static_cast<To>(v) * static_cast<To>(To(~To(0)) / To(From(~From(0)))));
+    } else {
+        return static_cast<To>(v >> (8 * (sizeof(From) - sizeof(To))));
+    }
+}
+
+template <class To, class From>
+void ChannelsAtDepth(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, To* out) {
+    const From* s = RowAt<From>(image, x0, y);
+    for (int32_t i = 0; i < 3 * n; ++i) out[i] = ChangeDepth<To>(s[i]);
+}
+
+// RGB at the depth of T (8 or 16 bits): grey repeated into the three
+// channels, RGB channels changed in depth, other formats through the getters.
+template <class T>
+void ReadRgbSpan(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, T* out) {
     switch (image.format) {
         case kImgGray8:
         case kImgGray16:
         case kImgGray32: {
-            uint8_t grey[kImgSpanPixels];
+            T grey[kImgSpanPixels];
             for (int32_t done = 0; done < n; done += kImgSpanPixels) {
                 const int32_t m = std::min(kImgSpanPixels, n - done);
-                ImgReadGray8Span(image, x0 + done, y, m, grey);
+                if constexpr (sizeof(T) == 1) {
+                    ImgReadGray8Span(image, x0 + done, y, m, grey);
+                } else {
+                    ImgReadGray16Span(image, x0 + done, y, m, grey);
+                }
                 for (int32_t i = 0; i < m; ++i) out[3 * (done + i)] = out[3 * (done + i) + 1] = out[3 * (done + i) + 2] = grey[i];
             }
             return;
         }
         case kImgRgb8:
-            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 3);
+            ChannelsAtDepth<T, uint8_t>(image, x0, y, n, out);
             return;
-        case kImgRgb16: {
-            const uint16_t* s = RowAt<uint16_t>(image, x0, y);
-            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 8);
+        case kImgRgb16:
+            ChannelsAtDepth<T, uint16_t>(image, x0, y, n, out);
             return;
-        }
-        case kImgRgb32: {
-            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
-            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint8_t>(s[i] >> 24);
+        case kImgRgb32:
+            ChannelsAtDepth<T, uint32_t>(image, x0, y, n, out);
             return;
-        }
         default:
             for (int32_t i = 0; i < n; ++i) {
                 out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = 0;
-                image.GetPixelRgb8(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+                if constexpr (sizeof(T) == 1) {
+                    image.GetPixelRgb8(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+                } else {
+                    image.GetPixelRgb16(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+                }
             }
             return;
     }
 }
 
+}  // namespace
+
+void ImgReadRgb8Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint8_t* out) {
+    ReadRgbSpan(image, x0, y, n, out);
+}
+
 void ImgReadRgb16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint16_t* out) {
-    switch (image.format) {
-        case kImgGray8:
-        case kImgGray16:
-        case kImgGray32: {
-            uint16_t grey[kImgSpanPixels];
-            for (int32_t done = 0; done < n; done += kImgSpanPixels) {
-                const int32_t m = std::min(kImgSpanPixels, n - done);
-                ImgReadGray16Span(image, x0 + done, y, m, grey);
-                for (int32_t i = 0; i < m; ++i) out[3 * (done + i)] = out[3 * (done + i) + 1] = out[3 * (done + i) + 2] = grey[i];
-            }
-            return;
-        }
-        case kImgRgb8: {
-            const uint8_t* s = RowAt<uint8_t>(image, x0, y);
-            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint16_t>(s[i] * 257u);
-            return;
-        }
-        case kImgRgb16:
-            std::memcpy(out, image.PixelAt(x0, y), static_cast<size_t>(n) * 6);
-            return;
-        case kImgRgb32: {
-            const uint32_t* s = RowAt<uint32_t>(image, x0, y);
-            for (int32_t i = 0; i < 3 * n; ++i) out[i] = static_cast<uint16_t>(s[i] >> 16);
-            return;
-        }
-        default:
-            for (int32_t i = 0; i < n; ++i) {
-                out[3 * i] = out[3 * i + 1] = out[3 * i + 2] = 0;
-                image.GetPixelRgb16(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
-            }
-            return;
-    }
+    ReadRgbSpan(image, x0, y, n, out);
 }
 
 void ImgReadHsv16Span(const C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, uint16_t* out) {
