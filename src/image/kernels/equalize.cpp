@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -30,10 +31,23 @@ inline uint64_t RankKey(const ImgRankRecord& r) {
     return (static_cast<uint64_t>(r.level) << 32) | (static_cast<uint32_t>(r.key) ^ 0x80000000u);
 }
 
+// Pixels are counted and placed by row bands: the records of every band go
+// to the buckets of their first sort digit (the level for 8- and 16-bit
+// images, its top 16 bits for 32-bit ones), each band's share of a bucket
+// after those of the bands above it. Buckets follow each other greater
+// digit first, so the records are then in rank order but for the order
+// inside each bucket, and the same as a stable sort would leave them.
+template <class T>
+constexpr uint32_t kDigitShift = sizeof(T) == 4 ? 16 : 0;
+template <class T>
+constexpr uint64_t kBuckets = sizeof(T) == 1 ? 256 : 65536;
+
 struct RankRecordsJob {
     const C_ImgBuff* image;
     int32_t width, height;
     ImgRankRecord* records;
+    uint64_t rowsPerBand;
+    uint64_t* slots;  // per band and bucket: the count, then the next free record
 };
 
 // mean(neighbours) - level, truncated and clamped to i32.
@@ -45,82 +59,159 @@ int32_t ContrastKey(uint64_t sum, int count, uint32_t level) {
     return static_cast<int32_t>(d);
 }
 
-// One row's records: pixels with all eight neighbours inside are summed
-// straight from the three rows; the border goes through
-// ImgNeighbourContrast.
 template <class T>
-void RankRow(const RankRecordsJob& job, int32_t y, uint64_t widen) {
+void CountBand(const RankRecordsJob& job, uint64_t band) {
+    uint64_t* count = job.slots + band * kBuckets<T>;
+    const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.height), (band + 1) * job.rowsPerBand);
+    for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
+        const T* row = reinterpret_cast<const T*>(job.image->PixelAt(0, static_cast<int32_t>(y)));
+        for (int32_t x = 0; x < job.width; ++x) ++count[row[x] >> kDigitShift<T>];
+    }
+}
+
+// Counts the pixels of each band per bucket.
+void ImgCountLevelsRows(void* ctx, uint64_t first, uint64_t count) {
+    const RankRecordsJob& job = *static_cast<const RankRecordsJob*>(ctx);
+    for (uint64_t band = first; band < first + count; ++band) {
+        switch (job.image->format) {
+            case kImgGray8: CountBand<uint8_t>(job, band); break;
+            case kImgGray16: CountBand<uint16_t>(job, band); break;
+            default: CountBand<uint32_t>(job, band); break;
+        }
+    }
+}
+
+// One row's records, each put in the next free place of its bucket: pixels
+// with all eight neighbours inside are summed straight from the three rows;
+// the border goes through ImgNeighbourContrast.
+template <class T>
+void RankRow(const RankRecordsJob& job, int32_t y, uint64_t* slot) {
+    constexpr uint64_t widen = sizeof(T) == 1 ? 16843009u : sizeof(T) == 2 ? 65537u : 1u;
     const C_ImgBuff& b = *job.image;
     const int32_t w = job.width;
-    ImgRankRecord* r = job.records + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+    ImgRankRecord* records = job.records;
     const T* row = reinterpret_cast<const T*>(b.PixelAt(0, y));
-    const bool inner = y > 0 && y < job.height - 1;
-    const T* up = inner ? row - w : nullptr;
-    const T* down = inner ? row + w : nullptr;
-    for (int32_t x = 0; x < w; ++x) {
-        int32_t key;
-        if (inner && x > 0 && x < w - 1) {
-            const uint64_t sum = static_cast<uint64_t>(up[x - 1]) + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
-                                 down[x] + down[x + 1];
-            key = ContrastKey(sum * widen, 8, row[x]);
-        } else {
-            key = ImgNeighbourContrast(b, x, y);
-        }
-        r[x] = ImgRankRecord{row[x], key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+    const auto put = [&](int32_t x, int32_t key) {
+        records[slot[row[x] >> kDigitShift<T>]++] = ImgRankRecord{row[x], key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+    };
+    if (y == 0 || y == job.height - 1 || w < 3) {
+        for (int32_t x = 0; x < w; ++x) put(x, ImgNeighbourContrast(b, x, y));
+        return;
     }
+    const T* up = row - w;
+    const T* down = row + w;
+    put(0, ImgNeighbourContrast(b, 0, y));
+    for (int32_t x = 1; x < w - 1; ++x) {
+        const uint64_t sum = static_cast<uint64_t>(up[x - 1]) + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
+                             down[x] + down[x + 1];
+        put(x, ContrastKey(sum * widen, 8, row[x]));
+    }
+    put(w - 1, ImgNeighbourContrast(b, w - 1, y));
 }
 
 void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
     const RankRecordsJob& job = *static_cast<const RankRecordsJob*>(ctx);
-    for (uint64_t i = first; i < first + count; ++i) {
-        const int32_t y = static_cast<int32_t>(i);
-        switch (job.image->format) {
-            case kImgGray8: RankRow<uint8_t>(job, y, 16843009u); break;
-            case kImgGray16: RankRow<uint16_t>(job, y, 65537u); break;
-            default: RankRow<uint32_t>(job, y, 1u); break;
+    for (uint64_t band = first; band < first + count; ++band) {
+        const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.height), (band + 1) * job.rowsPerBand);
+        for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
+            const int32_t yy = static_cast<int32_t>(y);
+            switch (job.image->format) {
+                case kImgGray8: RankRow<uint8_t>(job, yy, job.slots + band * kBuckets<uint8_t>); break;
+                case kImgGray16: RankRow<uint16_t>(job, yy, job.slots + band * kBuckets<uint16_t>); break;
+                default: RankRow<uint32_t>(job, yy, job.slots + band * kBuckets<uint32_t>); break;
+            }
         }
     }
 }
 
-// Records merged per work item once pairs of runs grow long: the late
-// passes, with few pairs, are cut into pieces of the output so that every
-// thread takes part. Where each piece starts in the two runs follows from
-// the stable merge order, so the result is that of one merge per pair.
-constexpr uint64_t kMergePiece = 32768;
+// Buckets this small are sorted by insertion.
+constexpr uint64_t kInsertionSort = 24;
+// Records per chunk when a large bucket is sorted over the pool.
+constexpr uint64_t kSortChunks = 32;
 
-struct MergePassJob {
-    const ImgRankRecord* source;
-    ImgRankRecord* dest;
-    uint64_t n;             // records in all
-    uint64_t run;           // records per run; a pair is two runs
-    uint64_t piecesPerPair;  // work items per complete pair
-};
-
-// How many of the first `d` merged records come from the left run.
-uint64_t LeftShare(const ImgRankRecord* left, uint64_t nl, const ImgRankRecord* right, uint64_t nr, uint64_t d) {
-    uint64_t lo = d > nr ? d - nr : 0, hi = std::min(d, nl);
-    while (lo < hi) {
-        const uint64_t i = lo + (hi - lo) / 2, j = d - i;
-        // Left record i is taken before right record j-1 unless the right
-        // one ranks strictly first.
-        if (j > 0 && RankKey(left[i]) >= RankKey(right[j - 1])) lo = i + 1;
-        else hi = i;
+// Stable sort of recs[0, n) in rank order by least-significant-digit radix
+// passes over the bytes of RankKey in which the records differ; `scratch`
+// holds n records, `counts` 256 per chunk. The records are cut into
+// `chunks` pieces, counted and scattered on the pool (inline for one chunk,
+// or when called from a worker).
+void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint64_t chunks, uint64_t* counts) {
+    if (n <= kInsertionSort) {
+        for (uint64_t i = 1; i < n; ++i) {
+            const ImgRankRecord r = recs[i];
+            uint64_t j = i;
+            for (; j > 0 && CompareRankRecords(&recs[j - 1], &r) > 0; --j) recs[j] = recs[j - 1];
+            recs[j] = r;
+        }
+        return;
     }
-    return lo;
+    chunks = std::max<uint64_t>(1, std::min(chunks, n));
+    const auto begin = [&](uint64_t c) { return c * n / chunks; };
+    // Bits in which some keys differ: counts[256 c] and counts[256 c + 1]
+    // take each chunk's AND and OR of its keys.
+    auto varying = [&](uint64_t first, uint64_t count) {
+        for (uint64_t c = first; c < first + count; ++c) {
+            uint64_t all = ~uint64_t{0}, any = 0;
+            for (uint64_t i = begin(c); i < begin(c + 1); ++i) {
+                all &= RankKey(recs[i]);
+                any |= RankKey(recs[i]);
+            }
+            counts[256 * c] = all;
+            counts[256 * c + 1] = any;
+        }
+    };
+    PoolParallelRun(chunks, varying);
+    uint64_t all = ~uint64_t{0}, any = 0;
+    for (uint64_t c = 0; c < chunks; ++c) {
+        all &= counts[256 * c];
+        any |= counts[256 * c + 1];
+    }
+    ImgRankRecord* src = recs;
+    ImgRankRecord* dst = scratch;
+    for (uint32_t shift = 0; shift < 64; shift += 8) {
+        if ((((all ^ any) >> shift) & 0xFF) == 0) continue;
+        // Digit 0 for the greatest byte: the greater keys come first.
+        const auto digit = [shift](const ImgRankRecord& r) { return 255 - ((RankKey(r) >> shift) & 0xFF); };
+        auto count = [&](uint64_t first, uint64_t cn) {
+            for (uint64_t c = first; c < first + cn; ++c) {
+                uint64_t* h = counts + 256 * c;
+                std::fill(h, h + 256, 0);
+                for (uint64_t i = begin(c); i < begin(c + 1); ++i) ++h[digit(src[i])];
+            }
+        };
+        PoolParallelRun(chunks, count);
+        uint64_t at = 0;
+        for (uint64_t d = 0; d < 256; ++d) {
+            for (uint64_t c = 0; c < chunks; ++c) {
+                const uint64_t k = counts[256 * c + d];
+                counts[256 * c + d] = at;
+                at += k;
+            }
+        }
+        auto scatter = [&](uint64_t first, uint64_t cn) {
+            for (uint64_t c = first; c < first + cn; ++c) {
+                uint64_t* next = counts + 256 * c;
+                for (uint64_t i = begin(c); i < begin(c + 1); ++i) dst[next[digit(src[i])]++] = src[i];
+            }
+        };
+        PoolParallelRun(chunks, scatter);
+        std::swap(src, dst);
+    }
+    if (src != recs) PoolParallelCopy(recs, src, n * sizeof(ImgRankRecord));
 }
 
-void ParallelMergeSortPass(void* ctx, uint64_t first, uint64_t count) {
-    const MergePassJob& job = *static_cast<const MergePassJob*>(ctx);
-    for (uint64_t item = first; item < first + count; ++item) {
-        const uint64_t pairIndex = item / job.piecesPerPair, piece = item % job.piecesPerPair;
-        const uint64_t at = pairIndex * 2 * job.run;
-        const uint64_t nl = std::min(job.run, job.n - at), nr = std::min(job.run, job.n - at - nl);
-        const uint64_t d0 = std::min(nl + nr, piece * kMergePiece);
-        const uint64_t d1 = job.piecesPerPair == 1 ? nl + nr : std::min(nl + nr, d0 + kMergePiece);
-        const ImgRankRecord* left = job.source + at;
-        const ImgRankRecord* right = left + nl;
-        const uint64_t i0 = LeftShare(left, nl, right, nr, d0), i1 = LeftShare(left, nl, right, nr, d1);
-        MergeSortedRuns(left + i0, right + (d0 - i0), job.dest + at + d0, i1 - i0, (d1 - i1) - (d0 - i0));
+struct BucketSortJob {
+    ImgRankRecord* records;
+    ImgRankRecord* scratch;
+    const uint64_t* edges;  // bucket k in rank order holds records edges[k] .. edges[k+1]-1
+    uint64_t large;         // buckets of this size and more are left to the caller
+};
+
+void ImgSortBucketsRows(void* ctx, uint64_t first, uint64_t count) {
+    const BucketSortJob& job = *static_cast<const BucketSortJob*>(ctx);
+    uint64_t counts[256];
+    for (uint64_t k = first; k < first + count; ++k) {
+        const uint64_t at = job.edges[k], size = job.edges[k + 1] - at;
+        if (size < job.large) RadixSortRank(job.records + at, job.scratch + at, size, 1, counts);
     }
 }
 
@@ -133,20 +224,50 @@ void WriteLevel(C_ImgBuff& b, const ImgRankRecord& r, uint32_t level) {
     }
 }
 
+struct ShareJob {
+    C_ImgBuff* image;
+    const ImgRankRecord* sorted;
+    const uint64_t* bounds;  // level top - j goes to records bounds[j] .. bounds[j+1]-1
+    uint32_t top;
+};
+
+template <class T>
+void WriteShare(const ShareJob& job, uint64_t j) {
+    const T level = static_cast<T>(job.top - j);
+    const C_ImgBuff& b = *job.image;
+    for (uint64_t i = job.bounds[j]; i < job.bounds[j + 1]; ++i) {
+        const ImgRankRecord& r = job.sorted[i];
+        *reinterpret_cast<T*>(b.PixelAt(static_cast<int32_t>(r.x), static_cast<int32_t>(r.y))) = level;
+    }
+}
+
+// Writes the levels of their shares to the records' pixels; every pixel
+// is written once, so the levels go out in parallel.
+void ImgWriteSharesRows(void* ctx, uint64_t first, uint64_t count) {
+    const ShareJob& job = *static_cast<const ShareJob*>(ctx);
+    for (uint64_t j = first; j < first + count; ++j) {
+        if (job.image->format == kImgGray8) WriteShare<uint8_t>(job, j);
+        else WriteShare<uint16_t>(job, j);
+    }
+}
+
 // Equal shares: levels from `top` down to 0, each taking the next
-// trunc(carried fraction + quantum) records.
-uint64_t AssignShares(C_ImgBuff& b, const ImgRankRecord* sorted, uint64_t n, uint32_t top) {
+// trunc(carried fraction + quantum) records. `bounds` holds top + 2
+// entries.
+uint64_t AssignShares(C_ImgBuff& b, const ImgRankRecord* sorted, uint64_t n, uint32_t top, uint64_t* bounds) {
     const double quantum = static_cast<double>(n) / (static_cast<double>(top) + 1.0);
     double r = 0.0;
     uint64_t done = 0;
-    for (int64_t level = top; level >= 0 && done < n; --level) {
+    bounds[0] = 0;
+    for (uint64_t j = 0; j <= top; ++j) {
         r += quantum;
         const double k = std::trunc(r);
         r -= k;
-        const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(k), n - done);
-        for (uint64_t j = 0; j < take; ++j) WriteLevel(b, sorted[done + j], static_cast<uint32_t>(level));
-        done += take;
+        done += std::min<uint64_t>(static_cast<uint64_t>(k), n - done);
+        bounds[j + 1] = done;
     }
+    ShareJob job{&b, sorted, bounds, top};
+    PoolParallelFor(ImgWriteSharesRows, &job, static_cast<uint64_t>(top) + 1);
     return done;
 }
 
@@ -305,44 +426,52 @@ int32_t CompareRankRecords(const ImgRankRecord* a, const ImgRankRecord* b) {
     return ka > kb ? -2 : ka < kb ? 2 : 0;
 }
 
-void MergeSortedRuns(const ImgRankRecord* left, const ImgRankRecord* right, ImgRankRecord* dest, uint64_t leftCount,
-                     uint64_t rightCount) {
-    const ImgRankRecord* leftEnd = left + leftCount;
-    const ImgRankRecord* rightEnd = right + rightCount;
-    while (left < leftEnd && right < rightEnd) {
-        // The left head wins ties: that keeps the sort stable. Written
-        // without a branch on the data, which would be mispredicted half
-        // the time.
-        const bool takeRight = RankKey(*right) > RankKey(*left);
-        *dest++ = *(takeRight ? right : left);
-        right += takeRight;
-        left += !takeRight;
-    }
-    while (left < leftEnd) *dest++ = *left++;
-    while (right < rightEnd) *dest++ = *right++;
-}
+namespace {
 
-int32_t ParallelMergeSort(ImgRankRecord* records, uint64_t n) {
-    if (!records || n == 0) return 0;
-    if (n == 1) return 1;
-    ImgRankRecord* second = new (std::nothrow) ImgRankRecord[n];
-    if (!second) return 0;
-    ImgRankRecord* source = records;
-    ImgRankRecord* dest = second;
-    for (uint64_t run = 1; run < n; run *= 2) {
-        // A tail of more than one run is merged like a full pair; a tail of
-        // one run is copied as it is.
-        const uint64_t pair = 2 * run, rest = n % pair, pairs = n / pair + (rest > run ? 1 : 0);
-        const uint64_t pieces = pair > kMergePiece ? pair / kMergePiece : 1;
-        MergePassJob job{source, dest, n, run, pieces};
-        PoolParallelFor(ParallelMergeSortPass, &job, pairs * pieces);
-        if (rest > 0 && rest <= run) std::memcpy(dest + (n - rest), source + (n - rest), rest * sizeof(ImgRankRecord));
-        std::swap(source, dest);
+// Records in rank order: the pixels are counted per band and bucket, then
+// placed into their buckets (a stable counting sort by the first digit),
+// and each bucket is sorted by the whole key. Small buckets are sorted one
+// per work item; a bucket too large for one thread's fair share is sorted
+// over the pool by itself. 0 when memory runs out.
+template <class T>
+int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records, ImgRankRecord* scratch) {
+    const uint64_t width = static_cast<uint64_t>(b.width), height = static_cast<uint64_t>(b.height), n = width * height;
+    constexpr uint64_t buckets = kBuckets<T>;
+    // Enough bands to share the work, few enough that counting them per
+    // bucket stays cheap against the pixels.
+    const uint64_t bands = std::clamp<uint64_t>(n / (4 * buckets), 1, std::min<uint64_t>(height, sizeof(T) == 1 ? 64 : 16));
+    const uint64_t rowsPerBand = (height + bands - 1) / bands;
+    std::unique_ptr<uint64_t[]> slots(new (std::nothrow) uint64_t[bands * buckets]());
+    std::unique_ptr<uint64_t[]> edges(new (std::nothrow) uint64_t[buckets + 1]);
+    std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[256 * kSortChunks]);
+    if (!slots || !edges || !counts) return 0;
+    RankRecordsJob job{&b, b.width, b.height, records, rowsPerBand, slots.get()};
+    PoolParallelFor(ImgCountLevelsRows, &job, (height + rowsPerBand - 1) / rowsPerBand);
+    uint64_t at = 0;
+    for (uint64_t k = 0; k < buckets; ++k) {
+        edges[k] = at;
+        for (uint64_t band = 0; band < bands; ++band) {
+            uint64_t& slot = slots[band * buckets + (buckets - 1 - k)];
+            const uint64_t c = slot;
+            slot = at;
+            at += c;
+        }
     }
-    if (source != records) std::memcpy(records, source, n * sizeof(ImgRankRecord));
-    delete[] second;
+    edges[buckets] = at;
+    PoolParallelFor(ImgRankRecordsRows, &job, (height + rowsPerBand - 1) / rowsPerBand);
+
+    const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
+    const uint64_t large = std::max<uint64_t>(65536, n / (2 * threads));
+    BucketSortJob sortJob{records, scratch, edges.get(), large};
+    PoolParallelFor(ImgSortBucketsRows, &sortJob, buckets);
+    for (uint64_t k = 0; k < buckets; ++k) {
+        const uint64_t e = edges[k], size = edges[k + 1] - e;
+        if (size >= large) RadixSortRank(records + e, scratch + e, size, kSortChunks, counts.get());
+    }
     return 1;
 }
+
+}  // namespace
 
 int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
     if (!image || !image->buffer) return 0;
@@ -352,18 +481,19 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (n > SIZE_MAX / (2 * sizeof(ImgRankRecord))) return 0;  // records and the sort's second array
-    ImgRankRecord* records = new (std::nothrow) ImgRankRecord[n];
-    if (!records) return 0;
-    RankRecordsJob job{&b, width, height, records};
-    PoolParallelFor(ImgRankRecordsRows, &job, static_cast<uint64_t>(height));
-    if (!ParallelMergeSort(records, n)) {
-        delete[] records;
-        return 0;
-    }
+    std::unique_ptr<ImgRankRecord[]> records(new (std::nothrow) ImgRankRecord[n]);
+    std::unique_ptr<ImgRankRecord[]> scratch(new (std::nothrow) ImgRankRecord[n]);
     const uint32_t top = b.format == kImgGray8 ? 255u : b.format == kImgGray16 ? 65535u : 4294967295u;
-    const uint64_t done = (b.format != kImgGray32 && n > top) ? AssignShares(b, records, n, top) : AssignSteps(b, records, n, top);
+    const bool shares = b.format != kImgGray32 && n > top;
+    std::unique_ptr<uint64_t[]> bounds(shares ? new (std::nothrow) uint64_t[top + 2ull] : nullptr);
+    if (!records || !scratch || (shares && !bounds)) return 0;
+    const int32_t ranked = b.format == kImgGray8    ? RankRecords<uint8_t>(b, records.get(), scratch.get())
+                           : b.format == kImgGray16 ? RankRecords<uint16_t>(b, records.get(), scratch.get())
+                                                    : RankRecords<uint32_t>(b, records.get(), scratch.get());
+    if (!ranked) return 0;
+    scratch.reset();
+    const uint64_t done = shares ? AssignShares(b, records.get(), n, top, bounds.get()) : AssignSteps(b, records.get(), n, top);
     for (uint64_t i = done; i < n; ++i) WriteLevel(b, records[i], 0);
-    delete[] records;
     return 1;
 }
 

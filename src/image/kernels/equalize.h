@@ -33,9 +33,3 @@ int32_t ImgExtractChannel(CImgBuff* source, CImgBuff* channel, int32_t c);
 int32_t ImgNeighbourContrast(const C_ImgBuff& image, int32_t x, int32_t y);
 // -2 when a ranks before b (greater level, then greater key), 2 after, 0 equal.
 int32_t CompareRankRecords(const ImgRankRecord* a, const ImgRankRecord* b);
-// Stable merge of two sorted runs into `dest`.
-void MergeSortedRuns(const ImgRankRecord* left, const ImgRankRecord* right, ImgRankRecord* dest, uint64_t leftCount,
-                     uint64_t rightCount);
-// Stable bottom-up merge sort in rank order, each pass over the pool. 0 for
-// a null array, n = 0 or no memory for the second array.
-int32_t ParallelMergeSort(ImgRankRecord* records, uint64_t n);

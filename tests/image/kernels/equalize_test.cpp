@@ -151,21 +151,38 @@ TEST(Equalize, RegionWiderThan65536) {
     for (int n : counts) EXPECT_TRUE(n == 546 || n == 547) << n;
 }
 
-// The parallel sort against std::stable_sort, on a length that leaves a
-// tail at most passes and makes the late passes cut their merges.
-TEST(Equalize, MergeSortIsStable) {
-    const uint64_t n = 200003;
-    std::vector<ImgRankRecord> records(n);
-    uint32_t s = 5;
-    for (uint64_t i = 0; i < n; ++i) {
-        s = s * 1103515245u + 12345u;
-        records[i] = ImgRankRecord{(s >> 16) % 50, static_cast<int32_t>(s % 7) - 3, static_cast<uint32_t>(i), 0};
+// Larger images against the same numpy ranking: an 8-bit image whose
+// pixels are mostly one level, so that one bucket of the sort holds most
+// records and is sorted over the pool, with long runs of equal keys across
+// the row bands; and a 32-bit image whose levels share their top 16 bits in
+// a few groups, so that the order inside a group is decided by the low
+// bits of the level and then by the neighbourhood.
+TEST(Equalize, LargeBucketsAndWideLevelsMatchNumpy) {
+    CImgBuff g8, g32;
+    ASSERT_TRUE(ktest::MakeNoise(g8, 310, 300, kImgGray8, 41));
+    uint8_t* p = g8.buffer->pixels;
+    for (size_t i = 0; i < 310 * 300; ++i)
+        if (p[i] % 8 != 0) p[i] = 7;
+    ASSERT_TRUE(ktest::MakeNoise(g32, 190, 170, kImgGray32, 42));
+    uint32_t* q = reinterpret_cast<uint32_t*>(g32.buffer->pixels);
+    for (size_t i = 0; i < 190 * 170; ++i) {
+        const uint32_t top = (q[i] >> 29) * 0x24920000u;  // eight groups, the highest near the top of the range
+        q[i] = top | (i % 5 == 0 ? 0x1234u : (q[i] & 0xFFFFu));
     }
-    std::vector<ImgRankRecord> expected = records;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const ImgRankRecord& a, const ImgRankRecord& b) { return CompareRankRecords(&a, &b) < 0; });
-    ASSERT_EQ(ParallelMergeSort(records.data(), n), 1);
-    for (uint64_t i = 0; i < n; ++i) ASSERT_EQ(records[i].x, expected[i].x) << i;
+    const std::vector<std::string> inputs{ktest::Block(g8), ktest::Block(g32)};
+    for (CImgBuff* img : {&g8, &g32}) ASSERT_EQ(ImgFlattenHistogram(img, nullptr), 1);
+    const std::string script = std::string(kNumpyFlatten) +
+        "a = np.fromfile(sys.argv[1], np.uint8).reshape(300, 310)\n"
+        "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
+        "a = np.fromfile(sys.argv[2], np.uint32).reshape(170, 190)\n"
+        "o2 = flatten(a, 4294967295, 1).astype(np.uint32)\n"
+        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes())\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    // Compared whole; on a mismatch only its first byte is named.
+    const std::string got = ktest::Block(g8) + ktest::Block(g32);
+    ASSERT_EQ(got.size(), expected.size());
+    const auto diff = std::mismatch(got.begin(), got.end(), expected.begin());
+    EXPECT_TRUE(diff.first == got.end()) << "first difference at byte " << (diff.first - got.begin());
 }
 
 TEST(Equalize, Refusals) {
@@ -181,10 +198,6 @@ TEST(Equalize, Refusals) {
     CImgBuff grey;
     ASSERT_TRUE(grey.buffer->Create(4, 4, kImgGray8));
     EXPECT_EQ(ImgFlattenGray(&grey, 5, 4), 0);  // size does not match
-    EXPECT_EQ(ParallelMergeSort(nullptr, 3), 0);
-    ImgRankRecord r{};
-    EXPECT_EQ(ParallelMergeSort(&r, 0), 0);
-    EXPECT_EQ(ParallelMergeSort(&r, 1), 1);
 }
 
 }  // namespace
