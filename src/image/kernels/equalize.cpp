@@ -1,6 +1,7 @@
 #include "image/kernels/equalize.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -104,7 +105,10 @@ void RankRow(const RankRecordsJob& job, int32_t y, uint64_t* slot) {
     for (int32_t x = 1; x < w - 1; ++x) {
         const uint64_t sum = static_cast<uint64_t>(up[x - 1]) + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
                              down[x] + down[x + 1];
-        put(x, ContrastKey(sum * widen, 8, row[x]));
+        // mean - level = (sum - 8 level) / 8 exactly; integer division
+        // truncates toward zero as the key does.
+        const int64_t key = (static_cast<int64_t>(sum * widen) - 8 * static_cast<int64_t>(row[x])) / 8;
+        put(x, key >= INT32_MAX ? INT32_MAX : key <= INT32_MIN ? INT32_MIN : static_cast<int32_t>(key));
     }
     put(w - 1, ImgNeighbourContrast(b, w - 1, y));
 }
@@ -126,15 +130,20 @@ void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
 
 // Buckets this small are sorted by insertion.
 constexpr uint64_t kInsertionSort = 24;
-// Records per chunk when a large bucket is sorted over the pool.
+// Chunks of a large bucket sorted over the pool.
 constexpr uint64_t kSortChunks = 32;
+// Widest radix digit, in bits, and its number of counters.
+constexpr uint32_t kDigitBits = 14;
+constexpr uint64_t kDigitValues = uint64_t{1} << kDigitBits;
 
 // Stable sort of recs[0, n) in rank order by least-significant-digit radix
-// passes over the bytes of RankKey in which the records differ; `scratch`
-// holds n records, `counts` 256 per chunk. The records are cut into
-// `chunks` pieces, counted and scattered on the pool (inline for one chunk,
-// or when called from a worker).
-void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint64_t chunks, uint64_t* counts) {
+// passes over the bits of RankKey in which the records differ, leaving out
+// the lowest `drop` bits, which must not decide the order of any two
+// records; `scratch` holds n records, `counts` kDigitValues per chunk. The
+// records are cut into `chunks` pieces, counted and scattered on the pool
+// (inline for one chunk, or when called from a worker).
+void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint32_t drop, uint64_t chunks,
+                   uint64_t* counts) {
     if (n <= kInsertionSort) {
         for (uint64_t i = 1; i < n; ++i) {
             const ImgRankRecord r = recs[i];
@@ -144,10 +153,10 @@ void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint
         }
         return;
     }
-    chunks = std::max<uint64_t>(1, std::min(chunks, n));
+    chunks = std::max<uint64_t>(1, std::min(chunks, n / 4096));
     const auto begin = [&](uint64_t c) { return c * n / chunks; };
-    // Bits in which some keys differ: counts[256 c] and counts[256 c + 1]
-    // take each chunk's AND and OR of its keys.
+    // Bits in which some keys differ: counts[c * kDigitValues] and the next
+    // counter take each chunk's AND and OR of its keys.
     auto varying = [&](uint64_t first, uint64_t count) {
         for (uint64_t c = first; c < first + count; ++c) {
             uint64_t all = ~uint64_t{0}, any = 0;
@@ -155,41 +164,50 @@ void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint
                 all &= RankKey(recs[i]);
                 any |= RankKey(recs[i]);
             }
-            counts[256 * c] = all;
-            counts[256 * c + 1] = any;
+            counts[c * kDigitValues] = all;
+            counts[c * kDigitValues + 1] = any;
         }
     };
     PoolParallelRun(chunks, varying);
     uint64_t all = ~uint64_t{0}, any = 0;
     for (uint64_t c = 0; c < chunks; ++c) {
-        all &= counts[256 * c];
-        any |= counts[256 * c + 1];
+        all &= counts[c * kDigitValues];
+        any |= counts[c * kDigitValues + 1];
     }
+    const uint64_t differ = (all ^ any) >> drop << drop;
+    if (differ == 0) return;
+    // The bits from the lowest to the highest differing one, in as few
+    // passes as digits allow; small buckets take digits of 8 bits so that
+    // their counters stay few.
+    const uint32_t lo = static_cast<uint32_t>(std::countr_zero(differ)), hi = 63 - static_cast<uint32_t>(std::countl_zero(differ));
+    const uint32_t widest = n >= 4 * kDigitValues / chunks ? kDigitBits : 8;
+    const uint32_t passes = (hi - lo + widest) / widest, bits = (hi - lo + passes) / passes;
+    const uint64_t values = uint64_t{1} << bits, mask = values - 1;
     ImgRankRecord* src = recs;
     ImgRankRecord* dst = scratch;
-    for (uint32_t shift = 0; shift < 64; shift += 8) {
-        if ((((all ^ any) >> shift) & 0xFF) == 0) continue;
-        // Digit 0 for the greatest byte: the greater keys come first.
-        const auto digit = [shift](const ImgRankRecord& r) { return 255 - ((RankKey(r) >> shift) & 0xFF); };
+    for (uint32_t pass = 0; pass < passes; ++pass) {
+        const uint32_t shift = lo + pass * bits;
+        // Digit 0 for the greatest bits: the greater keys come first.
+        const auto digit = [shift, mask](const ImgRankRecord& r) { return mask - ((RankKey(r) >> shift) & mask); };
         auto count = [&](uint64_t first, uint64_t cn) {
             for (uint64_t c = first; c < first + cn; ++c) {
-                uint64_t* h = counts + 256 * c;
-                std::fill(h, h + 256, 0);
+                uint64_t* h = counts + c * kDigitValues;
+                std::fill(h, h + values, 0);
                 for (uint64_t i = begin(c); i < begin(c + 1); ++i) ++h[digit(src[i])];
             }
         };
         PoolParallelRun(chunks, count);
         uint64_t at = 0;
-        for (uint64_t d = 0; d < 256; ++d) {
+        for (uint64_t d = 0; d < values; ++d) {
             for (uint64_t c = 0; c < chunks; ++c) {
-                const uint64_t k = counts[256 * c + d];
-                counts[256 * c + d] = at;
+                const uint64_t k = counts[c * kDigitValues + d];
+                counts[c * kDigitValues + d] = at;
                 at += k;
             }
         }
         auto scatter = [&](uint64_t first, uint64_t cn) {
             for (uint64_t c = first; c < first + cn; ++c) {
-                uint64_t* next = counts + 256 * c;
+                uint64_t* next = counts + c * kDigitValues;
                 for (uint64_t i = begin(c); i < begin(c + 1); ++i) dst[next[digit(src[i])]++] = src[i];
             }
         };
@@ -201,17 +219,29 @@ void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint
 
 struct BucketSortJob {
     ImgRankRecord* records;
-    ImgRankRecord* scratch;
     const uint64_t* edges;  // bucket k in rank order holds records edges[k] .. edges[k+1]-1
     uint64_t large;         // buckets of this size and more are left to the caller
+    uint32_t drop;
 };
 
+// Sorts the buckets of the range that are not large, with a scratch array
+// of the largest of them that stays in cache from bucket to bucket. Without
+// memory for it the standard stable sort gives the same order.
 void ImgSortBucketsRows(void* ctx, uint64_t first, uint64_t count) {
     const BucketSortJob& job = *static_cast<const BucketSortJob*>(ctx);
-    uint64_t counts[256];
+    uint64_t largest = 0;
     for (uint64_t k = first; k < first + count; ++k) {
-        const uint64_t at = job.edges[k], size = job.edges[k + 1] - at;
-        if (size < job.large) RadixSortRank(job.records + at, job.scratch + at, size, 1, counts);
+        const uint64_t size = job.edges[k + 1] - job.edges[k];
+        if (size < job.large) largest = std::max(largest, size);
+    }
+    std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[kDigitValues]);
+    std::unique_ptr<ImgRankRecord[]> scratch(new (std::nothrow) ImgRankRecord[largest]);
+    for (uint64_t k = first; k < first + count; ++k) {
+        ImgRankRecord* at = job.records + job.edges[k];
+        const uint64_t size = job.edges[k + 1] - job.edges[k];
+        if (size >= job.large) continue;
+        if (counts && scratch) RadixSortRank(at, scratch.get(), size, job.drop, 1, counts.get());
+        else std::stable_sort(at, at + size, [](const ImgRankRecord& a, const ImgRankRecord& b) { return RankKey(a) > RankKey(b); });
     }
 }
 
@@ -434,7 +464,7 @@ namespace {
 // per work item; a bucket too large for one thread's fair share is sorted
 // over the pool by itself. 0 when memory runs out.
 template <class T>
-int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records, ImgRankRecord* scratch) {
+int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records) {
     const uint64_t width = static_cast<uint64_t>(b.width), height = static_cast<uint64_t>(b.height), n = width * height;
     constexpr uint64_t buckets = kBuckets<T>;
     // Enough bands to share the work, few enough that counting them per
@@ -443,7 +473,7 @@ int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records, ImgRankRecord* s
     const uint64_t rowsPerBand = (height + bands - 1) / bands;
     std::unique_ptr<uint64_t[]> slots(new (std::nothrow) uint64_t[bands * buckets]());
     std::unique_ptr<uint64_t[]> edges(new (std::nothrow) uint64_t[buckets + 1]);
-    std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[256 * kSortChunks]);
+    std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[kDigitValues * kSortChunks]);
     if (!slots || !edges || !counts) return 0;
     RankRecordsJob job{&b, b.width, b.height, records, rowsPerBand, slots.get()};
     PoolParallelFor(ImgCountLevelsRows, &job, (height + rowsPerBand - 1) / rowsPerBand);
@@ -462,11 +492,20 @@ int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records, ImgRankRecord* s
 
     const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
     const uint64_t large = std::max<uint64_t>(65536, n / (2 * threads));
-    BucketSortJob sortJob{records, scratch, edges.get(), large};
+    // Where two 8- or 16-bit pixels of one level have different keys, their
+    // neighbourhood means differ by at least a 64th of the widening factor
+    // (the means are sums over at most eight neighbours), so the keys differ
+    // by more than 2^18 or 2^9: the bits below never decide the order.
+    const uint32_t drop = sizeof(T) == 1 ? 18 : sizeof(T) == 2 ? 9 : 0;
+    uint64_t largest = 0;
+    for (uint64_t k = 0; k < buckets; ++k) largest = std::max(largest, edges[k + 1] - edges[k]);
+    std::unique_ptr<ImgRankRecord[]> scratch(largest >= large ? new (std::nothrow) ImgRankRecord[largest] : nullptr);
+    if (largest >= large && !scratch) return 0;
+    BucketSortJob sortJob{records, edges.get(), large, drop};
     PoolParallelFor(ImgSortBucketsRows, &sortJob, buckets);
     for (uint64_t k = 0; k < buckets; ++k) {
         const uint64_t e = edges[k], size = edges[k + 1] - e;
-        if (size >= large) RadixSortRank(records + e, scratch + e, size, kSortChunks, counts.get());
+        if (size >= large) RadixSortRank(records + e, scratch.get(), size, drop, kSortChunks, counts.get());
     }
     return 1;
 }
@@ -480,18 +519,16 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         height != b.height)
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (n > SIZE_MAX / (2 * sizeof(ImgRankRecord))) return 0;  // records and the sort's second array
+    if (n > SIZE_MAX / (2 * sizeof(ImgRankRecord))) return 0;  // records and the sort's scratch
     std::unique_ptr<ImgRankRecord[]> records(new (std::nothrow) ImgRankRecord[n]);
-    std::unique_ptr<ImgRankRecord[]> scratch(new (std::nothrow) ImgRankRecord[n]);
     const uint32_t top = b.format == kImgGray8 ? 255u : b.format == kImgGray16 ? 65535u : 4294967295u;
     const bool shares = b.format != kImgGray32 && n > top;
     std::unique_ptr<uint64_t[]> bounds(shares ? new (std::nothrow) uint64_t[top + 2ull] : nullptr);
-    if (!records || !scratch || (shares && !bounds)) return 0;
-    const int32_t ranked = b.format == kImgGray8    ? RankRecords<uint8_t>(b, records.get(), scratch.get())
-                           : b.format == kImgGray16 ? RankRecords<uint16_t>(b, records.get(), scratch.get())
-                                                    : RankRecords<uint32_t>(b, records.get(), scratch.get());
+    if (!records || (shares && !bounds)) return 0;
+    const int32_t ranked = b.format == kImgGray8    ? RankRecords<uint8_t>(b, records.get())
+                           : b.format == kImgGray16 ? RankRecords<uint16_t>(b, records.get())
+                                                    : RankRecords<uint32_t>(b, records.get());
     if (!ranked) return 0;
-    scratch.reset();
     const uint64_t done = shares ? AssignShares(b, records.get(), n, top, bounds.get()) : AssignSteps(b, records.get(), n, top);
     for (uint64_t i = done; i < n; ++i) WriteLevel(b, records[i], 0);
     return 1;
