@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "image/kernels/kernel_frame.h"
@@ -32,6 +33,26 @@ inline uint64_t RankKey(const ImgRankRecord& r) {
     return (static_cast<uint64_t>(r.level) << 32) | (static_cast<uint32_t>(r.key) ^ 0x80000000u);
 }
 
+// 8- and 16-bit images of at most 2^32 pixels are sorted in compact items:
+// the key (biased to unsigned) in the high half, the pixel's row-major
+// index in the low half. The level needs no place: all items of a bucket
+// share it. Other images are sorted in whole records.
+using RankItem = uint64_t;
+inline uint64_t RankKey(RankItem item) { return item & 0xFFFFFFFF00000000u; }
+inline uint64_t PixelIndex(const C_ImgBuff& b, const ImgRankRecord& r) {
+    return static_cast<uint64_t>(r.y) * static_cast<uint64_t>(b.width) + r.x;
+}
+inline uint64_t PixelIndex(const C_ImgBuff&, RankItem item) { return item & 0xFFFFFFFFu; }
+inline bool RanksAfter(const ImgRankRecord& a, const ImgRankRecord& b) { return CompareRankRecords(&a, &b) > 0; }
+inline bool RanksAfter(RankItem a, RankItem b) { return RankKey(a) < RankKey(b); }
+
+inline void Put(ImgRankRecord* to, uint32_t level, int32_t key, int32_t x, int32_t y, uint64_t) {
+    *to = ImgRankRecord{level, key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+}
+inline void Put(RankItem* to, uint32_t, int32_t key, int32_t, int32_t, uint64_t index) {
+    *to = (static_cast<uint64_t>(static_cast<uint32_t>(key) ^ 0x80000000u) << 32) | index;
+}
+
 // Pixels are counted and placed by row bands: the records of every band go
 // to the buckets of their first sort digit (the level for 8- and 16-bit
 // images, its top 16 bits for 32-bit ones), each band's share of a bucket
@@ -46,7 +67,8 @@ constexpr uint64_t kBuckets = sizeof(T) == 1 ? 256 : 65536;
 struct RankRecordsJob {
     const C_ImgBuff* image;
     int32_t width, height;
-    ImgRankRecord* records;
+    void* records;  // ImgRankRecord or RankItem array
+    bool compact;   // RankItem
     uint64_t rowsPerBand;
     uint64_t* slots;  // per band and bucket: the count, then the next free record
 };
@@ -85,16 +107,15 @@ void ImgCountLevelsRows(void* ctx, uint64_t first, uint64_t count) {
 // One row's records, each put in the next free place of its bucket: pixels
 // with all eight neighbours inside are summed straight from the three rows;
 // the border goes through ImgNeighbourContrast.
-template <class T>
+template <class T, class Item>
 void RankRow(const RankRecordsJob& job, int32_t y, uint64_t* slot) {
     constexpr uint64_t widen = sizeof(T) == 1 ? 16843009u : sizeof(T) == 2 ? 65537u : 1u;
     const C_ImgBuff& b = *job.image;
     const int32_t w = job.width;
-    ImgRankRecord* records = job.records;
+    Item* records = static_cast<Item*>(job.records);
     const T* row = reinterpret_cast<const T*>(b.PixelAt(0, y));
-    const auto put = [&](int32_t x, int32_t key) {
-        records[slot[row[x] >> kDigitShift<T>]++] = ImgRankRecord{row[x], key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
-    };
+    const uint64_t rowIndex = static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+    const auto put = [&](int32_t x, int32_t key) { Put(records + slot[row[x] >> kDigitShift<T>]++, row[x], key, x, y, rowIndex + x); };
     if (y == 0 || y == job.height - 1 || w < 3) {
         for (int32_t x = 0; x < w; ++x) put(x, ImgNeighbourContrast(b, x, y));
         return;
@@ -113,18 +134,24 @@ void RankRow(const RankRecordsJob& job, int32_t y, uint64_t* slot) {
     put(w - 1, ImgNeighbourContrast(b, w - 1, y));
 }
 
+template <class Item>
+void RankBand(const RankRecordsJob& job, uint64_t band) {
+    const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.height), (band + 1) * job.rowsPerBand);
+    for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
+        const int32_t yy = static_cast<int32_t>(y);
+        switch (job.image->format) {
+            case kImgGray8: RankRow<uint8_t, Item>(job, yy, job.slots + band * kBuckets<uint8_t>); break;
+            case kImgGray16: RankRow<uint16_t, Item>(job, yy, job.slots + band * kBuckets<uint16_t>); break;
+            default: RankRow<uint32_t, Item>(job, yy, job.slots + band * kBuckets<uint32_t>); break;
+        }
+    }
+}
+
 void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
     const RankRecordsJob& job = *static_cast<const RankRecordsJob*>(ctx);
     for (uint64_t band = first; band < first + count; ++band) {
-        const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.height), (band + 1) * job.rowsPerBand);
-        for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
-            const int32_t yy = static_cast<int32_t>(y);
-            switch (job.image->format) {
-                case kImgGray8: RankRow<uint8_t>(job, yy, job.slots + band * kBuckets<uint8_t>); break;
-                case kImgGray16: RankRow<uint16_t>(job, yy, job.slots + band * kBuckets<uint16_t>); break;
-                default: RankRow<uint32_t>(job, yy, job.slots + band * kBuckets<uint32_t>); break;
-            }
-        }
+        if (job.compact) RankBand<RankItem>(job, band);
+        else RankBand<ImgRankRecord>(job, band);
     }
 }
 
@@ -142,13 +169,13 @@ constexpr uint64_t kDigitValues = uint64_t{1} << kDigitBits;
 // records; `scratch` holds n records, `counts` kDigitValues per chunk. The
 // records are cut into `chunks` pieces, counted and scattered on the pool
 // (inline for one chunk, or when called from a worker).
-void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint32_t drop, uint64_t chunks,
-                   uint64_t* counts) {
+template <class Item>
+void RadixSortRank(Item* recs, Item* scratch, uint64_t n, uint32_t drop, uint64_t chunks, uint64_t* counts) {
     if (n <= kInsertionSort) {
         for (uint64_t i = 1; i < n; ++i) {
-            const ImgRankRecord r = recs[i];
+            const Item r = recs[i];
             uint64_t j = i;
-            for (; j > 0 && CompareRankRecords(&recs[j - 1], &r) > 0; --j) recs[j] = recs[j - 1];
+            for (; j > 0 && RanksAfter(recs[j - 1], r); --j) recs[j] = recs[j - 1];
             recs[j] = r;
         }
         return;
@@ -183,12 +210,12 @@ void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint
     const uint32_t widest = n >= 4 * kDigitValues / chunks ? kDigitBits : 8;
     const uint32_t passes = (hi - lo + widest) / widest, bits = (hi - lo + passes) / passes;
     const uint64_t values = uint64_t{1} << bits, mask = values - 1;
-    ImgRankRecord* src = recs;
-    ImgRankRecord* dst = scratch;
+    Item* src = recs;
+    Item* dst = scratch;
     for (uint32_t pass = 0; pass < passes; ++pass) {
         const uint32_t shift = lo + pass * bits;
         // Digit 0 for the greatest bits: the greater keys come first.
-        const auto digit = [shift, mask](const ImgRankRecord& r) { return mask - ((RankKey(r) >> shift) & mask); };
+        const auto digit = [shift, mask](const Item& r) { return mask - ((RankKey(r) >> shift) & mask); };
         auto count = [&](uint64_t first, uint64_t cn) {
             for (uint64_t c = first; c < first + cn; ++c) {
                 uint64_t* h = counts + c * kDigitValues;
@@ -214,11 +241,11 @@ void RadixSortRank(ImgRankRecord* recs, ImgRankRecord* scratch, uint64_t n, uint
         PoolParallelRun(chunks, scatter);
         std::swap(src, dst);
     }
-    if (src != recs) PoolParallelCopy(recs, src, n * sizeof(ImgRankRecord));
+    if (src != recs) PoolParallelCopy(recs, src, n * sizeof(Item));
 }
 
 struct BucketSortJob {
-    ImgRankRecord* records;
+    void* records;          // ImgRankRecord or RankItem array
     const uint64_t* edges;  // bucket k in rank order holds records edges[k] .. edges[k+1]-1
     uint64_t large;         // buckets of this size and more are left to the caller
     uint32_t drop;
@@ -227,6 +254,7 @@ struct BucketSortJob {
 // Sorts the buckets of the range that are not large, with a scratch array
 // of the largest of them that stays in cache from bucket to bucket. Without
 // memory for it the standard stable sort gives the same order.
+template <class Item>
 void ImgSortBucketsRows(void* ctx, uint64_t first, uint64_t count) {
     const BucketSortJob& job = *static_cast<const BucketSortJob*>(ctx);
     uint64_t largest = 0;
@@ -235,56 +263,61 @@ void ImgSortBucketsRows(void* ctx, uint64_t first, uint64_t count) {
         if (size < job.large) largest = std::max(largest, size);
     }
     std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[kDigitValues]);
-    std::unique_ptr<ImgRankRecord[]> scratch(new (std::nothrow) ImgRankRecord[largest]);
+    std::unique_ptr<Item[]> scratch(new (std::nothrow) Item[largest]);
     for (uint64_t k = first; k < first + count; ++k) {
-        ImgRankRecord* at = job.records + job.edges[k];
+        Item* at = static_cast<Item*>(job.records) + job.edges[k];
         const uint64_t size = job.edges[k + 1] - job.edges[k];
         if (size >= job.large) continue;
         if (counts && scratch) RadixSortRank(at, scratch.get(), size, job.drop, 1, counts.get());
-        else std::stable_sort(at, at + size, [](const ImgRankRecord& a, const ImgRankRecord& b) { return RankKey(a) > RankKey(b); });
+        else std::stable_sort(at, at + size, [](const Item& a, const Item& b) { return RanksAfter(b, a); });
     }
 }
 
-void WriteLevel(C_ImgBuff& b, const ImgRankRecord& r, uint32_t level) {
-    uint8_t* p = b.PixelAt(static_cast<int32_t>(r.x), static_cast<int32_t>(r.y));
-    switch (b.format) {
+void WriteLevel(uint8_t* p, int32_t format, uint32_t level) {
+    switch (format) {
         case kImgGray8: *p = static_cast<uint8_t>(level); break;
         case kImgGray16: *reinterpret_cast<uint16_t*>(p) = static_cast<uint16_t>(level); break;
         default: *reinterpret_cast<uint32_t*>(p) = level; break;
     }
 }
 
+template <class Item>
+void WriteLevel(C_ImgBuff& b, const Item& r, uint32_t level) {
+    WriteLevel(b.pixels + PixelIndex(b, r) * static_cast<uint64_t>(b.BytesPerPixel()), b.format, level);
+}
+
 struct ShareJob {
     C_ImgBuff* image;
-    const ImgRankRecord* sorted;
+    const void* sorted;      // ImgRankRecord or RankItem array
     const uint64_t* bounds;  // level top - j goes to records bounds[j] .. bounds[j+1]-1
     uint32_t top;
 };
 
-template <class T>
+template <class T, class Item>
 void WriteShare(const ShareJob& job, uint64_t j) {
     const T level = static_cast<T>(job.top - j);
     const C_ImgBuff& b = *job.image;
-    for (uint64_t i = job.bounds[j]; i < job.bounds[j + 1]; ++i) {
-        const ImgRankRecord& r = job.sorted[i];
-        *reinterpret_cast<T*>(b.PixelAt(static_cast<int32_t>(r.x), static_cast<int32_t>(r.y))) = level;
-    }
+    T* pixels = reinterpret_cast<T*>(b.pixels);
+    const Item* sorted = static_cast<const Item*>(job.sorted);
+    for (uint64_t i = job.bounds[j]; i < job.bounds[j + 1]; ++i) pixels[PixelIndex(b, sorted[i])] = level;
 }
 
 // Writes the levels of their shares to the records' pixels; every pixel
 // is written once, so the levels go out in parallel.
+template <class Item>
 void ImgWriteSharesRows(void* ctx, uint64_t first, uint64_t count) {
     const ShareJob& job = *static_cast<const ShareJob*>(ctx);
     for (uint64_t j = first; j < first + count; ++j) {
-        if (job.image->format == kImgGray8) WriteShare<uint8_t>(job, j);
-        else WriteShare<uint16_t>(job, j);
+        if (job.image->format == kImgGray8) WriteShare<uint8_t, Item>(job, j);
+        else WriteShare<uint16_t, Item>(job, j);
     }
 }
 
 // Equal shares: levels from `top` down to 0, each taking the next
 // trunc(carried fraction + quantum) records. `bounds` holds top + 2
 // entries.
-uint64_t AssignShares(C_ImgBuff& b, const ImgRankRecord* sorted, uint64_t n, uint32_t top, uint64_t* bounds) {
+template <class Item>
+uint64_t AssignShares(C_ImgBuff& b, const Item* sorted, uint64_t n, uint32_t top, uint64_t* bounds) {
     const double quantum = static_cast<double>(n) / (static_cast<double>(top) + 1.0);
     double r = 0.0;
     uint64_t done = 0;
@@ -297,13 +330,14 @@ uint64_t AssignShares(C_ImgBuff& b, const ImgRankRecord* sorted, uint64_t n, uin
         bounds[j + 1] = done;
     }
     ShareJob job{&b, sorted, bounds, top};
-    PoolParallelFor(ImgWriteSharesRows, &job, static_cast<uint64_t>(top) + 1);
+    PoolParallelFor(ImgWriteSharesRows<Item>, &job, static_cast<uint64_t>(top) + 1);
     return done;
 }
 
 // Spread levels: from `top` down in steps of (top + 1) / n, the fraction
 // carried from step to step.
-uint64_t AssignSteps(C_ImgBuff& b, const ImgRankRecord* sorted, uint64_t n, uint32_t top) {
+template <class Item>
+uint64_t AssignSteps(C_ImgBuff& b, const Item* sorted, uint64_t n, uint32_t top) {
     const double step = (static_cast<double>(top) + 1.0) / static_cast<double>(n);
     double f = 0.0;
     int64_t level = top;
@@ -463,8 +497,8 @@ namespace {
 // and each bucket is sorted by the whole key. Small buckets are sorted one
 // per work item; a bucket too large for one thread's fair share is sorted
 // over the pool by itself. 0 when memory runs out.
-template <class T>
-int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records) {
+template <class T, class Item>
+int32_t RankRecords(const C_ImgBuff& b, Item* records) {
     const uint64_t width = static_cast<uint64_t>(b.width), height = static_cast<uint64_t>(b.height), n = width * height;
     constexpr uint64_t buckets = kBuckets<T>;
     // Enough bands to share the work, few enough that counting them per
@@ -475,7 +509,7 @@ int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records) {
     std::unique_ptr<uint64_t[]> edges(new (std::nothrow) uint64_t[buckets + 1]);
     std::unique_ptr<uint64_t[]> counts(new (std::nothrow) uint64_t[kDigitValues * kSortChunks]);
     if (!slots || !edges || !counts) return 0;
-    RankRecordsJob job{&b, b.width, b.height, records, rowsPerBand, slots.get()};
+    RankRecordsJob job{&b, b.width, b.height, records, std::is_same_v<Item, RankItem>, rowsPerBand, slots.get()};
     PoolParallelFor(ImgCountLevelsRows, &job, (height + rowsPerBand - 1) / rowsPerBand);
     uint64_t at = 0;
     for (uint64_t k = 0; k < buckets; ++k) {
@@ -495,18 +529,38 @@ int32_t RankRecords(const C_ImgBuff& b, ImgRankRecord* records) {
     // Where two 8- or 16-bit pixels of one level have different keys, their
     // neighbourhood means differ by at least a 64th of the widening factor
     // (the means are sums over at most eight neighbours), so the keys differ
-    // by more than 2^18 or 2^9: the bits below never decide the order.
-    const uint32_t drop = sizeof(T) == 1 ? 18 : sizeof(T) == 2 ? 9 : 0;
+    // by more than 2^18 or 2^9: the bits below never decide the order (a
+    // compact item holds its key 32 bits up).
+    const uint32_t drop = (std::is_same_v<Item, RankItem> ? 32 : 0) + (sizeof(T) == 1 ? 18 : sizeof(T) == 2 ? 9 : 0);
     uint64_t largest = 0;
     for (uint64_t k = 0; k < buckets; ++k) largest = std::max(largest, edges[k + 1] - edges[k]);
-    std::unique_ptr<ImgRankRecord[]> scratch(largest >= large ? new (std::nothrow) ImgRankRecord[largest] : nullptr);
+    std::unique_ptr<Item[]> scratch(largest >= large ? new (std::nothrow) Item[largest] : nullptr);
     if (largest >= large && !scratch) return 0;
     BucketSortJob sortJob{records, edges.get(), large, drop};
-    PoolParallelFor(ImgSortBucketsRows, &sortJob, buckets);
+    PoolParallelFor(ImgSortBucketsRows<Item>, &sortJob, buckets);
     for (uint64_t k = 0; k < buckets; ++k) {
         const uint64_t e = edges[k], size = edges[k + 1] - e;
         if (size >= large) RadixSortRank(records + e, scratch.get(), size, drop, kSortChunks, counts.get());
     }
+    return 1;
+}
+
+// Ranks the image's pixels in `Item`s and hands out the levels.
+template <class Item>
+int32_t FlattenAs(C_ImgBuff& b) {
+    const uint64_t n = static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height);
+    if (n > SIZE_MAX / (2 * sizeof(Item))) return 0;  // records and the sort's scratch
+    std::unique_ptr<Item[]> records(new (std::nothrow) Item[n]);
+    const uint32_t top = b.format == kImgGray8 ? 255u : b.format == kImgGray16 ? 65535u : 4294967295u;
+    const bool shares = b.format != kImgGray32 && n > top;
+    std::unique_ptr<uint64_t[]> bounds(shares ? new (std::nothrow) uint64_t[top + 2ull] : nullptr);
+    if (!records || (shares && !bounds)) return 0;
+    const int32_t ranked = b.format == kImgGray8    ? RankRecords<uint8_t>(b, records.get())
+                           : b.format == kImgGray16 ? RankRecords<uint16_t>(b, records.get())
+                                                    : RankRecords<uint32_t>(b, records.get());
+    if (!ranked) return 0;
+    const uint64_t done = shares ? AssignShares(b, records.get(), n, top, bounds.get()) : AssignSteps(b, records.get(), n, top);
+    for (uint64_t i = done; i < n; ++i) WriteLevel(b, records[i], 0);
     return 1;
 }
 
@@ -519,19 +573,8 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         height != b.height)
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (n > SIZE_MAX / (2 * sizeof(ImgRankRecord))) return 0;  // records and the sort's scratch
-    std::unique_ptr<ImgRankRecord[]> records(new (std::nothrow) ImgRankRecord[n]);
-    const uint32_t top = b.format == kImgGray8 ? 255u : b.format == kImgGray16 ? 65535u : 4294967295u;
-    const bool shares = b.format != kImgGray32 && n > top;
-    std::unique_ptr<uint64_t[]> bounds(shares ? new (std::nothrow) uint64_t[top + 2ull] : nullptr);
-    if (!records || (shares && !bounds)) return 0;
-    const int32_t ranked = b.format == kImgGray8    ? RankRecords<uint8_t>(b, records.get())
-                           : b.format == kImgGray16 ? RankRecords<uint16_t>(b, records.get())
-                                                    : RankRecords<uint32_t>(b, records.get());
-    if (!ranked) return 0;
-    const uint64_t done = shares ? AssignShares(b, records.get(), n, top, bounds.get()) : AssignSteps(b, records.get(), n, top);
-    for (uint64_t i = done; i < n; ++i) WriteLevel(b, records[i], 0);
-    return 1;
+    if (b.format != kImgGray32 && n <= uint64_t{1} << 32) return FlattenAs<RankItem>(b);
+    return FlattenAs<ImgRankRecord>(b);
 }
 
 int32_t ImgExtractChannel(CImgBuff* source, CImgBuff* channel, int32_t c) {
