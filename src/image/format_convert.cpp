@@ -70,7 +70,7 @@ inline __attribute__((always_inline)) void NarrowRow(const From* __restrict s, T
 
 #if defined(__x86_64__)
 // 8-bit colour to grey, 16 (SSSE3) or 32 (AVX2) pixels per step; each
-// returns the number of pixels done, the caller finishes the row.
+// returns the number of pixels done, the plain loop finishes the row.
 //
 // Byte shuffles spread four pixels of a 16-byte load into the 16-bit pairs
 // (R, G) and (B, 0); pmaddwd with (299, 587) and (114, 0) and the rounding
@@ -146,7 +146,7 @@ __attribute__((target("avx2"))) int32_t RgbToGrayRow8Avx2(const uint8_t* s, uint
 #undef KV_AVX2
 #endif
 
-// Vector levels of the 8-bit colour/grey rows, chosen once from the processor.
+// Vector levels of the 8-bit colour-to-grey rows, chosen once from the processor.
 constexpr int32_t kLevelScalar = 0, kLevelSsse3 = 1, kLevelAvx2 = 2;
 
 int32_t BestVectorLevel() {
@@ -180,6 +180,7 @@ void RgbToGrayRow8(const uint8_t* s, uint8_t* d, int32_t w) {
 #endif
     RgbToGrayRow<uint8_t, uint32_t>(s + 3 * x, d + x, w - x);
 }
+
 KV_ROW_CLONES void RgbToGrayRow16(const uint16_t* s, uint16_t* d, int32_t w) {
     RgbToGrayRow<uint16_t, uint32_t>(s, d, w);
 }

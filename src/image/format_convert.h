@@ -27,7 +27,7 @@ void ImgRowNarrowDepth(void* job, uint64_t firstRow, uint64_t rows);
 // Any pair: each pixel read with the typed getter of the target format.
 void ImgRowConvertGeneric(void* job, uint64_t firstRow, uint64_t rows);
 
-// Test seam: the 8-bit colour/grey rows use the widest vector code the
+// Test seam: the 8-bit colour-to-grey rows use the widest vector code the
 // processor has (2 AVX2, 1 SSSE3, 0 plain C++); this caps it at the given
 // level and returns the level now in use.
 int32_t ImgConvertLimitVectorLevelForTesting(int32_t level);

@@ -1,5 +1,6 @@
-// The vector rows of the 8-bit colour/grey conversions against the plain
-// integer rule, at every vector level the processor offers.
+// The vector rows of the 8-bit colour-to-grey conversion against the plain
+// integer rule, at every vector level the processor offers; the grey-to-colour
+// rows are checked on the same rows on the way back.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -97,35 +98,46 @@ TEST(FormatConvertVector, EveryRgbTripleGivesTheIntegerGrey) {
 }
 
 // Every width from 1 to 100 covers no full vector step, several, and each
-// tail length of both step sizes; rows end at an inaccessible page, so a
-// read or write past the row faults.
+// tail length of both step sizes, in both directions; rows end at an
+// inaccessible page, so a read or write past the row faults.
 TEST(FormatConvertVector, AnyWidthConvertsWithinItsRow) {
     VectorLevels levels;
     uint32_t seed = 7;
     for (int32_t w = 1; w <= 100; ++w) {
-        GuardedRow src{size_t(w) * 3}, dst{size_t(w)};
-        ASSERT_NE(src.row(), nullptr);
-        ASSERT_NE(dst.row(), nullptr);
+        GuardedRow colourRow{size_t(w) * 3}, greyRow{size_t(w)}, backRow{size_t(w) * 3};
+        ASSERT_NE(colourRow.row(), nullptr);
+        ASSERT_NE(greyRow.row(), nullptr);
+        ASSERT_NE(backRow.row(), nullptr);
+        uint8_t* src = colourRow.row();
+        uint8_t* grey = greyRow.row();
+        uint8_t* back = backRow.row();
         for (int32_t i = 0; i < 3 * w; ++i) {
             seed = seed * 1103515245u + 12345u;
-            src.row()[i] = uint8_t(seed >> 24);
+            src[i] = uint8_t(seed >> 24);
         }
-        BorrowedImage colour(src.row(), w, 1, kImgRgb8), grey(dst.row(), w, 1, kImgGray8);
-        ImgConvertJob job{kImgGray8, &colour, &grey, w};
+        BorrowedImage colourImage(src, w, 1, kImgRgb8), greyImage(grey, w, 1, kImgGray8);
+        BorrowedImage backImage(back, w, 1, kImgRgb8);
+        ImgConvertJob toGrey{kImgGray8, &colourImage, &greyImage, w};
+        ImgConvertJob toColour{kImgRgb8, &greyImage, &backImage, w};
         for (int32_t level : levels.all()) {
             levels.Use(level);
-            std::memset(dst.row(), 0xAA, size_t(w));
-            ImgRowRgbToGray(&job, 0, 1);
+            std::memset(grey, 0xAA, size_t(w));
+            std::memset(back, 0xAA, size_t(w) * 3);
+            ImgRowRgbToGray(&toGrey, 0, 1);
+            ImgRowGrayToRgb(&toColour, 0, 1);
             for (int32_t x = 0; x < w; ++x) {
-                const uint8_t* p = src.row() + 3 * x;
-                ASSERT_EQ(dst.row()[x], GreyRule(p[0], p[1], p[2])) << "level " << level << " width " << w << " x " << x;
+                const uint8_t* p = src + 3 * x;
+                ASSERT_EQ(grey[x], GreyRule(p[0], p[1], p[2])) << "level " << level << " width " << w << " x " << x;
+                for (int c = 0; c < 3; ++c) {
+                    ASSERT_EQ(back[3 * x + c], grey[x]) << "level " << level << " width " << w << " x " << x;
+                }
             }
         }
     }
 }
 
-// Converting with ConvertFormat keeps every row of a many-row image in its
-// place at each level (the rows run on the pool from 4096 pixels).
+// ConvertFormat keeps every row of a many-row image in its place at each
+// level, both ways (the rows run on the pool from 4096 pixels).
 TEST(FormatConvertVector, RowsStayInPlace) {
     constexpr int32_t kWidth = 67, kHeight = 90;  // a tail of 3 after the vector steps
     C_ImgBuff source;
@@ -136,12 +148,17 @@ TEST(FormatConvertVector, RowsStayInPlace) {
     VectorLevels levels;
     for (int32_t level : levels.all()) {
         levels.Use(level);
-        C_ImgBuff grey;
+        C_ImgBuff grey, colour;
         grey.CopyFrom(&source);
         ASSERT_EQ(grey.ConvertFormat(kImgGray8), 1);
+        colour.CopyFrom(&grey);
+        ASSERT_EQ(colour.ConvertFormat(kImgRgb8), 1);
         for (int32_t y = 0; y < kHeight; ++y) {
             for (int32_t x = 0; x < kWidth; ++x) {
-                ASSERT_EQ(*grey.PixelAt(x, y), GreyRule(3 * y & 255, (x + y) & 255, 255 - x))
+                const uint8_t expected = GreyRule(3 * y & 255, (x + y) & 255, 255 - x);
+                ASSERT_EQ(*grey.PixelAt(x, y), expected) << "level " << level << " at " << x << ", " << y;
+                const uint8_t* p = colour.PixelAt(x, y);
+                ASSERT_TRUE(p[0] == expected && p[1] == expected && p[2] == expected)
                     << "level " << level << " at " << x << ", " << y;
             }
         }
