@@ -159,8 +159,9 @@ void ImgRankRecordsRows(void* ctx, uint64_t first, uint64_t count) {
 constexpr uint64_t kInsertionSort = 24;
 // Chunks of a large bucket sorted over the pool.
 constexpr uint64_t kSortChunks = 32;
-// Widest radix digit, in bits, and its number of counters.
-constexpr uint32_t kDigitBits = 14;
+// Widest radix digit, in bits, and its number of counters: narrow digits
+// keep the scatter of each pass within a few hundred cache lines.
+constexpr uint32_t kDigitBits = 8;
 constexpr uint64_t kDigitValues = uint64_t{1} << kDigitBits;
 
 // Stable sort of recs[0, n) in rank order by least-significant-digit radix
@@ -204,11 +205,9 @@ void RadixSortRank(Item* recs, Item* scratch, uint64_t n, uint32_t drop, uint64_
     const uint64_t differ = (all ^ any) >> drop << drop;
     if (differ == 0) return;
     // The bits from the lowest to the highest differing one, in as few
-    // passes as digits allow; small buckets take digits of 8 bits so that
-    // their counters stay few.
+    // passes as digits allow, the digits equally wide.
     const uint32_t lo = static_cast<uint32_t>(std::countr_zero(differ)), hi = 63 - static_cast<uint32_t>(std::countl_zero(differ));
-    const uint32_t widest = n >= 4 * kDigitValues / chunks ? kDigitBits : 8;
-    const uint32_t passes = (hi - lo + widest) / widest, bits = (hi - lo + passes) / passes;
+    const uint32_t passes = (hi - lo + kDigitBits) / kDigitBits, bits = (hi - lo + passes) / passes;
     const uint64_t values = uint64_t{1} << bits, mask = values - 1;
     Item* src = recs;
     Item* dst = scratch;
