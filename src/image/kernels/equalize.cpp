@@ -34,10 +34,25 @@ inline uint64_t RankKey(const ImgRankRecord& r) {
 }
 
 // 8- and 16-bit images of at most 2^32 pixels are sorted in compact items:
-// the key (biased to unsigned) in the high half, the pixel's row-major
+// the key, shortened by CompactKey, in the high half, the pixel's row-major
 // index in the low half. The level needs no place: all items of a bucket
 // share it. Other images are sorted in whole records.
 using RankItem = uint64_t;
+
+// Where two 8- or 16-bit pixels of one level have different keys below
+// saturation, their neighbourhood means differ by at least a 64th of the
+// widening factor (the means are sums over at most eight neighbours), so
+// the keys differ by more than 2^18 or 2^9 and the bits below never decide
+// their order. A saturated key may lie only 1 above an unsaturated one, so
+// it gets a value of its own above all the others. The keys of these depths
+// never reach the lower bound.
+template <class T>
+uint32_t CompactKey(int32_t key) {
+    static_assert(sizeof(T) <= 2);
+    constexpr uint32_t drop = sizeof(T) == 1 ? 18 : 9;
+    if (key == INT32_MAX) return (0xFFFFFFFFu >> drop) + 1;
+    return (static_cast<uint32_t>(key) ^ 0x80000000u) >> drop;
+}
 inline uint64_t RankKey(RankItem item) { return item & 0xFFFFFFFF00000000u; }
 inline uint64_t PixelIndex(const C_ImgBuff& b, const ImgRankRecord& r) {
     return static_cast<uint64_t>(r.y) * static_cast<uint64_t>(b.width) + r.x;
@@ -46,11 +61,14 @@ inline uint64_t PixelIndex(const C_ImgBuff&, RankItem item) { return item & 0xFF
 inline bool RanksAfter(const ImgRankRecord& a, const ImgRankRecord& b) { return CompareRankRecords(&a, &b) > 0; }
 inline bool RanksAfter(RankItem a, RankItem b) { return RankKey(a) < RankKey(b); }
 
-inline void Put(ImgRankRecord* to, uint32_t level, int32_t key, int32_t x, int32_t y, uint64_t) {
+template <class T>
+void Put(ImgRankRecord* to, uint32_t level, int32_t key, int32_t x, int32_t y, uint64_t) {
     *to = ImgRankRecord{level, key, static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
 }
-inline void Put(RankItem* to, uint32_t, int32_t key, int32_t, int32_t, uint64_t index) {
-    *to = (static_cast<uint64_t>(static_cast<uint32_t>(key) ^ 0x80000000u) << 32) | index;
+template <class T>
+void Put(RankItem* to, uint32_t, int32_t key, int32_t, int32_t, uint64_t index) {
+    static_assert(sizeof(T) <= 2);
+    *to = (static_cast<uint64_t>(CompactKey<T>(key)) << 32) | index;
 }
 
 // Pixels are counted and placed by row bands: the records of every band go
@@ -115,7 +133,7 @@ void RankRow(const RankRecordsJob& job, int32_t y, uint64_t* slot) {
     Item* records = static_cast<Item*>(job.records);
     const T* row = reinterpret_cast<const T*>(b.PixelAt(0, y));
     const uint64_t rowIndex = static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
-    const auto put = [&](int32_t x, int32_t key) { Put(records + slot[row[x] >> kDigitShift<T>]++, row[x], key, x, y, rowIndex + x); };
+    const auto put = [&](int32_t x, int32_t key) { Put<T>(records + slot[row[x] >> kDigitShift<T>]++, row[x], key, x, y, rowIndex + x); };
     if (y == 0 || y == job.height - 1 || w < 3) {
         for (int32_t x = 0; x < w; ++x) put(x, ImgNeighbourContrast(b, x, y));
         return;
@@ -139,11 +157,9 @@ void RankBand(const RankRecordsJob& job, uint64_t band) {
     const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.height), (band + 1) * job.rowsPerBand);
     for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
         const int32_t yy = static_cast<int32_t>(y);
-        switch (job.image->format) {
-            case kImgGray8: RankRow<uint8_t, Item>(job, yy, job.slots + band * kBuckets<uint8_t>); break;
-            case kImgGray16: RankRow<uint16_t, Item>(job, yy, job.slots + band * kBuckets<uint16_t>); break;
-            default: RankRow<uint32_t, Item>(job, yy, job.slots + band * kBuckets<uint32_t>); break;
-        }
+        if (job.image->format == kImgGray8) RankRow<uint8_t, Item>(job, yy, job.slots + band * kBuckets<uint8_t>);
+        else if (job.image->format == kImgGray16) RankRow<uint16_t, Item>(job, yy, job.slots + band * kBuckets<uint16_t>);
+        else if constexpr (std::is_same_v<Item, ImgRankRecord>) RankRow<uint32_t, Item>(job, yy, job.slots + band * kBuckets<uint32_t>);
     }
 }
 
@@ -165,13 +181,12 @@ constexpr uint32_t kDigitBits = 8;
 constexpr uint64_t kDigitValues = uint64_t{1} << kDigitBits;
 
 // Stable sort of recs[0, n) in rank order by least-significant-digit radix
-// passes over the bits of RankKey in which the records differ, leaving out
-// the lowest `drop` bits, which must not decide the order of any two
-// records; `scratch` holds n records, `counts` kDigitValues per chunk. The
+// passes over the bits of RankKey in which the records differ; `scratch`
+// holds n records, `counts` kDigitValues per chunk. The
 // records are cut into `chunks` pieces, counted and scattered on the pool
 // (inline for one chunk, or when called from a worker).
 template <class Item>
-void RadixSortRank(Item* recs, Item* scratch, uint64_t n, uint32_t drop, uint64_t chunks, uint64_t* counts) {
+void RadixSortRank(Item* recs, Item* scratch, uint64_t n, uint64_t chunks, uint64_t* counts) {
     if (n <= kInsertionSort) {
         for (uint64_t i = 1; i < n; ++i) {
             const Item r = recs[i];
@@ -202,7 +217,7 @@ void RadixSortRank(Item* recs, Item* scratch, uint64_t n, uint32_t drop, uint64_
         all &= counts[c * kDigitValues];
         any |= counts[c * kDigitValues + 1];
     }
-    const uint64_t differ = (all ^ any) >> drop << drop;
+    const uint64_t differ = all ^ any;
     if (differ == 0) return;
     // The bits from the lowest to the highest differing one, in as few
     // passes as digits allow, the digits equally wide.
@@ -247,7 +262,6 @@ struct BucketSortJob {
     void* records;          // ImgRankRecord or RankItem array
     const uint64_t* edges;  // bucket k in rank order holds records edges[k] .. edges[k+1]-1
     uint64_t large;         // buckets of this size and more are left to the caller
-    uint32_t drop;
 };
 
 // Sorts the buckets of the range that are not large, with a scratch array
@@ -267,7 +281,7 @@ void ImgSortBucketsRows(void* ctx, uint64_t first, uint64_t count) {
         Item* at = static_cast<Item*>(job.records) + job.edges[k];
         const uint64_t size = job.edges[k + 1] - job.edges[k];
         if (size >= job.large) continue;
-        if (counts && scratch) RadixSortRank(at, scratch.get(), size, job.drop, 1, counts.get());
+        if (counts && scratch) RadixSortRank(at, scratch.get(), size, 1, counts.get());
         else std::stable_sort(at, at + size, [](const Item& a, const Item& b) { return RanksAfter(b, a); });
     }
 }
@@ -525,21 +539,15 @@ int32_t RankRecords(const C_ImgBuff& b, Item* records) {
 
     const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
     const uint64_t large = std::max<uint64_t>(65536, n / (2 * threads));
-    // Where two 8- or 16-bit pixels of one level have different keys, their
-    // neighbourhood means differ by at least a 64th of the widening factor
-    // (the means are sums over at most eight neighbours), so the keys differ
-    // by more than 2^18 or 2^9: the bits below never decide the order (a
-    // compact item holds its key 32 bits up).
-    const uint32_t drop = (std::is_same_v<Item, RankItem> ? 32 : 0) + (sizeof(T) == 1 ? 18 : sizeof(T) == 2 ? 9 : 0);
     uint64_t largest = 0;
     for (uint64_t k = 0; k < buckets; ++k) largest = std::max(largest, edges[k + 1] - edges[k]);
     std::unique_ptr<Item[]> scratch(largest >= large ? new (std::nothrow) Item[largest] : nullptr);
     if (largest >= large && !scratch) return 0;
-    BucketSortJob sortJob{records, edges.get(), large, drop};
+    BucketSortJob sortJob{records, edges.get(), large};
     PoolParallelFor(ImgSortBucketsRows<Item>, &sortJob, buckets);
     for (uint64_t k = 0; k < buckets; ++k) {
         const uint64_t e = edges[k], size = edges[k + 1] - e;
-        if (size >= large) RadixSortRank(records + e, scratch.get(), size, drop, kSortChunks, counts.get());
+        if (size >= large) RadixSortRank(records + e, scratch.get(), size, kSortChunks, counts.get());
     }
     return 1;
 }

@@ -185,6 +185,34 @@ TEST(Equalize, LargeBucketsAndWideLevelsMatchNumpy) {
     EXPECT_TRUE(diff.first == got.end()) << "first difference at byte " << (diff.first - got.begin());
 }
 
+// Pixels of one level whose neighbourhoods lie just below and just above
+// the point where the key saturates (a mean of half the 32-bit range): the
+// keys then differ by as little as 1 and must still be told apart. Levels
+// are drawn from {1, half - 1, half}, so that many neighbourhood sums land
+// there, in 8- and 16-bit images.
+TEST(Equalize, KeysNearSaturationKeepTheirOrder) {
+    CImgBuff g8, g16;
+    ASSERT_TRUE(ktest::MakeNoise(g8, 64, 48, kImgGray8, 51));
+    ASSERT_TRUE(ktest::MakeNoise(g16, 64, 48, kImgGray16, 52));
+    uint16_t* q = reinterpret_cast<uint16_t*>(g16.buffer->pixels);
+    for (size_t i = 0; i < 64 * 48; ++i) {
+        const int pick = g8.buffer->pixels[i] % 3;
+        g8.buffer->pixels[i] = pick == 0 ? 1 : pick == 1 ? 127 : 128;
+        q[i] = (q[i] % 3 == 0) ? 1 : (q[i] % 3 == 1) ? 32767 : 32768;
+    }
+    const std::vector<std::string> inputs{ktest::Block(g8), ktest::Block(g16)};
+    for (CImgBuff* img : {&g8, &g16}) ASSERT_EQ(ImgFlattenHistogram(img, nullptr), 1);
+    const std::string script = std::string(kNumpyFlatten) +
+        "a = np.fromfile(sys.argv[1], np.uint8).reshape(48, 64)\n"
+        "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
+        "a = np.fromfile(sys.argv[2], np.uint16).reshape(48, 64)\n"
+        "o2 = flatten(a, 65535, 65537).astype(np.uint16)\n"
+        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes())\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    EXPECT_TRUE(ktest::Block(g8) == expected.substr(0, 64 * 48)) << "grey8";
+    EXPECT_TRUE(ktest::Block(g16) == expected.substr(64 * 48)) << "grey16";
+}
+
 TEST(Equalize, Refusals) {
     CImgBuff img;
     ASSERT_TRUE(ktest::MakeNoise(img, 6, 6, kImgRgb8, 3));
