@@ -189,23 +189,24 @@ TEST(Equalize, LargeBucketsAndWideLevelsMatchNumpy) {
 // the point where the key saturates (a mean of half the 32-bit range): the
 // keys then differ by as little as 1 and must still be told apart. Levels
 // are drawn from {1, half - 1, half}, so that many neighbourhood sums land
-// there, in 8- and 16-bit images.
+// there, in 8- and 16-bit images (the 16-bit one large enough for equal
+// shares).
 TEST(Equalize, KeysNearSaturationKeepTheirOrder) {
     CImgBuff g8, g16;
     ASSERT_TRUE(ktest::MakeNoise(g8, 64, 48, kImgGray8, 51));
-    ASSERT_TRUE(ktest::MakeNoise(g16, 64, 48, kImgGray16, 52));
+    ASSERT_TRUE(ktest::MakeNoise(g16, 300, 240, kImgGray16, 52));
     uint16_t* q = reinterpret_cast<uint16_t*>(g16.buffer->pixels);
     for (size_t i = 0; i < 64 * 48; ++i) {
         const int pick = g8.buffer->pixels[i] % 3;
         g8.buffer->pixels[i] = pick == 0 ? 1 : pick == 1 ? 127 : 128;
-        q[i] = (q[i] % 3 == 0) ? 1 : (q[i] % 3 == 1) ? 32767 : 32768;
     }
+    for (size_t i = 0; i < 300 * 240; ++i) q[i] = (q[i] % 3 == 0) ? 1 : (q[i] % 3 == 1) ? 32767 : 32768;
     const std::vector<std::string> inputs{ktest::Block(g8), ktest::Block(g16)};
     for (CImgBuff* img : {&g8, &g16}) ASSERT_EQ(ImgFlattenHistogram(img, nullptr), 1);
     const std::string script = std::string(kNumpyFlatten) +
         "a = np.fromfile(sys.argv[1], np.uint8).reshape(48, 64)\n"
         "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
-        "a = np.fromfile(sys.argv[2], np.uint16).reshape(48, 64)\n"
+        "a = np.fromfile(sys.argv[2], np.uint16).reshape(240, 300)\n"
         "o2 = flatten(a, 65535, 65537).astype(np.uint16)\n"
         "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes())\n";
     const std::string expected = ktest::RunNumpy(script, inputs);
