@@ -45,7 +45,6 @@ uint64_t g_PoolSlotCount = 0;
 std::thread* g_PoolThreads = nullptr;
 PoolRange* g_PoolQueue = nullptr;
 uint64_t g_PoolQueueCapacity = 0;
-uint64_t g_PoolQueueNext = 0;
 std::atomic<uint64_t> g_PoolOutstanding{0};   // ranges of the current call not yet finished
 std::atomic<uint64_t> g_PoolQueueCursor{0};    // next queue entry to hand out
 std::atomic<uint64_t> g_PoolQueueEnd{0};       // queue entries of the current call end here
@@ -158,7 +157,6 @@ void PoolFreeState() {
     g_PoolDone = nullptr;
     g_PoolSlotCount = 0;
     g_PoolQueueCapacity = 0;
-    g_PoolQueueNext = 0;
     g_PoolOutstanding = 0;
 }
 
@@ -186,9 +184,9 @@ void PoolPostSlot(uint64_t i, PoolWorkerFn fn, void* ctx, uint64_t first, uint64
 
 // Reports a call's ranges before they are posted: entries below `posted`
 // go to the slots, the rest wait in the queue.
-void PoolReportDispatch(PoolDispatchHook hook, uint64_t posted) {
+void PoolReportDispatch(PoolDispatchHook hook, uint64_t posted, uint64_t queueNext) {
     std::vector<PoolRange> slots(g_PoolQueue, g_PoolQueue + posted);
-    hook({slots.data(), posted, g_PoolQueue, g_PoolQueueCapacity, g_PoolQueueNext, g_PoolOutstanding.load()});
+    hook({slots.data(), posted, g_PoolQueue, g_PoolQueueCapacity, queueNext, g_PoolOutstanding.load()});
 }
 
 }  // namespace
@@ -250,7 +248,6 @@ int32_t PoolStart() {
     }
     g_PoolSlotCount = p;
     g_PoolQueueCapacity = 2 * p;
-    g_PoolQueueNext = 0;
     g_PoolOutstanding = 0;
     g_PoolCheckIn = p;
 
@@ -326,8 +323,7 @@ int32_t PoolParallelFor(PoolWorkerFn fn, void* ctx, uint64_t n) {
     g_PoolOutstanding.store(ranges, std::memory_order_relaxed);
     g_PoolQueueCursor.store(posted, std::memory_order_relaxed);
     g_PoolQueueEnd.store(ranges, std::memory_order_relaxed);
-    g_PoolQueueNext = ranges > posted ? posted : 0;
-    if (PoolDispatchHook hook = g_PoolDispatchHook.load(std::memory_order_relaxed)) PoolReportDispatch(hook, posted);
+    if (PoolDispatchHook hook = g_PoolDispatchHook.load(std::memory_order_relaxed)) PoolReportDispatch(hook, posted, ranges > posted ? posted : 0);
     for (uint64_t i = 0; i < posted; ++i) PoolPostSlot(i, fn, ctx, g_PoolQueue[i].first, g_PoolQueue[i].count);
     // Only sleeping workers need a wake-up; spinning ones see their posted
     // flag. Waking outside the lock spares the woken workers a wait on it.
