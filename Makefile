@@ -29,7 +29,7 @@ tsan-test: setup
 bench: setup
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	@for b in build-release/bin/bench_*; do echo "== $$b"; "$$b" || exit 1; done
+	@for b in build-release/bin/bench_*; do echo "== $$b"; SDL_VIDEODRIVER=$${SDL_VIDEODRIVER:-$$( [ -n "$$DISPLAY" ] && echo x11 || echo offscreen)} "$$b" || exit 1; done
 
 clean:
 	rm -rf build build-release build-asan build-tsan
