@@ -83,12 +83,7 @@ for i, (dt, C, BC, mask) in enumerate(cases):
     out.append(r.astype(dt).tobytes())
 open(sys.argv[-1], 'wb').write(b''.join(out))
 )";
-    const std::string expected = ktest::RunNumpy(script, inputs);
-    size_t at = 0;
-    for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
-        at += results[i].size();
-    }
+    ktest::ExpectConcatenated(results, ktest::RunNumpy(script, inputs));
 }
 
 // The L*a*b* distance of random pixel pairs against a numpy model of the

@@ -56,12 +56,7 @@ TEST(FlipRotate, MatchesNumpy) {
         "    else: a = np.rot90(a, 1)\n"
         "    out.append(np.ascontiguousarray(a).tobytes())\n"
         "open(sys.argv[-1], 'wb').write(b''.join(out))\n";
-    const std::string expected = ktest::RunNumpy(script, inputs);
-    size_t at = 0;
-    for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
-        at += results[i].size();
-    }
+    ktest::ExpectConcatenated(results, ktest::RunNumpy(script, inputs));
 }
 
 TEST(FlipRotate, QuarterTurnCoordinates) {

@@ -59,12 +59,7 @@ TEST(ImgShift, MatchesNumpyRollWithFill) {
         "        o[max(dy,0):H+min(dy,0), max(dx,0):W+min(dx,0)] = a[max(-dy,0):H-max(dy,0), max(-dx,0):W-max(dx,0)]\n"
         "    out.append(o.tobytes())\n"
         "open(sys.argv[-1], 'wb').write(b''.join(out))\n";
-    const std::string expected = ktest::RunNumpy(script, inputs);
-    size_t at = 0;
-    for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
-        at += results[i].size();
-    }
+    ktest::ExpectConcatenated(results, ktest::RunNumpy(script, inputs));
 }
 
 // Moved HSV and CMYK pixels pass through their RGB rendering; the fill is
@@ -174,12 +169,7 @@ TEST(ImgShiftSubpixel, MatchesNumpyBlend) {
         "    if fy != 0: b = blend(b, fy, 0, fv, mx, dt)\n"
         "    out.append(b.tobytes())\n"
         "open(sys.argv[-1], 'wb').write(b''.join(out))\n";
-    const std::string expected = ktest::RunNumpy(script, inputs);
-    size_t at = 0;
-    for (size_t i = 0; i < results.size(); ++i) {
-        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
-        at += results[i].size();
-    }
+    ktest::ExpectConcatenated(results, ktest::RunNumpy(script, inputs));
 }
 
 // HSV and CMYK are blended in their RGB rendering and stored back; grey

@@ -80,4 +80,13 @@ void WithOneAndAllThreads(const std::function<void()>& one, const std::function<
     all();
 }
 
+void ExpectConcatenated(const std::vector<std::string>& results, const std::string& expected) {
+    size_t at = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], expected.substr(at, results[i].size())) << "case " << i;
+        at += results[i].size();
+    }
+    EXPECT_EQ(at, expected.size());
+}
+
 }  // namespace ktest

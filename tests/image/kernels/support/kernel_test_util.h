@@ -31,6 +31,10 @@ std::vector<T> Values(const CImgBuff& image);
 // it must write; returns that file's bytes, or fails the test.
 std::string RunNumpy(const std::string& script, const std::vector<std::string>& inputs);
 
+// Compares each result with its part of `expected`, the results' bytes
+// one after another (as the numpy scripts write them).
+void ExpectConcatenated(const std::vector<std::string>& results, const std::string& expected);
+
 // Runs f once with one pool thread and once with every processor.
 void WithOneAndAllThreads(const std::function<void()>& one, const std::function<void()>& all);
 
