@@ -1,11 +1,9 @@
 // JPEG still files through libjpeg's stdio source and destination.
 //
 // Library errors leave through a recovery point: the exit routine jumps to
-// the jmp_buf that the library object's client data points at. Every glue
-// function that calls the library sets that point first (also around object
-// creation) and clears it afterwards. The functions that set a recovery
-// point keep no objects with destructors and no locals that change after
-// setjmp.
+// the jmp_buf that the library object's client data points at. Every call
+// into the library (object creation too) runs inside JpegGuarded, which
+// sets that point first and clears it afterwards.
 #include <sys/stat.h>
 
 #include <csetjmp>
@@ -62,6 +60,22 @@ jpeg_error_mgr* JpegErrorManager(jpeg_error_mgr* error) {
     return error;
 }
 
+// Runs `calls` behind a recovery point: a library error ends them and gives
+// false. The jump skips destructors, so `calls` keeps no objects that have
+// them.
+template <class Calls>
+bool JpegGuarded(j_common_ptr cinfo, Calls calls) {
+    jmp_buf recovery;
+    cinfo->client_data = &recovery;
+    if (setjmp(recovery)) {
+        cinfo->client_data = nullptr;
+        return false;
+    }
+    calls();
+    cinfo->client_data = nullptr;
+    return true;
+}
+
 void FreeReader(CodecJpegReader* r) {
     jpeg_destroy_decompress(&r->cinfo);
     if (r->stream) fclose(r->stream);
@@ -84,44 +98,22 @@ bool JpegSizePlausible(const jpeg_decompress_struct& c, FILE* stream) {
 // Reads the header and starts decompression of the reader's stream from its
 // current position; false on a library error or an implausible size.
 bool StartDecompress(CodecJpegReader* r) {
-    jmp_buf recovery;
-    r->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        r->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_stdio_src(&r->cinfo, r->stream);
-    jpeg_read_header(&r->cinfo, TRUE);
-    if (!JpegSizePlausible(r->cinfo, r->stream)) ERREXIT(&r->cinfo, JERR_IMAGE_TOO_BIG);
-    jpeg_start_decompress(&r->cinfo);
-    r->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&r->cinfo), [&]() {
+        jpeg_stdio_src(&r->cinfo, r->stream);
+        jpeg_read_header(&r->cinfo, TRUE);
+        if (!JpegSizePlausible(r->cinfo, r->stream)) ERREXIT(&r->cinfo, JERR_IMAGE_TOO_BIG);
+        jpeg_start_decompress(&r->cinfo);
+    });
 }
 
 bool CreateDecompress(CodecJpegReader* r) {
-    jmp_buf recovery;
     r->cinfo.err = JpegErrorManager(&r->error);
-    r->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        r->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_create_decompress(&r->cinfo);
-    r->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&r->cinfo), [&]() { jpeg_create_decompress(&r->cinfo); });
 }
 
 bool CreateCompress(CodecJpegWriter* w) {
-    jmp_buf recovery;
     w->cinfo.err = JpegErrorManager(&w->error);
-    w->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        w->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_create_compress(&w->cinfo);
-    w->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&w->cinfo), [&]() { jpeg_create_compress(&w->cinfo); });
 }
 
 // Inverted (Adobe) CMYK as the decoder delivers it, to RGB.
@@ -137,22 +129,16 @@ void CmykRowToRgb(const uint8_t* cmyk, uint8_t* rgb, uint32_t width) {
 // Decodes every scanline into `buffer`. `cmyk_row` is the caller's
 // temporary row for CMYK files, else null.
 bool DecodeScanlines(CodecJpegReader* r, uint8_t* buffer, uint8_t* cmyk_row) {
-    jmp_buf recovery;
-    r->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        r->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_decompress_struct& c = r->cinfo;
-    const uint64_t stride = static_cast<uint64_t>(c.output_width) * (cmyk_row ? 3u : c.output_components);
-    while (c.output_scanline < c.output_height) {
-        uint8_t* dest = buffer + stride * c.output_scanline;
-        JSAMPROW row = cmyk_row ? cmyk_row : dest;
-        if (jpeg_read_scanlines(&c, &row, 1) != 1) ERREXIT(&c, JERR_BAD_STATE);
-        if (cmyk_row) CmykRowToRgb(cmyk_row, dest, c.output_width);
-    }
-    r->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&r->cinfo), [&]() {
+        jpeg_decompress_struct& c = r->cinfo;
+        const uint64_t stride = static_cast<uint64_t>(c.output_width) * (cmyk_row ? 3u : c.output_components);
+        while (c.output_scanline < c.output_height) {
+            uint8_t* dest = buffer + stride * c.output_scanline;
+            JSAMPROW row = cmyk_row ? cmyk_row : dest;
+            if (jpeg_read_scanlines(&c, &row, 1) != 1) ERREXIT(&c, JERR_BAD_STATE);
+            if (cmyk_row) CmykRowToRgb(cmyk_row, dest, c.output_width);
+        }
+    });
 }
 
 bool SameOutput(const jpeg_decompress_struct& c, const codec_file_info& info, J_COLOR_SPACE space) {
@@ -160,53 +146,35 @@ bool SameOutput(const jpeg_decompress_struct& c, const codec_file_info& info, J_
 }
 
 bool StartCompress(CodecJpegWriter* w, const codec_file& file) {
-    jmp_buf recovery;
-    w->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        w->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_compress_struct& c = w->cinfo;
-    jpeg_stdio_dest(&c, w->stream);
-    c.image_width = static_cast<JDIMENSION>(file.info.width);
-    c.image_height = static_cast<JDIMENSION>(file.info.height);
-    c.input_components = static_cast<int>(file.info.bytes_per_pixel);
-    c.in_color_space = file.info.bytes_per_pixel == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, static_cast<int>(file.options.jpeg_quality), TRUE);
-    jpeg_start_compress(&c, TRUE);
-    w->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&w->cinfo), [&]() {
+        jpeg_compress_struct& c = w->cinfo;
+        jpeg_stdio_dest(&c, w->stream);
+        c.image_width = static_cast<JDIMENSION>(file.info.width);
+        c.image_height = static_cast<JDIMENSION>(file.info.height);
+        c.input_components = static_cast<int>(file.info.bytes_per_pixel);
+        c.in_color_space = file.info.bytes_per_pixel == 1 ? JCS_GRAYSCALE : JCS_RGB;
+        jpeg_set_defaults(&c);
+        jpeg_set_quality(&c, static_cast<int>(file.options.jpeg_quality), TRUE);
+        jpeg_start_compress(&c, TRUE);
+    });
 }
 
 bool CompressRows(CodecJpegWriter* w, const uint8_t* pixels) {
-    jmp_buf recovery;
-    w->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        w->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_compress_struct& c = w->cinfo;
-    const uint64_t stride = static_cast<uint64_t>(c.image_width) * static_cast<uint64_t>(c.input_components);
-    while (c.next_scanline < c.image_height) {
-        // The library only reads the rows it is given.
-        JSAMPROW row = const_cast<uint8_t*>(pixels + stride * c.next_scanline);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    w->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&w->cinfo), [&]() {
+        jpeg_compress_struct& c = w->cinfo;
+        const uint64_t stride = static_cast<uint64_t>(c.image_width) * static_cast<uint64_t>(c.input_components);
+        while (c.next_scanline < c.image_height) {
+            // The library only reads the rows it is given.
+            JSAMPROW row = const_cast<uint8_t*>(pixels + stride * c.next_scanline);
+            jpeg_write_scanlines(&c, &row, 1);
+        }
+    });
 }
 
 bool FinishCompress(CodecJpegWriter* w) {
-    jmp_buf recovery;
-    w->cinfo.client_data = &recovery;
-    if (setjmp(recovery)) {
-        w->cinfo.client_data = nullptr;
-        return false;
-    }
-    jpeg_finish_compress(&w->cinfo);
-    w->cinfo.client_data = nullptr;
-    return true;
+    return JpegGuarded(reinterpret_cast<j_common_ptr>(&w->cinfo), [&]() {
+        jpeg_finish_compress(&w->cinfo);
+    });
 }
 
 }  // namespace
