@@ -15,7 +15,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libopencv-dev
   # independent tools that tests compare against
   imagemagick libjpeg-turbo-progs libtiff-tools ffmpeg dcmtk
-  python3 python3-numpy python3-opencv xvfb xauth xdotool
+  python3 python3-numpy python3-opencv python3-scipy xvfb xauth xdotool x11-utils xclip
+  # fuzzing (clang's libFuzzer) and benchmark peers
+  clang-14 libclang-rt-14-dev libfftw3-dev libtiff-dev
 )
 
 missing=()
