@@ -7,6 +7,22 @@
 std::atomic<uint32_t> g_QuitRequested{0};
 CFgScreen* g_MainScreen = nullptr;
 
+namespace {
+FgModalStartHook g_ModalStartHook = nullptr;
+void* g_ModalStartUser = nullptr;
+}  // namespace
+
+FgModalStartHook FgSetModalStartHook(FgModalStartHook hook, void* user) {
+    FgModalStartHook previous = g_ModalStartHook;
+    g_ModalStartHook = hook;
+    g_ModalStartUser = user;
+    return previous;
+}
+
+void FgNotifyModalStart(CFgScreen* modalScreen) {
+    if (g_ModalStartHook) g_ModalStartHook(modalScreen, g_ModalStartUser);
+}
+
 void FgRunMessageLoop(CFgScreen* mainScreen) {
     g_MainScreen = mainScreen;
     if (g_QuitRequested.load()) return;
@@ -37,6 +53,8 @@ void FgRunModalLoop(volatile int32_t* done, CFgScreen* modalScreen) {
         return;
     }
     *done = 0;
+    FgNotifyModalStart(modalScreen);
+    if (*done) return;
     PlatMessage message;
     while (PlatGetMessage(&message) > 0) {
         // Input for the other screens is dropped while the modal one runs.

@@ -23,6 +23,14 @@ int32_t FgPumpMessages();
 // The quit message ends it with the quit flag set. A null `done` runs the
 // main loop instead.
 void FgRunModalLoop(volatile int32_t* done, CFgScreen* modalScreen);
+// Test seam: a function called with the modal screen each time a modal loop
+// starts (`FgRunModalLoop` with its modal screen, the menu tracker with its
+// root menu), before the first message is taken. Tests post their input to
+// the screen there. Null in the program; the previous hook is returned.
+using FgModalStartHook = void (*)(CFgScreen* modalScreen, void* user);
+FgModalStartHook FgSetModalStartHook(FgModalStartHook hook, void* user);
+// Calls the installed hook, if any; every modal loop calls it once at its start.
+void FgNotifyModalStart(CFgScreen* modalScreen);
 // Resets `event`, leaves `cs` when given, then signals `objectToSignal`
 // (when given) and waits on `event` without a time limit. 0 for a null event.
 int32_t FgWaitEvent(AutoResetEvent* objectToSignal, AutoResetEvent* event, CriticalSection* cs);

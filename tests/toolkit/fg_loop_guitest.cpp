@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/plat_messages.h"
 #include "toolkit/fg_keys.h"
@@ -96,6 +97,31 @@ TEST_F(FgLoop, ModalLoopWithoutScreenDispatchesToAll) {
     finished = true;
     EXPECT_EQ(modal.Joined(), "click 1 1");
     EXPECT_EQ(main.Joined(), "click 2 2");
+}
+
+TEST_F(FgLoop, ModalStartHookSeesEachModalScreenAndItsInputIsServed) {
+    struct Seen {
+        std::vector<CFgScreen*> screens;
+        RecordingScreen* target;
+    } seen{{}, &modal};
+    FgModalStartHook previous = FgSetModalStartHook(
+        [](CFgScreen* screen, void* user) {
+            auto* s = static_cast<Seen*>(user);
+            s->screens.push_back(screen);
+            PlatPostTestClick(s->target->window, 4, 5);
+        },
+        &seen);
+    EXPECT_EQ(previous, nullptr);
+    volatile int32_t done = 0;
+    modal.onClick = [&](RecordingScreen*, int32_t, int32_t) { done = 1; };
+    FgRunModalLoop(&done, &modal);
+    FgRunModalLoop(&done, nullptr);
+    finished = true;
+    FgSetModalStartHook(nullptr, nullptr);
+    ASSERT_EQ(seen.screens.size(), 2u);
+    EXPECT_EQ(seen.screens[0], &modal);
+    EXPECT_EQ(seen.screens[1], nullptr);
+    EXPECT_EQ(modal.Joined(), "click 4 5, click 4 5");
 }
 
 TEST_F(FgLoop, DestroyingTheMainScreenEndsTheMainLoop) {
