@@ -6,6 +6,7 @@
 #include "image/kernels/flip_rotate.h"
 #include "image/kernels/gamma.h"
 #include "image/kernels/histogram_levels.h"
+#include "image/kernels/image_compare.h"
 #include "image/kernels/hsv_range.h"
 #include "image/kernels/image_shift.h"
 #include "image/kernels/negative.h"
