@@ -18,9 +18,17 @@ std::atomic<bool> g_SdlReady{false};
 uint32_t g_WakeEvent = 0;
 std::thread::id g_UiThread;
 
+// A queued message; mouse input is routed to the capturing window only when
+// it is taken, so a capture set or released by a handler applies to every
+// message after it, even ones translated in the same batch.
+struct QueuedMessage {
+    PlatMessage message;
+    bool mouseInput = false;
+};
+
 // Posted messages, shared with other threads.
 std::mutex g_QueueLock;
-std::deque<PlatMessage> g_Queue;
+std::deque<QueuedMessage> g_Queue;
 std::unordered_set<uint32_t> g_RedrawWaiting;
 bool g_QuitPending = false;
 int32_t g_QuitCode = 0;
@@ -46,30 +54,45 @@ void Wake() {
     SDL_PushEvent(&event);
 }
 
-void Enqueue(const PlatMessage& message) {
+void Enqueue(const PlatMessage& message, bool mouseInput = false) {
     {
         std::lock_guard<std::mutex> lock(g_QueueLock);
         if (message.kind == kPlatMsgRedraw && !g_RedrawWaiting.insert(message.window).second) return;
-        g_Queue.push_back(message);
+        g_Queue.push_back({message, mouseInput});
     }
     // Translation runs on the waiting thread itself and needs no wake-up.
     if (!PlatIsUiThread()) Wake();
 }
 
-void Enqueue(uint32_t window, PlatMsgKind kind, int32_t a = 0, int32_t b = 0, int32_t c = 0) {
+void Enqueue(uint32_t window, PlatMsgKind kind, int32_t a = 0, int32_t b = 0, int32_t c = 0,
+             bool mouseInput = false) {
     PlatMessage message;
     message.window = window;
     message.kind = kind;
     message.a = a;
     message.b = b;
     message.c = c;
-    Enqueue(message);
+    Enqueue(message, mouseInput);
 }
 
-bool TakeQueued(PlatMessage* message) {
+// Mouse input goes to the capturing window when there is one, with the
+// position made relative to that window's client area.
+void RouteToCapture(PlatMessage* message) {
+    if (!g_Capture || g_Capture == message->window) return;
+    PlatWindowState* from = PlatFindWindow(message->window);
+    PlatWindowState* to = PlatFindWindow(g_Capture);
+    if (!from || !to) return;
+    message->a += from->x - to->x;
+    message->b += from->y - to->y;
+    message->window = g_Capture;
+}
+
+// Takes the next message; false when there is none.
+bool TakeQueuedUnrouted(PlatMessage* message, bool* mouseInput) {
     std::lock_guard<std::mutex> lock(g_QueueLock);
     if (!g_Queue.empty()) {
-        *message = g_Queue.front();
+        *message = g_Queue.front().message;
+        *mouseInput = g_Queue.front().mouseInput;
         g_Queue.pop_front();
         if (message->kind == kPlatMsgRedraw) g_RedrawWaiting.erase(message->window);
         return true;
@@ -84,19 +107,15 @@ bool TakeQueued(PlatMessage* message) {
     return false;
 }
 
-// A mouse message goes to the capturing window when there is one, with the
-// position made relative to that window's client area.
+bool TakeQueued(PlatMessage* message) {
+    bool mouseInput = false;
+    if (!TakeQueuedUnrouted(message, &mouseInput)) return false;
+    if (mouseInput) RouteToCapture(message);
+    return true;
+}
+
 void EnqueueMouse(uint32_t window, PlatMsgKind kind, int32_t x, int32_t y, int32_t notches = 0) {
-    if (g_Capture && g_Capture != window) {
-        PlatWindowState* from = PlatFindWindow(window);
-        PlatWindowState* to = PlatFindWindow(g_Capture);
-        if (from && to) {
-            x += from->x - to->x;
-            y += from->y - to->y;
-            window = g_Capture;
-        }
-    }
-    Enqueue(window, kind, x, y, notches);
+    Enqueue(window, kind, x, y, notches, true);
 }
 
 void TranslateWindowEvent(const SDL_WindowEvent& event) {
@@ -293,8 +312,8 @@ uint32_t PlatGetCapture() { return g_Capture; }
 bool PlatCapsLockToggled() { return g_CapsToggled.load(); }
 
 void PlatPostTestClick(uint32_t window, int32_t x, int32_t y) {
-    Enqueue(window, kPlatMsgLButtonDown, x, y);
-    Enqueue(window, kPlatMsgLButtonUp, x, y);
+    EnqueueMouse(window, kPlatMsgLButtonDown, x, y);
+    EnqueueMouse(window, kPlatMsgLButtonUp, x, y);
 }
 
 void PlatPostTestKey(uint32_t window, uint32_t virtualKey, bool down) {

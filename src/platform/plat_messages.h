@@ -65,8 +65,11 @@ void PlatPostRedraw(uint32_t window);
 // Any thread: the next wait or poll that finds no other message returns the quit message.
 void PlatPostQuitMessage(int32_t exitCode);
 
-// Mouse capture: while set, every mouse message of the program's windows goes
-// to the capturing window with coordinates relative to its client area.
+// Mouse capture: while set, every mouse message of the program's windows (real
+// input and the test entries below) goes to the capturing window with
+// coordinates relative to its client area. The capture in force when a
+// message is taken from the queue decides, so a capture that a handler sets
+// or releases holds for every message after it.
 void PlatSetCapture(uint32_t window);
 void PlatReleaseCapture();
 uint32_t PlatGetCapture();

@@ -113,6 +113,57 @@ TEST_F(PlatWindow, CaptureRoutesMouseMessagesToTheCapturingWindow) {
     EXPECT_EQ(PlatGetCapture(), 0u);
 }
 
+// A handler that takes the capture for window a on a left press and releases
+// it on the release, as a control does, logging every message.
+uint32_t g_CapturingWindow = 0;
+void CaptureOnPress(void*, const PlatMessage& message) {
+    kvtest::MessageLog().push_back(message);
+    if (message.kind == kPlatMsgLButtonDown && message.window == g_CapturingWindow) PlatSetCapture(message.window);
+    if (message.kind == kPlatMsgLButtonUp && PlatGetCapture() == message.window) PlatReleaseCapture();
+}
+
+SDL_Event Button(uint32_t window, bool down, int32_t x, int32_t y) {
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.windowID = window;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.button.x = x;
+    e.button.y = y;
+    return e;
+}
+
+// A press that takes the capture and a release over another window, read
+// from SDL in one batch: the release still goes to the capturing window
+// (which lets the capture go), and the motion after it to the window under
+// the pointer.
+TEST_F(PlatWindow, CaptureTakenByAHandlerRoutesTheRestOfTheBatch) {
+    g_CapturingWindow = a;
+    PlatSetWindowProc(CaptureOnPress);
+    SDL_Event events[3] = {Button(a, true, 10, 10), Button(b, false, 5, 6), {}};
+    events[2].type = SDL_MOUSEMOTION;
+    events[2].motion.windowID = b;
+    events[2].motion.x = 7;
+    events[2].motion.y = 8;
+    for (SDL_Event& e : events) ASSERT_EQ(SDL_PushEvent(&e), 1);
+    std::vector<PlatMessage> got = PumpAndTake();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(DescribeAll(got), "ldown 10 10 0, lup 305 106 0, move 7 8 0");
+    EXPECT_EQ(got[0].window, a);
+    EXPECT_EQ(got[1].window, a);
+    EXPECT_EQ(got[2].window, b);
+    EXPECT_EQ(PlatGetCapture(), 0u);
+    // A capture set before the batch still routes it.
+    PlatSetCapture(b);
+    SDL_Event move = events[2];
+    move.motion.windowID = a;
+    ASSERT_EQ(SDL_PushEvent(&move), 1);
+    got = PumpAndTake();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].window, b);
+    EXPECT_EQ(DescribeAll(got), "move -293 -92 0");
+}
+
 TEST_F(PlatWindow, KeysBecomeKeyAndCharacterMessages) {
     PlatTranslateEvent(Key(a, true, SDL_SCANCODE_LCTRL, KMOD_LCTRL));
     PlatTranslateEvent(Key(a, true, SDL_SCANCODE_C, KMOD_LCTRL));
