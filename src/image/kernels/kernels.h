@@ -10,4 +10,5 @@
 #include "image/kernels/hsv_range.h"
 #include "image/kernels/image_shift.h"
 #include "image/kernels/negative.h"
+#include "image/kernels/rotate_scale.h"
 #include "image/kernels/sample_tables.h"

@@ -64,6 +64,7 @@ std::vector<Named> Kernels() {
         {"subtract", [](CImgBuff& i, const CImgBuff& bg) { ImgSubtractBackground(&i, &bg, 1, &kRoi); }},
         {"objects tiles", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 1, 3000.0, 4, &kRoi); }},
         {"objects pixels", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 0, 40.0, 1, &kRoi); }},
+        {"rotate scale", [](CImgBuff& i, const CImgBuff&) { ImgRotateScale(&i, 30, 20, 23.5, 1.1, 1, 1); }},
     };
 }
 

@@ -1,0 +1,170 @@
+// Resampling and matching kernels beside their OpenCV peers on the same
+// frames, in the same run, with one thread and with every processor on both
+// sides: ImgRotateScale and ImgOverlapTransform against cv::warpAffine,
+// ImgPerspectiveTransform against cv::warpPerspective (all linear), and
+// ImgMatchTemplate against cv::matchTemplate over the same positions.
+// At the end a table gives each pair's times and ratio (ours / OpenCV).
+//
+// The peers do not compute the same numbers (OpenCV rounds, uses
+// fixed-point weights and its own correlation): compare times only.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image/kernels/kernels.h"
+#include "image/pool.h"
+
+#ifdef KV_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+struct Frame {
+    int32_t width, height, format;
+};
+
+const char* FormatLabel(int32_t f) { return f == kImgGray8 ? "gray8" : f == kImgGray16 ? "gray16" : "rgb8"; }
+
+std::string Label(const Frame& f) { return std::string(FormatLabel(f.format)) + "/" + std::to_string(f.width) + "x" + std::to_string(f.height); }
+
+uint64_t Bytes(const Frame& f) { return uint64_t(f.width) * f.height * ImgFormatBytes(f.format); }
+
+// A smooth textured frame (blobs and ramps with a little noise), the same
+// for both sides.
+void Fill(CImgBuff& img, const Frame& f, uint32_t seed) {
+    img.buffer->Create(f.width, f.height, f.format);
+    const int ch = f.format == kImgRgb8 ? 3 : 1;
+    uint32_t s = seed * 2654435761u + 1;
+    for (int32_t y = 0; y < f.height; ++y)
+        for (int32_t x = 0; x < f.width; ++x)
+            for (int c = 0; c < ch; ++c) {
+                s = s * 1103515245u + 12345u;
+                const double v = 0.5 + 0.3 * std::sin(0.031 * x + 0.7 * c + seed) * std::cos(0.023 * y - 0.4 * c) +
+                                 0.15 * std::sin(0.21 * x * (1 + c) + 0.17 * y) + 0.05 * ((s >> 24) / 255.0 - 0.5);
+                const double cl = std::min(1.0, std::max(0.0, v));
+                if (f.format == kImgGray16)
+                    reinterpret_cast<uint16_t*>(img.buffer->pixels)[uint64_t(y) * f.width + x] = uint16_t(cl * 65535);
+                else
+                    img.buffer->pixels[(uint64_t(y) * f.width + x) * ch + c] = uint8_t(cl * 255);
+            }
+}
+
+uint64_t AllThreads() { return PoolGetProcessorCount(); }
+
+void SetThreads(uint64_t n) {
+    PoolSetThreadCount(n);
+#ifdef KV_HAVE_OPENCV
+    cv::setNumThreads(int(n));
+#endif
+}
+
+#ifdef KV_HAVE_OPENCV
+cv::Mat Wrap(CImgBuff& img) {
+    const int f = img.buffer->format;
+    return cv::Mat(img.buffer->height, img.buffer->width, f == kImgGray8 ? CV_8UC1 : f == kImgGray16 ? CV_16UC1 : CV_8UC3, img.buffer->pixels);
+}
+#endif
+
+// Collects the real time of every run for the ratio table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+    double Time(const std::string& name) const {
+        for (const auto& [key, t] : times_)
+            if (key.rfind(name, 0) == 0) return t;
+        return 0.0;
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
+// Benchmarks are registered in pairs: name + "/ours/" + tail and name +
+// "/opencv/" + tail.
+std::vector<std::pair<std::string, std::string>> g_pairs;
+
+template <class Ours, class Peer>
+void RegisterPair(const std::string& name, const std::string& tail, Ours ours, Peer peer) {
+    for (uint64_t threads : {uint64_t{1}, AllThreads()}) {
+        const std::string t = tail + "/t" + std::to_string(threads);
+        benchmark::RegisterBenchmark((name + "/ours/" + t).c_str(), [=](benchmark::State& s) {
+            SetThreads(threads);
+            ours(s);
+        })->UseRealTime()->Unit(benchmark::kMillisecond);
+#ifdef KV_HAVE_OPENCV
+        benchmark::RegisterBenchmark((name + "/opencv/" + t).c_str(), [=](benchmark::State& s) {
+            SetThreads(threads);
+            peer(s);
+        })->UseRealTime()->Unit(benchmark::kMillisecond);
+#else
+        (void)peer;
+#endif
+        g_pairs.emplace_back(name, t);
+    }
+}
+
+// ---- warps ----
+
+void RegisterWarps() {
+    const Frame frames[] = {{1920, 1080, kImgRgb8}, {1920, 1080, kImgGray16}};
+    for (const Frame& f : frames) {
+        const double angle = 7.5, scale = 1.07;
+        const int cx = f.width / 2 + 13, cy = f.height / 2 - 9;
+        RegisterPair("rotate_scale", Label(f),
+                     [=](benchmark::State& s) {
+                         CImgBuff src, work;
+                         Fill(src, f, 1);
+                         work.CopyFrom(&src);
+                         for (auto _ : s) {
+                             s.PauseTiming();
+                             PoolParallelCopy(work.buffer->pixels, src.buffer->pixels, Bytes(f));
+                             s.ResumeTiming();
+                             ImgRotateScale(&work, cx, cy, angle, scale, 0, 0);
+                         }
+                     },
+                     [=](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+                         CImgBuff src;
+                         Fill(src, f, 1);
+                         cv::Mat a = Wrap(src), d;
+                         // The same inverse map as ours.
+                         const double th = -angle * 3.141592653589793 / 180.0, c = std::cos(th), sn = std::sin(th);
+                         const double ox = (f.width - 1) / 2, oy = (f.height - 1) / 2;
+                         cv::Mat m = (cv::Mat_<double>(2, 3) << c / scale, -sn / scale, cx - (ox * c - oy * sn) / scale, sn / scale,
+                                      c / scale, cy - (ox * sn + oy * c) / scale);
+                         for (auto _ : s)
+                             cv::warpAffine(a, d, m, a.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT);
+#else
+                         (void)s;
+#endif
+                     });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RegisterWarps();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n%-16s %-28s %10s %10s %12s\n", "kernel", "case", "ours ms", "opencv ms", "ours/opencv");
+    for (const auto& [name, tail] : g_pairs) {
+        const double ours = reporter.Time(name + "/ours/" + tail), peer = reporter.Time(name + "/opencv/" + tail);
+        if (ours <= 0) continue;
+        std::printf("%-16s %-28s %10.3f %10.3f %12.2f\n", name.c_str(), tail.c_str(), ours, peer, peer > 0 ? ours / peer : 0.0);
+    }
+    SetThreads(AllThreads());
+    benchmark::Shutdown();
+    return 0;
+}
