@@ -2,20 +2,51 @@
 // the processor count, in the shape the rest of the system expects.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 // A critical section is recursive: the owning thread may enter it again.
 class CriticalSection {
 public:
-    void Enter() { mutex_.lock(); }
-    void Leave() { mutex_.unlock(); }
-    bool TryEnter() { return mutex_.try_lock(); }
-    std::recursive_mutex& Native() { return mutex_; }
+    void Enter() {
+        mutex_.lock();
+        Entered();
+    }
+    void Leave() {
+        if (--depth_ == 0) owner_.store(std::thread::id(), std::memory_order_relaxed);
+        mutex_.unlock();
+    }
+    bool TryEnter() {
+        if (!mutex_.try_lock()) return false;
+        Entered();
+        return true;
+    }
+    // Leaves every level the calling thread holds and returns how many (0
+    // when it holds none), for a wait that must not keep the section.
+    uint32_t LeaveAll() {
+        if (owner_.load(std::memory_order_relaxed) != std::this_thread::get_id()) return 0;
+        const uint32_t levels = depth_;
+        for (uint32_t i = 0; i < levels; ++i) Leave();
+        return levels;
+    }
+    // Enters the section `levels` times (what LeaveAll returned).
+    void EnterLevels(uint32_t levels) {
+        for (uint32_t i = 0; i < levels; ++i) Enter();
+    }
 
 private:
+    void Entered() {
+        if (depth_++ == 0) owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+
     std::recursive_mutex mutex_;
+    // Written by the owning thread only; another thread never reads its
+    // own id here, so a relaxed read answers "do I hold it" exactly.
+    std::atomic<std::thread::id> owner_{};
+    uint32_t depth_ = 0;
 };
 
 // Scoped Enter/Leave.

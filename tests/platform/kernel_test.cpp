@@ -83,6 +83,31 @@ TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
     EXPECT_TRUE(otherGot);
 }
 
+// A wait that must not keep the section leaves every level and takes them back.
+TEST(CriticalSection, LeaveAllReleasesEveryLevelOfTheCaller) {
+    CriticalSection cs;
+    EXPECT_EQ(cs.LeaveAll(), 0u);  // not held
+    cs.Enter();
+    cs.Enter();
+    cs.Enter();
+    uint32_t otherLevels = 99;
+    std::thread([&] { otherLevels = cs.LeaveAll(); }).join();
+    EXPECT_EQ(otherLevels, 0u);  // another thread's levels are not its own
+    EXPECT_EQ(cs.LeaveAll(), 3u);
+    bool otherGot = false;
+    std::thread([&] {
+        otherGot = cs.TryEnter();
+        if (otherGot) cs.Leave();
+    }).join();
+    EXPECT_TRUE(otherGot);
+    cs.EnterLevels(3);
+    cs.Leave();
+    cs.Leave();
+    std::thread([&] { otherGot = cs.TryEnter(); }).join();
+    EXPECT_FALSE(otherGot);  // one level still held
+    EXPECT_EQ(cs.LeaveAll(), 1u);
+}
+
 TEST(PlatKernel, TicksAndSleep) {
     const uint64_t t0 = PlatGetTickCount();
     PlatSleep(25);

@@ -55,11 +55,8 @@ void CFilterCtrl::WorkerLoop() {
     CImgBuff image;
     lock.Enter();
     while (!quit) {
-        // A wake-up given before this point is already served below.
-        wakeEvent.Reset();
-        lock.Leave();
-        wakeEvent.SetAndWait(doneEvent);
-        lock.Enter();
+        // Requests made before the worker first got here, or during a run,
+        // are served before it waits.
         while (requestPending && !quit) {
             // The run's targets are fixed when it starts.
             CImgBuff* target = result;
@@ -68,17 +65,29 @@ void CFilterCtrl::WorkerLoop() {
             requestPending = 0;
             CopyOrEmpty(&image, source);
             lock.Leave();
+            ChainRegion region;
+            bool ran;
             {
+                // The gate is left before the lock is taken again: a thread
+                // that holds the lock and edits the chain waits for the
+                // gate only.
                 ChainGateHold hold(gate_);
-                RunChain(&image, frame);
+                ran = RunActiveChain(&image, frame, &region);
             }
             lock.Enter();
+            if (ran) StoreRegion(region);
             if (target) CopyOrEmpty(target, &image);
             lock.Leave();
             owner->OnFrameDone();
             lock.Enter();
             doneSeq_ = serving;
         }
+        if (quit) break;
+        // Every request so far is served; a later one sets the event again.
+        wakeEvent.Reset();
+        lock.Leave();
+        wakeEvent.SetAndWait(doneEvent);
+        lock.Enter();
     }
     // Releases a synchronous requester that is still waiting.
     doneEvent.Set();
@@ -98,8 +107,12 @@ void CFilterCtrl::RequestRun(CImgBuff* resultImage, CImgBuff* sourceImage, uint6
         lock.Leave();
         return;
     }
-    // An edit in progress on this thread lets the worker run while we wait.
-    uint32_t levels = gate_.Suspend();
+    // The worker needs the lock and the gate: the wait releases every level
+    // of both that this thread holds (an edit in progress, or a caller that
+    // holds the lock) and takes them back afterwards.
+    const uint32_t gateLevels = gate_.Suspend();
+    const uint32_t callerLevels = lock.LeaveAll() - 1;  // besides the one taken above
+    lock.Enter();
     // The done signal may stem from an earlier pass of the worker: wait
     // until the run that serves this request has finished.
     while (doneSeq_ < ticket && !quit) {
@@ -107,7 +120,8 @@ void CFilterCtrl::RequestRun(CImgBuff* resultImage, CImgBuff* sourceImage, uint6
         lock.Enter();
     }
     lock.Leave();
-    gate_.Resume(levels);
+    lock.EnterLevels(callerLevels);
+    gate_.Resume(gateLevels);
 }
 
 void CFilterCtrl::LockUi(int32_t lockFlag, CImgFilter* filter) {

@@ -9,6 +9,15 @@
 // wait until no run is in progress, and no run starts while one is being
 // made. The lock guards source, result, frameArg, requestPending, quit,
 // the processed region and the pixels of the result image.
+//
+// Lock rule: the worker holds the run gate (which edits, broadcasts and
+// LockUi take) only while the chain runs, and enters the lock only outside
+// it; it never holds both. So a thread that holds the lock may edit,
+// broadcast or request a run: an edit waits for the run in progress to end,
+// and a synchronous request releases every level of the lock and of the
+// gate that its thread holds while it waits, and takes them back before it
+// returns (the guarded fields may have changed meanwhile). Filters, and the
+// hooks they call from their filter step, must not enter the lock.
 #pragma once
 
 #include <atomic>
@@ -132,12 +141,21 @@ public:
     // made on the worker thread itself it is taken as asynchronous. Source
     // and result may be the same image. Nothing is run without a worker.
     void RequestRun(CImgBuff* resultImage, CImgBuff* sourceImage, uint64_t frame, int32_t async);
-    // The chain run over image, in place; called by the worker.
+    // The chain run over image, in place, and the processed region recorded
+    // under the lock.
     void RunChain(CImgBuff* image, uint64_t frame);
     // Ends and joins the worker; later requests are not served.
     void StopWorker();
 
 private:
+    // The rectangle a run leaves in its run variables.
+    struct ChainRegion {
+        int64_t x = 0, y = 0, w = 0, h = 0;
+    };
+    // The chain run without recording: false (nothing run) for an image of
+    // no valid format.
+    bool RunActiveChain(CImgBuff* image, uint64_t frame, ChainRegion* region);
+    void StoreRegion(const ChainRegion& region);  // under the lock
     static void WorkerMain(void* self);
     void WorkerLoop();
     void RemoveFromChain(FilterChain& chain, uint64_t index);

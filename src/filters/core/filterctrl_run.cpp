@@ -28,7 +28,22 @@ int32_t FormatForChannelBytes(int32_t format, uint32_t channelBytes) {
 }  // namespace
 
 void CFilterCtrl::RunChain(CImgBuff* image, uint64_t frame) {
-    if (!image || !image->buffer || !ImgFormatValid(image->buffer->format)) return;
+    ChainRegion region;
+    if (!RunActiveChain(image, frame, &region)) return;
+    CriticalSectionLock hold(lock);
+    StoreRegion(region);
+}
+
+void CFilterCtrl::StoreRegion(const ChainRegion& region) {
+    regionX0 = static_cast<int32_t>(region.x);
+    regionY0 = static_cast<int32_t>(region.y);
+    // Unsigned sums: a filter's odd rectangle must not overflow.
+    regionX1 = static_cast<int32_t>(static_cast<uint64_t>(region.x) + static_cast<uint64_t>(region.w) - 1);
+    regionY1 = static_cast<int32_t>(static_cast<uint64_t>(region.y) + static_cast<uint64_t>(region.h) - 1);
+}
+
+bool CFilterCtrl::RunActiveChain(CImgBuff* image, uint64_t frame, ChainRegion* region) {
+    if (!image || !image->buffer || !ImgFormatValid(image->buffer->format)) return false;
     uint32_t channelBytes = ChannelBytes(image->buffer->format);
     int64_t x = 0, y = 0;
     int64_t w = image->buffer->width, h = image->buffer->height;
@@ -75,10 +90,6 @@ void CFilterCtrl::RunChain(CImgBuff* image, uint64_t frame) {
             buffer->ConvertFormat(static_cast<uint32_t>(target));
         }
     }
-    CriticalSectionLock hold(lock);
-    regionX0 = static_cast<int32_t>(x);
-    regionY0 = static_cast<int32_t>(y);
-    // Unsigned sums: a filter's odd rectangle must not overflow.
-    regionX1 = static_cast<int32_t>(static_cast<uint64_t>(x) + static_cast<uint64_t>(w) - 1);
-    regionY1 = static_cast<int32_t>(static_cast<uint64_t>(y) + static_cast<uint64_t>(h) - 1);
+    *region = {x, y, w, h};
+    return true;
 }

@@ -15,6 +15,7 @@
 #include "filters/core/filterctrl.h"
 #include "filters/core/spectrum_stack.h"
 #include "image/imgbuff.h"
+#include "image/pool.h"
 #include "support/recording_filter.h"
 #include "toolkit/fg_screen.h"
 
@@ -571,6 +572,87 @@ TEST(FilterCtrl, EditsWaitForTheRunInProgress) {
     Calls calls = log.Take();
     EXPECT_EQ(calls.front(), "f.Filter");
     EXPECT_EQ(calls.back(), "f.delete");
+}
+
+// The user-interface thread may hold the lock (writing the source, reading
+// the result) and then edit or broadcast while a run is in progress: the
+// edit waits for the run, which records its region only after leaving the
+// chain.
+TEST(FilterCtrl, EditWhileHoldingTheLockDuringARun) {
+    Watchdog watchdog;
+    CallLog log;
+    CImgBuff src, res;
+    CountingCtrl ctrl;
+    RecordingFilter* f = Add(ctrl, "f", &log);
+    log.Take();
+    Blocker blocker;
+    blocker.Attach(f);
+    MakeGray(src, 3, 2, 1);
+    ctrl.RequestRun(&res, &src, 1, 1);
+    ASSERT_TRUE(blocker.entered.Wait());
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(100ms);
+        blocker.release.Raise();
+    });
+    ctrl.lock.Enter();
+    ctrl.SetGuideColor(0.0, 0.0, 1.0);
+    EXPECT_FALSE(blocker.inStep);
+    ctrl.lock.Leave();
+    releaser.join();
+    ASSERT_TRUE(ctrl.WaitDone(1));
+    EXPECT_EQ(log.Take(), (Calls{"f.Filter", "f.OnGuideColor(0.000000,0.000000,1.000000)"}));
+    CriticalSectionLock hold(ctrl.lock);
+    EXPECT_EQ(ctrl.regionX1, 2);
+    EXPECT_EQ(ctrl.regionY1, 1);
+}
+
+// A synchronous request made while the caller holds the lock (here twice)
+// lets the worker take it for the run and gives every level back.
+TEST(FilterCtrl, SynchronousRequestWhileHoldingTheLock) {
+    Watchdog watchdog;
+    CountingCtrl ctrl;
+    RecordingFilter* f = Add(ctrl, "f", nullptr);
+    CImgBuff src, res;
+    MakeGray(src, 2, 2, 5);
+    ctrl.lock.Enter();
+    ctrl.lock.Enter();
+    ctrl.RequestRun(&res, &src, 3, 0);
+    ASSERT_EQ(f->steps.size(), 1u);
+    EXPECT_EQ(f->steps[0].frame, 3u);
+    EXPECT_EQ(Gray(res), 5);
+    EXPECT_EQ(ctrl.lock.LeaveAll(), 2u);
+}
+
+// A request made before the worker has first gone to wait is served. The
+// worker is held up on its way there: its private image starts the pool,
+// and a start waits while the last stop of the pool waits for a parallel
+// run in flight.
+TEST(FilterCtrl, RequestBeforeTheWorkerFirstWaitsIsServed) {
+    if (PoolGetProcessorCount() < 2) GTEST_SKIP() << "one processor: no pool to hold the worker up";
+    Watchdog watchdog;
+    CImgBuff src, res;  // the pool runs from here on
+    MakeGray(src, 2, 2, 7);
+    ASSERT_GE(g_PoolStartCount.load(), 1u);
+    Signal inRun, endRun;
+    auto job = [&](uint64_t first, uint64_t) {
+        if (first != 0) return;
+        inRun.Raise();
+        endRun.Wait(20s);
+    };
+    std::thread runner([&] { PoolParallelRun(2, job); });
+    ASSERT_TRUE(inRun.Wait());
+    while (g_PoolStartCount.load() > 1) PoolStop();
+    std::thread stopper([] { PoolStop(); });
+    while (g_PoolStartCount.load() != 0) std::this_thread::sleep_for(1ms);
+    {
+        CountingCtrl ctrl;  // its worker now waits for the pool to stop
+        ctrl.RequestRun(&res, &src, 1, 1);
+        endRun.Raise();
+        runner.join();
+        stopper.join();
+        EXPECT_TRUE(ctrl.WaitDone(1));
+    }
+    EXPECT_EQ(Gray(res), 7);
 }
 
 // A filter that asks for a synchronous re-run while it is being shown
