@@ -62,7 +62,9 @@ public:
     // lines.
     int32_t Read(FILE* file);
     // Writes the header, every item with key and value, and "}"; 0 for a null
-    // file, an empty name, a text that UTF-8 cannot hold, or a write error.
+    // file, an empty name, a name, key or value that UTF-8 cannot hold or
+    // that holds a line feed or carriage return (nothing is written then),
+    // or a write error.
     int32_t Write(FILE* file) const;
     // Splits "key value" at the first run of blanks and appends the item.
     int32_t ParseItemLine(const wchar_t* line);

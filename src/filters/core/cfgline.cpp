@@ -14,6 +14,8 @@ bool IsCfgBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n'; }
 
 bool CfgReadLine(FILE* file, std::string& line) {
     line.clear();
+    // Editors on other systems may start a UTF-8 file with a byte-order mark.
+    const bool firstLine = std::ftell(file) == 0;
     int c;
     bool any = false;
     while ((c = std::fgetc(file)) != EOF) {
@@ -22,6 +24,7 @@ bool CfgReadLine(FILE* file, std::string& line) {
         line += static_cast<char>(c);
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
     return any;
 }
 

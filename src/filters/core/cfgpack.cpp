@@ -77,12 +77,17 @@ bool ParseHeader(wchar_t* line, std::wstring& header) {
     return true;
 }
 
-bool WriteLine(FILE* file, const std::wstring& line) {
+// Appends a line in UTF-8 and its LF; false for text that UTF-8 cannot
+// hold, or that holds a line break of its own (it would read back as
+// several lines: a file name with a line feed could forge a section).
+bool AppendLine(std::string& out, const std::wstring& line) {
+    if (line.find_first_of(L"\r\n") != std::wstring::npos) return false;
     char* utf8 = WideToUtf8(line.c_str());
     if (!utf8) return false;
-    bool ok = std::fputs(utf8, file) >= 0 && std::fputc('\n', file) != EOF;
+    out += utf8;
+    out += '\n';
     std::free(utf8);
-    return ok;
+    return true;
 }
 
 }  // namespace
@@ -108,14 +113,17 @@ int32_t CCfgPack::Read(FILE* file) {
 
 int32_t CCfgPack::Write(FILE* file) const {
     if (!file || name[0] == L'\0') return 0;
+    // The whole section is checked before anything is written.
+    std::string text;
     try {
-        if (!WriteLine(file, L"[" + std::wstring(name) + L"] {")) return 0;
+        if (!AppendLine(text, L"[" + std::wstring(name) + L"] {")) return 0;
         for (const CCfgItem* item = firstItem; item; item = item->next) {
             if (!item->key || !item->value) continue;
-            if (!WriteLine(file, L" " + std::wstring(item->key) + L" " + item->value)) return 0;
+            if (!AppendLine(text, L" " + std::wstring(item->key) + L" " + item->value)) return 0;
         }
+        if (!AppendLine(text, L"}")) return 0;
     } catch (...) {
         return 0;
     }
-    return WriteLine(file, L"}") ? 1 : 0;
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size() ? 1 : 0;
 }

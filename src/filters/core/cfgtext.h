@@ -16,5 +16,6 @@ inline wchar_t* CfgCopyText(const wchar_t* text) {
 }
 
 // Reads one physical line of any length without its LF (and without the CR
-// of a CR LF pair). False at the end of the file when nothing was read.
+// of a CR LF pair); the first line of the file loses a leading UTF-8
+// byte-order mark. False at the end of the file when nothing was read.
 bool CfgReadLine(FILE* file, std::string& line);

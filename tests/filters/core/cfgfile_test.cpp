@@ -105,6 +105,53 @@ TEST(CfgFile, WriteRefusesWhatItCannotStore) {
     std::fclose(f);
 }
 
+// A line break inside a name, key or value would read back as lines of their
+// own (a file name with a line feed could open a forged section): such a
+// section is refused whole, and what the file held before stays as it was.
+TEST(CfgFile, WriteRefusesLineBreaksInsideALine) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* key;
+        const wchar_t* value;
+    } cases[] = {
+        {L"main", L"last_dir", L"/home/u/odd\n}\n[evil] {\n scale 9"},
+        {L"main", L"last_dir", L"/home/u/odd\rname"},
+        {L"main", L"last\ndir", L"1"},
+        {L"main", L"last_dir\r", L"1"},
+        {L"ma\nin", L"last_dir", L"1"},
+    };
+    for (const auto& c : cases) {
+        kvtest::TempDir dir("cfg");
+        const std::string path = dir.file("x.cfg");
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        CCfgPack good;
+        good.SetName(L"good");
+        good.AddItem(L"k", L"v");
+        EXPECT_EQ(good.Write(f), 1);
+        CCfgPack bad;
+        bad.SetName(c.name);
+        bad.AddItem(L"scale", L"1");
+        bad.AddItem(c.key, c.value);
+        EXPECT_EQ(bad.Write(f), 0) << static_cast<int>(&c - cases);
+        std::fclose(f);
+        EXPECT_EQ(kvtest::ReadFileBytes(path), "[good] {\n k v\n}\n") << static_cast<int>(&c - cases);
+    }
+}
+
+// A file that starts with a UTF-8 byte-order mark keeps its first section;
+// a mark anywhere else is text.
+TEST(CfgFile, ReadSkipsALeadingByteOrderMark) {
+    auto s = LoadText("\xEF\xBB\xBF[first] {\r\n a 1\r\n}\r\n[second] {\n \xEF\xBB\xBF 2\n}\n");
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].first, L"first");
+    ASSERT_EQ(s[0].second.size(), 1u);
+    EXPECT_EQ(s[0].second[0], std::make_pair(std::wstring(L"a"), std::wstring(L"1")));
+    ASSERT_EQ(s[1].second.size(), 1u);
+    EXPECT_EQ(s[1].second[0].first, L"\xFEFF");
+    EXPECT_EQ(LoadText("\xEF\xBB\xBF").size(), 0u);
+}
+
 TEST(CfgFile, ReadsCrLfAndLinesOfAnyLength) {
     const std::string longValue(10000, 'v');
     int32_t ok = 0;
