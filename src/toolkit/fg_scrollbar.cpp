@@ -52,8 +52,8 @@ int32_t CFgUIScrollBar::PageBack() {
     return 1;
 }
 
-// A range that is empty or inverted shows a full-length thumb, and the page
-// counts at most the whole range.
+// A range that is empty or inverted shows a full-length thumb, the page
+// counts at most the whole range, and the thumb never leaves the track.
 CFgUIScrollBar::Geometry CFgUIScrollBar::Layout() const {
     Geometry g{};
     const bool vertical = orientation == kFgBarVertical;
@@ -69,9 +69,12 @@ CFgUIScrollBar::Geometry CFgUIScrollBar::Layout() const {
     g.thumbLength = static_cast<int32_t>(std::clamp<int64_t>(thumb, 4, std::max(4, g.trackLength)));
     const int64_t room = static_cast<int64_t>(maximum) - page - minimum + 1;
     g.thumbStart = g.start + 17;
-    if (room >= 1)
-        g.thumbStart += static_cast<int32_t>((static_cast<int64_t>(position) - minimum) *
-                                             (g.trackLength - g.thumbLength) / room);
+    if (room >= 1) {
+        // The owner may set a position outside the range: the thumb stays
+        // on the track, at its nearer end.
+        const int64_t offset = std::clamp<int64_t>(static_cast<int64_t>(position) - minimum, 0, room);
+        g.thumbStart += static_cast<int32_t>(static_cast<__int128>(offset) * (g.trackLength - g.thumbLength) / room);
+    }
     return g;
 }
 
