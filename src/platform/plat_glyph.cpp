@@ -172,35 +172,83 @@ void PlatGlyphClose(PlatGlyphFont* font) {
     delete font;
 }
 
+namespace {
+
+// Coverage 0..255 of column c in row r of a rendered glyph.
+uint8_t Coverage(const FT_Bitmap& bm, uint32_t r, uint32_t c) {
+    const uint8_t* src = bm.buffer + static_cast<ptrdiff_t>(r) * bm.pitch;
+    return bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[c] : ((src[c >> 3] >> (7 - (c & 7))) & 1) ? 255 : 0;
+}
+
+// Renders `code` into the glyph slot of its face; null when no installed
+// font has the character or it has no coverage image. Under g_GlyphMutex.
+const FT_GlyphSlotRec* LoadGlyph(PlatGlyphFont* font, uint32_t code, int32_t* baseline, bool* failed) {
+    *failed = false;
+    // Control characters have no glyph in any font: no need to look for one.
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) return nullptr;
+    const SizedFace* sized = FaceFor(font, code);
+    if (!sized) return nullptr;
+    FT_Face face = sized->face;
+    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) {
+        *failed = true;
+        return nullptr;
+    }
+    const FT_Bitmap& bm = face->glyph->bitmap;
+    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return nullptr;
+    *baseline = sized->baseline;
+    return face->glyph;
+}
+
+// First row or column of a glyph `size` pixels long that starts at `at`:
+// moved into the cell of `length` pixels when it would stick out, towards
+// the start when it is longer than the cell.
+int32_t FitInto(int32_t at, uint32_t size, int32_t length) {
+    const int64_t last = static_cast<int64_t>(at) + size;
+    if (last > length) at = static_cast<int32_t>(std::max<int64_t>(0, length - static_cast<int64_t>(size)));
+    return std::max(at, 0);
+}
+
+}  // namespace
+
 int32_t PlatGlyphRender(PlatGlyphFont* font, uint32_t code, uint8_t* cell, int32_t width, int32_t height,
                         int32_t pitch) {
     if (!font || !cell || width < 1 || height < 1 || pitch < width) return 0;
     for (int32_t y = 0; y < height; ++y) std::memset(cell + static_cast<size_t>(y) * pitch, 0, width);
-    // Control characters have no glyph in any font: no need to look for one.
-    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) return 1;
     std::lock_guard<std::mutex> lock(g_GlyphMutex);
-    const SizedFace* sized = FaceFor(font, code);
-    if (!sized) return 1;
-    FT_Face face = sized->face;
-    const int32_t baseline = sized->baseline;
-    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return 0;
-    const FT_Bitmap& bm = face->glyph->bitmap;
-    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) return 1;
-    const int32_t left = face->glyph->bitmap_left;
-    const int32_t top = baseline - face->glyph->bitmap_top;
+    int32_t baseline = 0;
+    bool failed = false;
+    const FT_GlyphSlotRec* glyph = LoadGlyph(font, code, &baseline, &failed);
+    if (!glyph) return failed ? 0 : 1;
+    const FT_Bitmap& bm = glyph->bitmap;
+    // Some glyphs rise above the face's ascent or reach below its descent
+    // (accents on capitals, overlines, tall kanji at small sizes): they are
+    // moved into the cell rather than cut.
+    const int32_t top = FitInto(baseline - glyph->bitmap_top, bm.rows, height);
+    const int32_t left = FitInto(glyph->bitmap_left, bm.width, width);
     for (uint32_t r = 0; r < bm.rows; ++r) {
         int32_t y = top + static_cast<int32_t>(r);
-        if (y < 0 || y >= height) continue;
-        const uint8_t* src = bm.buffer + static_cast<ptrdiff_t>(r) * bm.pitch;
+        if (y >= height) break;
         uint8_t* dst = cell + static_cast<size_t>(y) * pitch;
         for (uint32_t c = 0; c < bm.width; ++c) {
             int32_t x = left + static_cast<int32_t>(c);
-            if (x < 0 || x >= width) continue;
-            uint8_t v = bm.pixel_mode == FT_PIXEL_MODE_GRAY ? src[c] : ((src[c >> 3] >> (7 - (c & 7))) & 1) ? 255 : 0;
-            dst[x] = std::max(dst[x], v);
+            if (x >= width) break;
+            dst[x] = std::max(dst[x], Coverage(bm, r, c));
         }
     }
     return 1;
+}
+
+uint64_t PlatGlyphInkForTesting(PlatGlyphFont* font, uint32_t code) {
+    if (!font) return 0;
+    std::lock_guard<std::mutex> lock(g_GlyphMutex);
+    int32_t baseline = 0;
+    bool failed = false;
+    const FT_GlyphSlotRec* glyph = LoadGlyph(font, code, &baseline, &failed);
+    if (!glyph) return 0;
+    uint64_t sum = 0;
+    for (uint32_t r = 0; r < glyph->bitmap.rows; ++r)
+        for (uint32_t c = 0; c < glyph->bitmap.width; ++c) sum += Coverage(glyph->bitmap, r, c);
+    return sum;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
