@@ -159,13 +159,29 @@ int32_t CFgTexture::SendPixels() {
     }
     if (pixels) {
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glTexImage2D(GL_TEXTURE_2D, 0, alpha ? GL_RGBA8 : GL_RGB8, static_cast<GLsizei>(texWidth),
-                     static_cast<GLsizei>(texHeight), 0, alpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, pixels);
+        const GLenum format = alpha ? GL_RGBA : GL_RGB;
+        const uint64_t usedWidth = cellWidth * columns;
+        const uint64_t usedHeight = cellHeight * rows;
+        if (sentWidth == usedWidth && sentHeight == usedHeight && sentAlpha == alpha) {
+            // The same cells in the same storage: only their rows change;
+            // the texels beyond them are still the zeros sent with the storage.
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(texWidth));
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(usedWidth), static_cast<GLsizei>(usedHeight),
+                            format, GL_UNSIGNED_BYTE, pixels);
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, 0, alpha ? GL_RGBA8 : GL_RGB8, static_cast<GLsizei>(texWidth),
+                         static_cast<GLsizei>(texHeight), 0, format, GL_UNSIGNED_BYTE, pixels);
+        }
         if (glGetError() != GL_NO_ERROR) {
+            sentWidth = sentHeight = 0;
             glBindTexture(GL_TEXTURE_2D, 0);
             screen->EndPaint(0);
             return 0;
         }
+        sentWidth = usedWidth;
+        sentHeight = usedHeight;
+        sentAlpha = alpha;
     }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -188,6 +204,7 @@ int32_t CFgTexture::AttachToScreen(CFgScreen* target) {
     target->EndPaint(0);
     glName = name;
     hasName = 1;
+    sentWidth = sentHeight = 0;
     screen = target;
     screenGeneration = target->generation;
     if (!SendPixels()) {
@@ -208,6 +225,7 @@ void CFgTexture::ReleaseGl() {
     }
     glName = 0;
     hasName = 0;
+    sentWidth = sentHeight = 0;
     screen = nullptr;
     screenGeneration = 0;
     uploadPending = 0;
@@ -343,6 +361,8 @@ int32_t CFgTexture::BeginRenderTo() {
         screen->EndPaint(0);
         return 0;
     }
+    // Drawing reaches every texel: the next upload specifies the whole storage again.
+    sentWidth = sentHeight = 0;
     g_RenderTargetKind = 2;
     g_RenderTargetWidth = texWidth;
     g_RenderTargetHeight = texHeight;

@@ -38,6 +38,12 @@ public:
     int32_t savedViewport[4] = {0, 0, 0, 0};
     // Set when pixels changed off the user-interface thread; the next draw sends them.
     std::atomic<uint32_t> uploadPending{0};
+    // The cells' extent and kind the name's storage was last specified
+    // for (0 = nothing known): while they are unchanged only the cells' rows
+    // are sent again.
+    uint64_t sentWidth = 0;
+    uint64_t sentHeight = 0;
+    uint64_t sentAlpha = 0;
     mutable CriticalSection lock;
 
     int32_t Create(uint64_t cellWidth, uint64_t cellHeight, uint64_t columns, uint64_t rows, uint64_t alpha,
