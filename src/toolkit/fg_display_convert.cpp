@@ -71,8 +71,13 @@ int32_t CFgTexture::SetFromImage(const CImgBuff* image, uint64_t columns) {
     // The buffer is refilled under the locks a draw on the interface thread takes.
     CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(lock);
-    if (!Create(static_cast<uint64_t>(buf->width), static_cast<uint64_t>(buf->height), columns, 1, 0, nullptr))
-        return 0;
+    const uint64_t w = static_cast<uint64_t>(buf->width);
+    const uint64_t h = static_cast<uint64_t>(buf->height);
+    // A frame of the same size overwrites every texel of the single cell:
+    // the buffer is kept instead of being freed and zero-filled anew.
+    const bool sameCell = pixels && columns == 1 && this->columns == 1 && rows == 1 && alpha == 0 &&
+                          cellWidth == w && cellHeight == h;
+    if (!sameCell && !Create(w, h, columns, 1, 0, nullptr)) return 0;
     ImgTextureJob job{image, pixels, RowBytes(), static_cast<uint64_t>(buf->width) * 3,
                       static_cast<uint32_t>(buf->BytesPerPixel())};
     PoolParallelFor(ImgRowToTexture, &job, static_cast<uint64_t>(buf->height));

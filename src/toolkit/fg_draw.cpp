@@ -2,6 +2,9 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "toolkit/fg_screen.h"
 
 void FgDrawQuad(CFgScreen* screen, double a, double b, double c, double d, const double* color) {
@@ -36,4 +39,14 @@ void FgDrawBevel(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t 
     FgDrawQuad(screen, x0, y0, x1, y1, light);
     FgDrawQuad(screen, x0 + 1.0, y0 + 1.0, x1 + 1.0, y1 + 1.0, dark);
     FgDrawQuad(screen, x0 + 1.0, y0 + 1.0, x1, y1, face);
+}
+
+void FgScissorRect(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    if (!screen) return;
+    const int64_t h = screen->renderHeight ? screen->renderHeight : static_cast<int64_t>(screen->height);
+    const int64_t w = std::max<int64_t>(0, static_cast<int64_t>(x1) - x0 + 1);
+    const int64_t rows = std::max<int64_t>(0, static_cast<int64_t>(y1) - y0 + 1);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x0, static_cast<GLint>(h - 1 - y1), static_cast<GLsizei>(std::min<int64_t>(w, INT32_MAX)),
+              static_cast<GLsizei>(std::min<int64_t>(rows, INT32_MAX)));
 }

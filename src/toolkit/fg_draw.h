@@ -15,3 +15,7 @@ void FgDrawFrame(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t 
 // Raised face: a light top-left edge and a dark bottom-right edge.
 void FgDrawBevel(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t y1, const double* face,
                  const double* light, const double* dark);
+// Restricts drawing to the inclusive pixel rectangle of the screen's
+// render size with the scissor test (the caller disables GL_SCISSOR_TEST);
+// the same pixels as the stencil clip without clearing the stencil buffer.
+void FgScissorRect(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t y1);

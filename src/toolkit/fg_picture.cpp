@@ -76,6 +76,7 @@ CFgTexture* CFgUIPicture::GetTexture() {
     CriticalSectionLock gl(g_GlLock);
     CriticalSectionLock own(texture.lock);
     handedOut_ = 1;
+    handedOutAt_ = texture.sendCount;
     if (texture.hasName) texture.uploadPending = 1;
     return &texture;
 }
@@ -85,10 +86,11 @@ void CFgUIPicture::UpdateLayout() {
     // apart from painting by the OpenGL lock.
     CriticalSectionLock gl(g_GlLock);
     if (handedOut_) {
-        // The caller has filled the texture it was handed: send it again.
+        // The caller has filled the texture it was handed: it is sent again
+        // unless the fill sent it already.
         CriticalSectionLock own(texture.lock);
         handedOut_ = 0;
-        if (texture.hasName) texture.uploadPending = 1;
+        if (texture.hasName && texture.sendCount == handedOutAt_) texture.uploadPending = 1;
     }
     laidOut = 1;
     const int64_t imageWidth = ImageWidth();
@@ -248,6 +250,17 @@ void CFgUIPicture::SourceSpan(int64_t* sx, int64_t* sy, int64_t* sw, int64_t* sh
     }
 }
 
+void CFgUIPicture::FillAround(CFgScreen* screen, const FgBarRect& outer, const FgBarRect& inner) const {
+    if (inner.x1 < inner.x0 || inner.y1 < inner.y0) {
+        FgFillRect(screen, outer.x0, outer.y0, outer.x1, outer.y1, background);
+        return;
+    }
+    if (inner.y0 > outer.y0) FgFillRect(screen, outer.x0, outer.y0, outer.x1, inner.y0 - 1, background);
+    if (inner.y1 < outer.y1) FgFillRect(screen, outer.x0, inner.y1 + 1, outer.x1, outer.y1, background);
+    if (inner.x0 > outer.x0) FgFillRect(screen, outer.x0, inner.y0, inner.x0 - 1, inner.y1, background);
+    if (inner.x1 < outer.x1) FgFillRect(screen, inner.x1 + 1, inner.y0, outer.x1, inner.y1, background);
+}
+
 void CFgUIPicture::Paint(CFgScreen* screen, CFgFont* font) {
     if (painted) {
         painted = 0;
@@ -260,10 +273,11 @@ void CFgUIPicture::Paint(CFgScreen* screen, CFgFont* font) {
 }
 
 void CFgUIPicture::Draw(CFgScreen* screen, CFgFont* font) {
-    FgFillRect(screen, x, y, Right(), Bottom(), background);
-    if (!laidOut) return;
-    screen->SetClipRect(view.x0, view.y0, view.x1, view.y1);
-    FgFillRect(screen, view.x0, view.y0, view.x1, view.y1, background);
+    const FgBarRect control{x, y, Right(), Bottom()};
+    if (!laidOut) {
+        FgFillRect(screen, control.x0, control.y0, control.x1, control.y1, background);
+        return;
+    }
     int64_t sx, sy, sw, sh;
     SourceSpan(&sx, &sy, &sw, &sh);
     const int64_t z = zoom;
@@ -281,15 +295,29 @@ void CFgUIPicture::Draw(CFgScreen* screen, CFgFont* font) {
         sw = sw / -z * -z;
         sh = sh / -z * -z;
     }
-    Paint(screen, font);
+    // The background shows around the image: an opaque image covers the
+    // part of the view it is drawn over, so only the rest is filled.
+    FgBarRect covered{view.x0, view.y0, view.x0 - 1, view.y0 - 1};
     if (!texture.screen && texture.pixels) texture.AttachToScreen(screen);
-    if (x1 >= x0 && y1 >= y0)
-        texture.DrawRegion(static_cast<double>(x0), static_cast<double>(y0), static_cast<double>(x1 - x0 + 1),
-                           static_cast<double>(y1 - y0 + 1), static_cast<double>(sx), static_cast<double>(sy),
-                           static_cast<double>(sw), static_cast<double>(sh));
+    const bool drawable = x1 >= x0 && y1 >= y0 && texture.pixels && texture.screen == screen;
+    if (drawable && !texture.alpha)
+        covered = {Saturate(std::max<int64_t>(x0, view.x0)), Saturate(std::max<int64_t>(y0, view.y0)),
+                   Saturate(std::min<int64_t>(x1, view.x1)), Saturate(std::min<int64_t>(y1, view.y1))};
+    FillAround(screen, control, covered);
+    Paint(screen, font);
+    // The view clip is a scissor: the same pixels as a stencil clip, and
+    // nothing clipped while the paint callback drew into the texture.
+    FgScissorRect(screen, view.x0, view.y0, view.x1, view.y1);
+    if (drawable &&
+        !texture.DrawRegion(static_cast<double>(x0), static_cast<double>(y0), static_cast<double>(x1 - x0 + 1),
+                            static_cast<double>(y1 - y0 + 1), static_cast<double>(sx), static_cast<double>(sy),
+                            static_cast<double>(sw), static_cast<double>(sh)) &&
+        covered.x1 >= covered.x0)
+        FgFillRect(screen, covered.x0, covered.y0, covered.x1, covered.y1, background);
     if (overlayCallback)
         overlayCallback(screen, font, Saturate(x0), Saturate(y0), Saturate(x1), Saturate(y1), Saturate(sx),
                         Saturate(sy), Saturate(sx + sw - 1), Saturate(sy + sh - 1), zoom, callbackData);
+    glDisable(GL_SCISSOR_TEST);
     glDisable(GL_STENCIL_TEST);
 }
 

@@ -72,6 +72,9 @@ private:
     // Sends the stored pixels again when the paint callback drew into the
     // texture, then runs the paint callback.
     void Paint(CFgScreen* screen, CFgFont* font);
+    // Fills `outer` less `inner` with the background colour.
+    void FillAround(CFgScreen* screen, const FgBarRect& outer, const FgBarRect& inner) const;
 
-    uint32_t handedOut_ = 0;  // GetTexture ran since the last layout
+    uint32_t handedOut_ = 0;    // GetTexture ran since the last layout
+    uint64_t handedOutAt_ = 0;  // the texture's send count then
 };

@@ -182,6 +182,7 @@ int32_t CFgTexture::SendPixels() {
         sentWidth = usedWidth;
         sentHeight = usedHeight;
         sentAlpha = alpha;
+        ++sendCount;
     }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);

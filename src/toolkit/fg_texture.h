@@ -44,6 +44,7 @@ public:
     uint64_t sentWidth = 0;
     uint64_t sentHeight = 0;
     uint64_t sentAlpha = 0;
+    uint64_t sendCount = 0;  // raised with every send of the pixels to OpenGL
     mutable CriticalSection lock;
 
     int32_t Create(uint64_t cellWidth, uint64_t cellHeight, uint64_t columns, uint64_t rows, uint64_t alpha,
