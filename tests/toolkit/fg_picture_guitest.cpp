@@ -15,11 +15,17 @@
 #include "toolkit/fg_dialog.h"
 #include "toolkit/fg_loop.h"
 #include "toolkit/fg_picture.h"
-#include "toolkit/support/frame_util.h"
+#include "toolkit/support/ui_input.h"
 
 namespace {
 
-using kvtest::FramePixel;
+using kvtest::PixelAt;
+
+// 0xRRGGBB of a frame pixel.
+uint32_t Rgb(const PlatFrame& f, int32_t x, int32_t y) {
+    const uint8_t* p = PixelAt(f, x, y);
+    return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+}
 
 constexpr uint8_t kMarkBlue = 200;  // every image pixel has this blue; the background has 51
 
@@ -241,7 +247,7 @@ TEST_F(FgPictureTest, WideImagesAndLargeCodesDoNotWrap) {
     EXPECT_EQ(p.bars.horizontalInUse, 1u);
     x = p.view.x1, y = p.view.y1;
     EXPECT_EQ(p.ControlToImage(&x, &y), 1);
-    const PlatFrame f = kvtest::CaptureRedraw(d);
+    const PlatFrame f = kvtest::CaptureFrame(d, d);
     EXPECT_EQ(f.width, 320);
 }
 
@@ -258,7 +264,7 @@ void CheckFrame(const PlatFrame& f, const CFgUIPicture& p, const FgBarRect& dest
     int bad = 0;
     for (int32_t py = p.y; py <= p.view.y1 && bad < 5; ++py) {
         for (int32_t px = p.x; px <= p.view.x1 && bad < 5; ++px) {
-            const uint8_t* got = FramePixel(f, px, py);
+            const uint8_t* got = PixelAt(f, px, py);
             const bool inside = px >= dest.x0 && px <= dest.x1 && py >= dest.y0 && py <= dest.y1;
             if (!inside) {
                 if (got[0] != 51 || got[1] != 51 || got[2] != 51)
@@ -315,7 +321,7 @@ TEST_F(FgPictureTest, EachCodeDrawsTheMappedPixels) {
         p.bars.vertical.position = c.vPos;
         p.UpdateLayout();
         ASSERT_EQ(p.laidOut, 1u);
-        const PlatFrame f = kvtest::CaptureRedraw(d);
+        const PlatFrame f = kvtest::CaptureFrame(d, d);
         ASSERT_EQ(f.width, 320);
         kvtest::SaveScreenshot(f, c.shot);
         FgBarRect dest = p.view;
@@ -339,7 +345,7 @@ TEST_F(FgPictureTest, EachCodeDrawsTheMappedPixels) {
         CheckFrame(f, p, dest, map, c.shot);
         // The bars in use are drawn over their strips (dark outline, not the background).
         if (p.bars.horizontalInUse) {
-            EXPECT_NE(kvtest::FrameRgb(f, p.x + 20, p.Bottom()), 0x333333u) << c.shot;
+            EXPECT_NE(Rgb(f, p.x + 20, p.Bottom()), 0x333333u) << c.shot;
         }
     }
 }
@@ -369,9 +375,9 @@ TEST_F(FgPictureTest, ThePaintCallbackAlwaysGetsTheStoredPixels) {
     };
     p.SetZoom(1);
     for (int i = 0; i < 3; ++i) {
-        const PlatFrame f = kvtest::CaptureRedraw(d);
-        EXPECT_EQ(kvtest::FrameRgb(f, p.view.x0 + 2, p.view.y0 + 2), 0xffffffu) << "the callback's drawing shows";
-        EXPECT_EQ(kvtest::FrameRgb(f, p.view.x0 + 20, p.view.y0 + 9), (20u << 16) | (9u << 8) | kMarkBlue);
+        const PlatFrame f = kvtest::CaptureFrame(d, d);
+        EXPECT_EQ(Rgb(f, p.view.x0 + 2, p.view.y0 + 2), 0xffffffu) << "the callback's drawing shows";
+        EXPECT_EQ(Rgb(f, p.view.x0 + 20, p.view.y0 + 9), (20u << 16) | (9u << 8) | kMarkBlue);
     }
     EXPECT_GE(seen.calls, 3);
     EXPECT_EQ(seen.mismatches, 0);
@@ -384,7 +390,7 @@ TEST_F(FgPictureTest, ThePaintCallbackAlwaysGetsTheStoredPixels) {
 TEST_F(FgPictureTest, AFilledTextureShowsAtTheNextDraw) {
     LoadImage(64, 32);
     p.SetZoom(1);
-    kvtest::CaptureRedraw(d);
+    kvtest::CaptureFrame(d, d);
     const uint32_t name = p.texture.glName;
     // On this thread: the rows are refilled in place and the name is kept.
     CFgTexture* t = p.GetTexture();
@@ -394,8 +400,8 @@ TEST_F(FgPictureTest, AFilledTextureShowsAtTheNextDraw) {
             px[0] = 9, px[1] = 8, px[2] = kMarkBlue;
         }
     p.UpdateLayout();
-    PlatFrame f = kvtest::CaptureRedraw(d);
-    EXPECT_EQ(kvtest::FrameRgb(f, p.view.x0 + 30, p.view.y0 + 30), 0x0908c8u);
+    PlatFrame f = kvtest::CaptureFrame(d, d);
+    EXPECT_EQ(Rgb(f, p.view.x0 + 30, p.view.y0 + 30), 0x0908c8u);
     EXPECT_EQ(p.texture.glName, name);
     // On a worker: the texture is handed out and refilled there, a new size
     // included; the user-interface thread sends it at its next draw.
@@ -409,9 +415,9 @@ TEST_F(FgPictureTest, AFilledTextureShowsAtTheNextDraw) {
         p.UpdateLayout();
     });
     worker.join();
-    f = kvtest::CaptureRedraw(d);
-    EXPECT_EQ(kvtest::FrameRgb(f, p.view.x0 + 99, p.view.y0 + 49), 0x010203u);
-    EXPECT_EQ(kvtest::FrameRgb(f, p.view.x0 + 100, p.view.y0 + 49), 0x333333u);
+    f = kvtest::CaptureFrame(d, d);
+    EXPECT_EQ(Rgb(f, p.view.x0 + 99, p.view.y0 + 49), 0x010203u);
+    EXPECT_EQ(Rgb(f, p.view.x0 + 100, p.view.y0 + 49), 0x333333u);
 }
 
 TEST_F(FgPictureTest, OverlayGetsTheShownRectanglesAndVisibilityReachesTheBars) {
@@ -424,7 +430,7 @@ TEST_F(FgPictureTest, OverlayGetsTheShownRectanglesAndVisibilityReachesTheBars) 
     };
     p.SetZoom(2);
     p.bars.horizontal.position = 10;
-    kvtest::CaptureRedraw(d);
+    kvtest::CaptureFrame(d, d);
     const int32_t page = p.bars.horizontal.page, vpage = p.bars.vertical.page;
     EXPECT_EQ(args, (std::vector<int32_t>{10, 20, 10 - 1 + 2 * (page + 1), 20 - 1 + 2 * (vpage + 1), 10,
                                           p.bars.vertical.position, 10 + page, p.bars.vertical.position + vpage, 2}));
