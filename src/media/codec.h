@@ -111,7 +111,7 @@ struct codec_file {
 // an empty path gives an empty text.
 char* codec_path_to_ansi(const wchar_t* path);
 
-// 1 when the file can be opened for binary reading.
+// 1 when the path names a regular file that can be opened for binary reading.
 int32_t codec_file_exists(const wchar_t* path);
 
 // Kind (0 for none) and format code of a path by its extension: the last

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "media/codec.h"
 #include "platform/utf8.h"
 
@@ -26,7 +28,10 @@ char* codec_path_to_ansi(const wchar_t* path) {
 int32_t codec_file_exists(const wchar_t* path) {
     char* narrow = codec_path_to_ansi(path);
     if (!narrow) return 0;
-    FILE* f = fopen(narrow, "rb");
+    // A folder opens for reading here, and a pipe would block the open:
+    // only a regular file counts.
+    struct stat info;
+    FILE* f = stat(narrow, &info) == 0 && S_ISREG(info.st_mode) ? fopen(narrow, "rb") : nullptr;
     free(narrow);
     if (!f) return 0;
     fclose(f);

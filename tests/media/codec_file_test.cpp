@@ -62,6 +62,12 @@ TEST(CodecFacade, JapaneseFileNameRoundTrip) {
     ASSERT_EQ(FacadeWriteStill(path, 2, 2, 1, px), 1);
     EXPECT_EQ(codec_file_exists(Wide(path).c_str()), 1);
     EXPECT_EQ(codec_file_exists(Wide(dir.file("missing.png")).c_str()), 0);
+    // A folder or a pipe named like an output file is no file to overwrite.
+    ASSERT_EQ(mkdir(dir.file("folder.png").c_str(), 0700), 0);
+    EXPECT_EQ(codec_file_exists(Wide(dir.file("folder.png")).c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.png").c_str(), 0600), 0);
+    EXPECT_EQ(codec_file_exists(Wide(dir.file("pipe.png")).c_str()), 0);
+    EXPECT_EQ(codec_file_exists(nullptr), 0);
     EXPECT_EQ(FacadeReadStill(path), std::string(reinterpret_cast<const char*>(px), 4));
 }
 
