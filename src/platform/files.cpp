@@ -108,11 +108,34 @@ int ListingRank(const wchar_t* name) {
     return 2;
 }
 
+// A character's place in the order of UTF-16 code units: its code point,
+// except that U+E000-U+FFFF come after the characters beyond U+FFFF, whose
+// first unit (a lead surrogate, U+D800-U+DBFF) is smaller.
+uint32_t Utf16OrderKey(wchar_t c) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    return u >= 0xE000 && u <= 0xFFFF ? u + 0x110000 : u;
+}
+
 bool ListingLess(const FgDirEntry& a, const FgDirEntry& b) {
     int ra = ListingRank(a.name);
     int rb = ListingRank(b.name);
     if (ra != rb) return ra < rb;
-    return std::wcscmp(a.name, b.name) < 0;
+    const wchar_t* p = a.name;
+    const wchar_t* q = b.name;
+    while (*p && *p == *q) ++p, ++q;
+    return Utf16OrderKey(*p) < Utf16OrderKey(*q);
+}
+
+// A name that is not valid UTF-8 has no wide form that names it again.
+bool IsUtf8(const char* name) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name);
+    while (*p) {
+        char32_t c;
+        bool valid = false;
+        p += PlatDecodeUtf8(p, &c, &valid);
+        if (!valid) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -195,6 +218,9 @@ FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count) {
     uint64_t n = 0;
     uint64_t capacity = 0;
     while (const dirent* e = readdir(dir)) {
+        // Shown as U+FFFD it could neither be told from another such name
+        // nor be opened: such a file is left out.
+        if (!IsUtf8(e->d_name)) continue;
         if (n == capacity) {
             const uint64_t grown = capacity ? capacity * 2 : 16;
             void* more = std::realloc(entries, grown * sizeof(FgDirEntry));

@@ -42,8 +42,9 @@ const wchar_t* FgPathFindFileName(const wchar_t* path);
 wchar_t* FgPathNormalize(wchar_t* path);
 
 // The entries of a folder: "." first, ".." second, then the others ordered by
-// character code (case-sensitive, folders and files mixed). Null and count 0
-// when the folder cannot be read. When memory runs out the entries read so
+// their UTF-16 code units (case-sensitive, folders and files mixed). Names
+// that are not valid UTF-8 are left out. Null and count 0 when the folder
+// cannot be read. When memory runs out the entries read so
 // far are returned. The caller frees the array with free().
 FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count);
 

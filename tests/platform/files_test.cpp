@@ -134,6 +134,21 @@ TEST(FgListDirectory, DotsFirstThenByCode) {
     EXPECT_EQ(FgDirectoryExists(Widen(dir.path()).c_str()), 1);
 }
 
+// Characters beyond U+FFFF sort as their surrogate pairs do: after U+D7FF,
+// before U+E000. Names that are not UTF-8 would all show as U+FFFD and
+// could not be opened again: they are left out.
+TEST(FgListDirectory, Utf16OrderAndNoUndecodableNames) {
+    kvtest::TempDir dir("order");
+    for (const char* f : {"\xEF\xBC\xA1", "\xF0\x9F\x98\x80", "\xEE\x80\x80", "z", "\xED\x9F\xBF",
+                          "bad\xFF", "bad\xFE", "\xC0\xAF", "\xF0\x9F\x98"})
+        ASSERT_TRUE(kvtest::WriteFileBytes(dir.file(f), "x")) << f;
+    auto got = List(dir.path());
+    ASSERT_TRUE(got.has_value());
+    const std::vector<Listed> want = {{L".", 1},           {L"..", 1},     {L"z", 0},     {L"\uD7FF", 0},
+                                      {L"\U0001F600", 0}, {L"\uE000", 0}, {L"\uFF21", 0}};
+    EXPECT_EQ(*got, want);
+}
+
 TEST(FgListDirectory, EmptyAndMissingFolders) {
     kvtest::TempDir dir("empty");
     auto got = List(dir.path());
