@@ -87,6 +87,45 @@ TEST(Colour, Hsv32PrimariesAndRoundTrip) {
     }
 }
 
+// One colour in each sextant of hue, both ways, against values computed
+// from the conversion formulas in double arithmetic by Python. Three of the
+// forward cases have a negative hue fraction, where truncation toward zero
+// and rounding down differ; 4294967295 is sextant 6, which is sextant 0.
+TEST(Colour, Hsv32EverySextantBothWays) {
+    const struct {
+        uint32_t r, g, b, h, s, v;
+    } forward[] = {
+        {4000000000u, 1234567891u, 345678912u, 174120308u, 3923797388u, 4000000000u},    // 0
+        {2100000013u, 3900000007u, 123456789u, 1057010310u, 4159007583u, 3900000007u},   // 1, negative
+        {111111111u, 3800000001u, 2900000003u, 1972838892u, 4169383455u, 3800000001u},   // 2
+        {400000009u, 2200000001u, 4100000003u, 2515070938u, 3875946085u, 4100000003u},   // 3, negative
+        {2800000001u, 300000007u, 3700000003u, 3389655558u, 3946726694u, 3700000003u},   // 4
+        {3999999999u, 1000000001u, 3000000007u, 3817748705u, 3221225469u, 3999999999u},  // 5, negative
+    };
+    for (const auto& c : forward) {
+        uint32_t h, s, v;
+        ImgRgb32ToHsv32(c.r, c.g, c.b, &h, &s, &v);
+        EXPECT_EQ(h, c.h) << c.r;
+        EXPECT_EQ(s, c.s) << c.r;
+        EXPECT_EQ(v, c.v) << c.r;
+    }
+    const struct {
+        uint32_t h, r, g, b;
+    } inverse[] = {
+        {300000001u, 3900000007u, 2317546365u, 1175881469u},  {1015827883u, 2758335112u, 3900000007u, 1175881469u},
+        {1731655765u, 1175881469u, 3900000007u, 2317546365u}, {2447483647u, 1175881469u, 2758335112u, 3900000007u},
+        {3163311529u, 2317546365u, 1175881469u, 3900000007u}, {3879139411u, 3900000007u, 1175881469u, 2758335112u},
+        {4294967295u, 3900000007u, 1175881481u, 1175881469u},
+    };
+    for (const auto& c : inverse) {
+        uint32_t r, g, b;
+        ImgHsv32ToRgb32(c.h, 3000000001u, 3900000007u, &r, &g, &b);
+        EXPECT_EQ(r, c.r) << c.h;
+        EXPECT_EQ(g, c.g) << c.h;
+        EXPECT_EQ(b, c.b) << c.h;
+    }
+}
+
 TEST(Colour, SrgbXyz) {
     double x, y, z, r, g, b;
     ImgSrgbToXyz(1, 1, 1, &x, &y, &z);
