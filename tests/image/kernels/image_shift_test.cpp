@@ -187,6 +187,95 @@ TEST(ImgShiftSubpixel, HsvAndCmykBlendTheirRgb) {
     EXPECT_EQ(ktest::Values<uint8_t>(cmyk), (std::vector<uint8_t>{0, 0, 0, 105, 0, 0, 0, 205, 0, 0, 0, 205}));
 }
 
+// A model of the sub-pixel passes through the typed RGB accessors: each
+// pass reads a copy of the image and writes the image, so an HSV or CMYK
+// image is stored in its own format (and so re-encoded) between the
+// horizontal and the vertical pass.
+template <class T>
+void ModelPass(C_ImgBuff& image, double f, bool vertical, uint8_t fill) {
+    C_ImgBuff source;
+    ASSERT_NE(source.CopyFrom(&image), nullptr);
+    const double maxValue = sizeof(T) == 1 ? 255.0 : 65535.0;
+    const double fillValue = sizeof(T) == 1 ? fill : fill * 257.0;
+    const int32_t length = vertical ? image.height : image.width;
+    const int32_t lines = vertical ? image.width : image.height;
+    auto get = [&](int32_t along, int32_t line, double out[3]) {
+        const int32_t x = vertical ? line : along, y = vertical ? along : line;
+        T c[3];
+        if constexpr (sizeof(T) == 1)
+            source.GetPixelRgb8(x, y, &c[0], &c[1], &c[2]);
+        else
+            source.GetPixelRgb16(x, y, &c[0], &c[1], &c[2]);
+        for (int k = 0; k < 3; ++k) out[k] = c[k];
+    };
+    const double g = std::fabs(f);
+    for (int32_t line = 0; line < lines; ++line) {
+        for (int32_t along = 0; along < length; ++along) {
+            double here[3], next[3] = {fillValue, fillValue, fillValue};
+            get(along, line, here);
+            const int32_t from = f >= 0 ? along - 1 : along + 1;
+            if (from >= 0 && from < length) get(from, line, next);
+            T out[3];
+            for (int k = 0; k < 3; ++k) {
+                const double v = (1.0 - g) * here[k] + g * next[k];
+                out[k] = static_cast<T>(v > maxValue ? maxValue : std::trunc(v));
+            }
+            const int32_t x = vertical ? line : along, y = vertical ? along : line;
+            if constexpr (sizeof(T) == 1)
+                image.SetPixelRgb8(x, y, out[0], out[1], out[2]);
+            else
+                image.SetPixelRgb16(x, y, out[0], out[1], out[2]);
+        }
+    }
+}
+
+// Both fractions non-zero on colourful HSV and CMYK images (greys would
+// convert exactly and hide the re-encoding between the passes; CMYK's RGB
+// rendering comes back exactly, HSV's does not).
+TEST(ImgShiftSubpixel, HsvAndCmykOnBothAxesMatchTheAccessorModel) {
+    const struct {
+        int32_t format;
+        double dx, dy;
+        uint8_t fill;
+    } cases[] = {
+        {kImgHsv16, 0.3, -0.6, 0},  {kImgHsv16, -0.45, 0.7, 255}, {kImgHsv16, 1.25, 2.5, 90},
+        {kImgCmyk8, 0.3, -0.6, 0},  {kImgCmyk8, -0.45, 0.7, 255}, {kImgCmyk8, -1.75, 0.5, 90},
+    };
+    for (const auto& c : cases) {
+        CImgBuff image;
+        ASSERT_EQ(image.buffer->Create(7, 5, c.format), 1);
+        uint32_t seed = 12345;
+        for (int32_t y = 0; y < 5; ++y)
+            for (int32_t x = 0; x < 7; ++x) {
+                uint16_t rgb[3];
+                for (uint16_t& v : rgb) v = static_cast<uint16_t>((seed = seed * 1103515245u + 12345u) >> 16);
+                if (c.format == kImgHsv16)
+                    image.buffer->SetPixelRgb16(x, y, rgb[0], rgb[1], rgb[2]);
+                else
+                    image.buffer->SetPixelRgb8(x, y, rgb[0] >> 8, rgb[1] >> 8, rgb[2] >> 8);
+            }
+        CImgBuff model;
+        model.CopyFrom(&image);
+        ASSERT_EQ(ImgShift(&model, static_cast<int32_t>(std::trunc(c.dx)), static_cast<int32_t>(std::trunc(c.dy)),
+                           c.fill),
+                  1);
+        const double fx = c.dx - std::trunc(c.dx), fy = c.dy - std::trunc(c.dy);
+        if (c.format == kImgHsv16) {
+            ModelPass<uint16_t>(*model.buffer, fx, false, c.fill);
+            ModelPass<uint16_t>(*model.buffer, fy, true, c.fill);
+        } else {
+            ModelPass<uint8_t>(*model.buffer, fx, false, c.fill);
+            ModelPass<uint8_t>(*model.buffer, fy, true, c.fill);
+        }
+        ASSERT_EQ(ImgShiftSubpixel(&image, c.dx, c.dy, c.fill), 1);
+        ASSERT_EQ(image.buffer->format, c.format);
+        if (c.format == kImgHsv16)
+            EXPECT_EQ(ktest::Values<uint16_t>(image), ktest::Values<uint16_t>(model)) << c.dx << " " << c.dy;
+        else
+            EXPECT_EQ(ktest::Values<uint8_t>(image), ktest::Values<uint8_t>(model)) << c.dx << " " << c.dy;
+    }
+}
+
 // XYZ keeps doubles; the fill enters as the XYZ of the grey.
 TEST(ImgShiftSubpixel, XyzBlendsWithTheFillGreysXyz) {
     CImgBuff img;
