@@ -8,11 +8,13 @@
 // The peers do not compute the same numbers (OpenCV rounds, uses
 // fixed-point weights and its own correlation): compare times only.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -151,11 +153,125 @@ void RegisterWarps() {
     }
 }
 
+// ---- matching ----
+
+#ifdef KV_HAVE_OPENCV
+int PeerMethod(int method) { return method == 0 ? cv::TM_SQDIFF : cv::TM_CCOEFF_NORMED; }
+#endif
+
+// A PIV-like grid: 32 x 32 templates of the first frame at every 32 pixels,
+// each searched over +-32 (a 96 x 96 window) in the second frame, which is
+// the first moved by (3, -2) with a little noise.
+struct PivGrid {
+    CImgBuff first, second;
+    std::vector<std::pair<int32_t, int32_t>> cells;
+    std::vector<std::unique_ptr<CImgBuff>> templates;
+};
+
+std::shared_ptr<PivGrid> MakePivGrid(const Frame& f) {
+    auto g = std::make_shared<PivGrid>();
+    Fill(g->first, f, 3);
+    g->second.CopyFrom(&g->first);
+    ImgShift(&g->second, 3, -2, 0);
+    uint32_t s = 77;
+    const uint64_t n = Bytes(f);
+    for (uint64_t i = 0; i < n; i += 3) {
+        s = s * 1103515245u + 12345u;
+        g->second.buffer->pixels[i] = uint8_t(g->second.buffer->pixels[i] + ((s >> 28) & 3));
+    }
+    for (int32_t y = 32; y + 64 <= f.height; y += 32)
+        for (int32_t x = 32; x + 64 <= f.width; x += 32) {
+            g->cells.emplace_back(x, y);
+            g->templates.push_back(std::make_unique<CImgBuff>());
+            g->first.ExtractRect(g->templates.back().get(), x, y, x + 31, y + 31);
+        }
+    return g;
+}
+
+void RegisterMatching() {
+    const Frame frames[] = {{2048, 2048, kImgGray8}, {2048, 2048, kImgRgb8}};
+    for (const Frame& f : frames) {
+        for (int method : {0, 1}) {
+            const std::string tail = Label(f) + "/m" + std::to_string(method);
+            RegisterPair("match_piv", tail,
+                         [=](benchmark::State& s) {
+                             const auto g = MakePivGrid(f);
+                             for (auto _ : s)
+                                 for (size_t i = 0; i < g->cells.size(); ++i) {
+                                     const auto [x, y] = g->cells[i];
+                                     int32_t bx, by;
+                                     double score;
+                                     ImgMatchTemplate(&g->second, g->templates[i].get(), x, y, x - 32, y - 32, x + 32, y + 32, &bx, &by,
+                                                      method, 0, 0, &score, nullptr, nullptr);
+                                     benchmark::DoNotOptimize(bx);
+                                 }
+                         },
+                         [=](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+                             const auto g = MakePivGrid(f);
+                             cv::Mat second = Wrap(g->second), result;
+                             std::vector<cv::Mat> templates;
+                             for (auto& t : g->templates) templates.push_back(Wrap(*t));
+                             for (auto _ : s)
+                                 for (size_t i = 0; i < g->cells.size(); ++i) {
+                                     const auto [x, y] = g->cells[i];
+                                     cv::matchTemplate(second(cv::Rect(x - 32, y - 32, 96, 96)), templates[i], result, PeerMethod(method));
+                                     cv::Point lo, hi;
+                                     cv::minMaxLoc(result, nullptr, nullptr, &lo, &hi);
+                                     benchmark::DoNotOptimize(lo);
+                                 }
+#else
+                             (void)s;
+#endif
+                         });
+            // One 64 x 64 template over +-64, with and without coarse levels.
+            for (int pyramid : {0, 1}) {
+                const std::string t2 = Label(f) + "/m" + std::to_string(method) + "/p" + std::to_string(pyramid);
+                RegisterPair("match_64", t2,
+                             [=](benchmark::State& s) {
+                                 const auto g = MakePivGrid(f);
+                                 CImgBuff tmpl;
+                                 g->first.ExtractRect(&tmpl, 1000, 1000, 1063, 1063);
+                                 for (auto _ : s) {
+                                     int32_t bx, by;
+                                     double score;
+                                     ImgMatchTemplate(&g->second, &tmpl, 1000, 1000, 936, 936, 1064, 1064, &bx, &by, method, 0, pyramid, &score,
+                                                      nullptr, nullptr);
+                                     benchmark::DoNotOptimize(bx);
+                                 }
+                             },
+                             [=](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+                                 const auto g = MakePivGrid(f);
+                                 CImgBuff tmpl;
+                                 g->first.ExtractRect(&tmpl, 1000, 1000, 1063, 1063);
+                                 cv::Mat second = Wrap(g->second), t = Wrap(tmpl), result;
+                                 for (auto _ : s) {
+                                     cv::matchTemplate(second(cv::Rect(936, 936, 192, 192)), t, result, PeerMethod(method));
+                                     cv::Point lo, hi;
+                                     cv::minMaxLoc(result, nullptr, nullptr, &lo, &hi);
+                                     benchmark::DoNotOptimize(lo);
+                                 }
+#else
+                                 (void)s;
+#endif
+                             });
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    // The same heap for both sides whatever ran before: without this, the
+    // peer's temporary buffers came from fresh pages on every call once our
+    // frames had been freed (glibc's adaptive thresholds).
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
     RegisterWarps();
+    RegisterMatching();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n%-16s %-28s %10s %10s %12s\n", "kernel", "case", "ours ms", "opencv ms", "ours/opencv");

@@ -12,3 +12,4 @@
 #include "image/kernels/negative.h"
 #include "image/kernels/rotate_scale.h"
 #include "image/kernels/sample_tables.h"
+#include "image/kernels/template_match.h"

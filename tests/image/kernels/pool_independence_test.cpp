@@ -65,6 +65,26 @@ std::vector<Named> Kernels() {
         {"objects tiles", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 1, 3000.0, 4, &kRoi); }},
         {"objects pixels", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 0, 40.0, 1, &kRoi); }},
         {"rotate scale", [](CImgBuff& i, const CImgBuff&) { ImgRotateScale(&i, 30, 20, 23.5, 1.1, 1, 1); }},
+        {"match template", [](CImgBuff& i, const CImgBuff&) {
+             // The results are written into the image so that they are compared.
+             CImgBuff t;
+             i.ExtractRect(&t, 20, 10, 35, 29);
+             int32_t xy[4] = {0, 0, 0, 0};
+             double s[2] = {0, 0};
+             ImgMatchTemplate(&i, &t, 0, 0, 0, 0, 60, 40, &xy[0], &xy[1], 0, 0, 0, &s[0], nullptr, nullptr);
+             ImgMatchTemplate(&i, &t, 5, 5, 0, 0, 60, 40, &xy[2], &xy[3], 1, 1, 0, &s[1], nullptr, nullptr);
+             std::memcpy(i.buffer->pixels, xy, sizeof xy);
+             std::memcpy(i.buffer->pixels + sizeof xy, s, sizeof s);
+         }},
+        {"match patterns", [](CImgBuff& i, const CImgBuff&) {
+             ImageList* list = ImgMakeRotatedTemplates(&i, 20, 12, 31, 23);
+             CriticalSection lock;
+             MatchPatternsJob job{&i, list, 20, 12, 15, 7, 25, 17, 0, 0, 0.25, 0, nullptr, nullptr, &lock, 0, -1.0, 0.0, 0.0};
+             if (list) PoolParallelFor(ImgMatchPatternsKernel, &job, list->count);
+             ImgDeleteImageList(list);
+             const double r[4] = {double(job.bestIndex), job.bestScore, job.bestX, job.bestY};
+             std::memcpy(i.buffer->pixels, r, sizeof r);
+         }},
     };
 }
 
