@@ -85,6 +85,19 @@ std::vector<Named> Kernels() {
              const double r[4] = {double(job.bestIndex), job.bestScore, job.bestX, job.bestY};
              std::memcpy(i.buffer->pixels, r, sizeof r);
          }},
+        {"islands", [](CImgBuff& i, const CImgBuff&) {
+             // The records are written into the image so that they are compared too.
+             IslandSettings s{&i, 1, 4, 1, 0, 0.5, -1, nullptr, 0};
+             IslandRecord rec[8];
+             IslandSummary totals;
+             std::memset(rec, 0, sizeof rec);
+             const int32_t n = ImgMeasureIslands(&s, &totals, rec, 8, &kRoi);
+             std::memcpy(i.buffer->pixels, rec, sizeof rec);
+             std::memcpy(i.buffer->pixels + sizeof rec, &totals, sizeof totals);
+             i.buffer->pixels[sizeof rec + sizeof totals] ^= static_cast<uint8_t>(n);
+         }},
+        {"remove by size", [](CImgBuff& i, const CImgBuff&) { ImgRemoveObjectsBySize(&i, 0, 60, 8, 0, &kRoi); }},
+        {"edge objects", [](CImgBuff& i, const CImgBuff&) { ImgEraseEdgeObjects(&i, 1, 0, 1, 1, 4, 1, &kRoi); }},
     };
 }
 

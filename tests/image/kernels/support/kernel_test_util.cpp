@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -24,6 +26,24 @@ bool MakeNoise(CImgBuff& image, int32_t w, int32_t h, int32_t format, uint32_t s
     } else {
         for (uint64_t i = 0; i < bytes; ++i) b.pixels[i] = static_cast<uint8_t>(rng() >> 24);
     }
+    return true;
+}
+
+bool MakeBlobs(CImgBuff& image, int32_t w, int32_t h, uint32_t seed, double noise, uint8_t object) {
+    if (!image.buffer->Create(w, h, kImgGray8)) return false;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0, 1);
+    uint8_t* p = image.buffer->pixels;
+    for (int k = 0; k < w * h / 150; ++k) {
+        const double cx = u(rng) * w, cy = u(rng) * h, r = 1 + u(rng) * 7, inner = u(rng) < 0.3 ? r * 0.5 : -1;
+        for (int y = std::max(0, int(cy - r - 1)); y < std::min(h, int(cy + r + 2)); ++y)
+            for (int x = std::max(0, int(cx - r - 1)); x < std::min(w, int(cx + r + 2)); ++x) {
+                const double d = std::hypot(x - cx, y - cy);
+                if (d <= r && d > inner) p[static_cast<size_t>(y) * w + x] = object;
+            }
+    }
+    for (int64_t i = 0; i < int64_t(w) * h; ++i)
+        if (u(rng) < noise) p[i] = p[i] ? 0 : object;
     return true;
 }
 

@@ -26,6 +26,10 @@ std::string Block(const CImgBuff& image);
 template <class T>
 std::vector<T> Values(const CImgBuff& image);
 
+// A w x h grey8 image of random discs, rings and noise: object pixels 255
+// (or `object`), the rest 0.
+bool MakeBlobs(CImgBuff& image, int32_t w, int32_t h, uint32_t seed, double noise, uint8_t object = 255);
+
 // Runs a numpy script with Debian's python3. The script gets the file
 // names of the inputs (written from `inputs`) and then the name of the file
 // it must write; returns that file's bytes, or fails the test.
