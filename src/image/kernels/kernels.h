@@ -10,6 +10,7 @@
 #include "image/kernels/hsv_range.h"
 #include "image/kernels/image_shift.h"
 #include "image/kernels/islands.h"
+#include "image/kernels/morphology.h"
 #include "image/kernels/negative.h"
 #include "image/kernels/rotate_scale.h"
 #include "image/kernels/object_removal.h"

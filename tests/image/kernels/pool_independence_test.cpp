@@ -97,6 +97,15 @@ std::vector<Named> Kernels() {
              i.buffer->pixels[sizeof rec + sizeof totals] ^= static_cast<uint8_t>(n);
          }},
         {"remove by size", [](CImgBuff& i, const CImgBuff&) { ImgRemoveObjectsBySize(&i, 0, 60, 8, 0, &kRoi); }},
+        {"expand", [](CImgBuff& i, const CImgBuff&) {
+             // Background pixels among the noise, so that objects grow.
+             for (int32_t y = 0; y < i.buffer->height; ++y)
+                 for (int32_t x = 0; x < i.buffer->width; ++x)
+                     if ((x * 7 + y * 3) % 11 < 4) i.buffer->SetPixelGray8(x, y, 0);
+             ImgBinaryExpand(&i, 4, 0, &kRoi);
+         }},
+        {"border", [](CImgBuff& i, const CImgBuff&) { ImgBinaryBorder(&i, 8, 0, &kRoi); }},
+        {"thin", [](CImgBuff& i, const CImgBuff&) { ImgBinaryThin(&i, 8, 0, &kRoi); }},
         {"edge objects", [](CImgBuff& i, const CImgBuff&) { ImgEraseEdgeObjects(&i, 1, 0, 1, 1, 4, 1, &kRoi); }},
     };
 }
