@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/kernels/background_subtract.h"
+#include "image/kernels/convolve.h"
 #include "image/kernels/equalize.h"
 #include "image/kernels/flip_rotate.h"
 #include "image/kernels/gamma.h"

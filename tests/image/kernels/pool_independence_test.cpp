@@ -106,6 +106,15 @@ std::vector<Named> Kernels() {
          }},
         {"border", [](CImgBuff& i, const CImgBuff&) { ImgBinaryBorder(&i, 8, 0, &kRoi); }},
         {"thin", [](CImgBuff& i, const CImgBuff&) { ImgBinaryThin(&i, 8, 0, &kRoi); }},
+        {"convolve", [](CImgBuff& i, const CImgBuff&) {
+             const int32_t k[25] = {1, 2, 3, 2, 1, 0, -1, 4, -1, 0, 2, 2, 9, 2, 2, 0, -1, 4, -1, 0, 1, 2, 3, 2, 1};
+             ImgConvolve(&i, 5, k, 1, 0, &kRoi);
+         }},
+        {"convolve 3x3", [](CImgBuff& i, const CImgBuff&) {
+             const double k[9] = {0.5, 1, 0.5, 1, 3, 1, 0.5, 1, 0.5};
+             ImgConvolve3x3(&i, 0, k);
+         }},
+        {"median", [](CImgBuff& i, const CImgBuff&) { ImgMedian(&i, 3, &kRoi); }},
         {"edge objects", [](CImgBuff& i, const CImgBuff&) { ImgEraseEdgeObjects(&i, 1, 0, 1, 1, 4, 1, &kRoi); }},
     };
 }
