@@ -15,5 +15,7 @@
 #include "image/kernels/negative.h"
 #include "image/kernels/rotate_scale.h"
 #include "image/kernels/object_removal.h"
+#include "image/kernels/particles.h"
 #include "image/kernels/sample_tables.h"
 #include "image/kernels/template_match.h"
+#include "image/kernels/up_convert.h"

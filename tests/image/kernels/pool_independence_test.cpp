@@ -22,6 +22,13 @@ struct Named {
 
 const ImgRect kRoi{3, 2, 60, 41};
 
+// Background pixels among the noise, so that binary objects have edges.
+void Gaps(CImgBuff& i) {
+    for (int32_t y = 0; y < i.buffer->height; ++y)
+        for (int32_t x = 0; x < i.buffer->width; ++x)
+            if ((x * 7 + y * 3) % 11 < 4) i.buffer->SetPixelGray8(x, y, 0);
+}
+
 std::vector<Named> Kernels() {
     return {
         {"negate", [](CImgBuff& i, const CImgBuff&) { ImgNegate(&i, &kRoi); }},
@@ -98,10 +105,7 @@ std::vector<Named> Kernels() {
          }},
         {"remove by size", [](CImgBuff& i, const CImgBuff&) { ImgRemoveObjectsBySize(&i, 0, 60, 8, 0, &kRoi); }},
         {"expand", [](CImgBuff& i, const CImgBuff&) {
-             // Background pixels among the noise, so that objects grow.
-             for (int32_t y = 0; y < i.buffer->height; ++y)
-                 for (int32_t x = 0; x < i.buffer->width; ++x)
-                     if ((x * 7 + y * 3) % 11 < 4) i.buffer->SetPixelGray8(x, y, 0);
+             Gaps(i);
              ImgBinaryExpand(&i, 4, 0, &kRoi);
          }},
         {"border", [](CImgBuff& i, const CImgBuff&) { ImgBinaryBorder(&i, 8, 0, &kRoi); }},
@@ -115,6 +119,15 @@ std::vector<Named> Kernels() {
              ImgConvolve3x3(&i, 0, k);
          }},
         {"median", [](CImgBuff& i, const CImgBuff&) { ImgMedian(&i, 3, &kRoi); }},
+        {"up convert", [](CImgBuff& i, const CImgBuff&) {
+             i.buffer->ConvertFormat(kImgRgb8);
+             ImgUpConvertDepth(&i, 32);
+         }},
+        {"particles", [](CImgBuff& i, const CImgBuff&) {
+             Gaps(i);
+             ImgSeparateParticles(&i, 0, 8, 0, &kRoi);
+         }},
+        {"particles grey", [](CImgBuff& i, const CImgBuff&) { ImgSeparateParticles(&i, 1, 4, 1, &kRoi); }},
         {"edge objects", [](CImgBuff& i, const CImgBuff&) { ImgEraseEdgeObjects(&i, 1, 0, 1, 1, 4, 1, &kRoi); }},
     };
 }
