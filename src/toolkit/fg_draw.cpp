@@ -50,3 +50,22 @@ void FgScissorRect(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_
     glScissor(x0, static_cast<GLint>(h - 1 - y1), static_cast<GLsizei>(std::min<int64_t>(w, INT32_MAX)),
               static_cast<GLsizei>(std::min<int64_t>(rows, INT32_MAX)));
 }
+
+void FgFillRects(CFgScreen* screen, const FgColorRect* rects, size_t count) {
+    if (!screen || !rects || count == 0) return;
+    glBegin(GL_QUADS);
+    for (size_t i = 0; i < count; ++i) {
+        const FgColorRect& r = rects[i];
+        if (!r.color) continue;
+        const double left = screen->PixelToGlX(r.x0);
+        const double right = screen->PixelToGlX(r.x1 + 1.0);
+        const double top = screen->PixelToGlY(r.y0);
+        const double bottom = screen->PixelToGlY(r.y1 + 1.0);
+        glColor3dv(r.color);
+        glVertex2d(left, top);
+        glVertex2d(right, top);
+        glVertex2d(right, bottom);
+        glVertex2d(left, bottom);
+    }
+    glEnd();
+}

@@ -2,6 +2,7 @@
 // progress box. Rectangles are given by inclusive pixel corners.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CFgScreen;
@@ -19,3 +20,11 @@ void FgDrawBevel(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t 
 // render size with the scissor test (the caller disables GL_SCISSOR_TEST);
 // the same pixels as the stencil clip without clearing the stencil buffer.
 void FgScissorRect(CFgScreen* screen, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+
+// One filled rectangle of a batch (inclusive pixel corners).
+struct FgColorRect {
+    int32_t x0, y0, x1, y1;
+    const double* color;
+};
+// The same pixels as FgFillRect for each rectangle in order, in one batch.
+void FgFillRects(CFgScreen* screen, const FgColorRect* rects, size_t count);

@@ -312,22 +312,19 @@ int32_t CFgTexture::Ready() {
 
 // Draws the quad through the four pixel corners with the given texture
 // coordinates; the caller holds the texture's lock.
-int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1) {
-    if (!Ready()) return 0;
-    double gx[4];
-    double gy[4];
-    for (int i = 0; i < 4; ++i) {
-        if (g_RenderTargetKind == 2) {
-            gx[i] = 2 * xs[i] / (g_RenderTargetWidth - 1.0) - 1;
-            gy[i] = 2 * ys[i] / (g_RenderTargetHeight - 1.0) - 1;
-        } else {
-            const double w = static_cast<double>(screen->width);
-            const double h = static_cast<double>(screen->height);
-            gx[i] = (xs[i] - w / 2) / (w / 2);
-            gy[i] = (h - ys[i] - h / 2) / (h / 2);
-        }
+void CFgTexture::ToGl(double x, double y, double* gx, double* gy) const {
+    if (g_RenderTargetKind == 2) {
+        *gx = 2 * x / (g_RenderTargetWidth - 1.0) - 1;
+        *gy = 2 * y / (g_RenderTargetHeight - 1.0) - 1;
+    } else {
+        const double w = static_cast<double>(screen->width);
+        const double h = static_cast<double>(screen->height);
+        *gx = (x - w / 2) / (w / 2);
+        *gy = (h - y - h / 2) / (h / 2);
     }
-    if (!tinted) glColor3d(1, 1, 1);
+}
+
+void CFgTexture::BeginTexturing() {
     glEnable(GL_TEXTURE_2D);
     if (alpha) {
         glEnable(GL_BLEND);
@@ -336,6 +333,21 @@ int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0,
     glBindTexture(GL_TEXTURE_2D, glName);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+}
+
+void CFgTexture::EndTexturing() {
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_BLEND);
+    glDisable(GL_TEXTURE_2D);
+}
+
+int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1) {
+    if (!Ready()) return 0;
+    double gx[4];
+    double gy[4];
+    for (int i = 0; i < 4; ++i) ToGl(xs[i], ys[i], &gx[i], &gy[i]);
+    if (!tinted) glColor3d(1, 1, 1);
+    BeginTexturing();
     glBegin(GL_QUADS);
     glTexCoord2d(s0, t0);
     glVertex2d(gx[0], gy[0]);
@@ -346,9 +358,39 @@ int32_t CFgTexture::DrawTexCoords(const double* xs, const double* ys, double s0,
     glTexCoord2d(s0, t1);
     glVertex2d(gx[3], gy[3]);
     glEnd();
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_BLEND);
-    glDisable(GL_TEXTURE_2D);
+    EndTexturing();
+    return 1;
+}
+
+int32_t CFgTexture::DrawQuads(const FgTexQuad* quads, size_t count) {
+    CriticalSectionLock gl(g_GlLock);
+    CriticalSectionLock own(lock);
+    if (!screen || (count && !quads) || texWidth == 0 || texHeight == 0) return 0;
+    if (count == 0) return 1;
+    if (!Ready()) return 0;
+    const double tw = static_cast<double>(texWidth);
+    const double th = static_cast<double>(texHeight);
+    if (!tinted) glColor3d(1, 1, 1);
+    BeginTexturing();
+    glBegin(GL_QUADS);
+    for (size_t i = 0; i < count; ++i) {
+        const FgTexQuad& q = quads[i];
+        double x0, y0, x1, y1;
+        ToGl(q.x0, q.y0, &x0, &y0);
+        ToGl(q.x1, q.y1, &x1, &y1);
+        const double s0 = q.sourceX0 / tw, t0 = q.sourceY0 / th, s1 = q.sourceX1 / tw, t1 = q.sourceY1 / th;
+        if (tinted) glColor3dv(q.color);
+        glTexCoord2d(s0, t0);
+        glVertex2d(x0, y0);
+        glTexCoord2d(s1, t0);
+        glVertex2d(x1, y0);
+        glTexCoord2d(s1, t1);
+        glVertex2d(x1, y1);
+        glTexCoord2d(s0, t1);
+        glVertex2d(x0, y1);
+    }
+    glEnd();
+    EndTexturing();
     return 1;
 }
 

@@ -4,12 +4,22 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/kernel.h"
 
 class CFgScreen;
 class CImgBuff;
+
+// One rectangle of a batch drawn by CFgTexture::DrawQuads: pixel corners
+// (x0, y0) and (x1, y1) (exclusive edges, as DrawRegion's x + width), the
+// texel rectangle drawn into it, and the colour used by tinted textures.
+struct FgTexQuad {
+    double x0, y0, x1, y1;
+    double sourceX0, sourceY0, sourceX1, sourceY1;
+    double color[3];
+};
 
 class CFgTexture {
 public:
@@ -63,6 +73,9 @@ public:
     int32_t DrawRegionQuad(const double* xs, const double* ys, double sourceX, double sourceY, double sourceWidth,
                            double sourceHeight);
     int32_t DrawFullViewport();
+    // Many rectangles of this texture with one bind: the same pixels as a
+    // DrawRegion per rectangle (with the quad's colour set first when tinted).
+    int32_t DrawQuads(const FgTexQuad* quads, size_t count);
 
     int32_t BeginRenderTo();
     void EndRenderTo();
@@ -77,4 +90,8 @@ private:
     int32_t SendPixels();
     int32_t Ready();
     int32_t DrawTexCoords(const double* xs, const double* ys, double s0, double t0, double s1, double t1);
+    // Pixel corner to OpenGL coordinates of the current render target.
+    void ToGl(double x, double y, double* gx, double* gy) const;
+    void BeginTexturing();
+    void EndTexturing();
 };
