@@ -94,9 +94,13 @@ int32_t CFgFont::CharAdvance(uint32_t code) const {
     return FgIsHalfWidth(static_cast<wchar_t>(FgGlyphCode(code))) ? h / 2 : h;
 }
 
-int32_t CFgFont::TextWidth(const wchar_t* text) const {
+int32_t CFgFont::TextWidth(const wchar_t* text) const { return FgTextWidth(text, height); }
+
+int32_t FgTextWidth(const wchar_t* text, uint64_t height) {
+    const int32_t h = static_cast<int32_t>(height);
     int32_t width = 0;
-    for (; text && *text; ++text) width += CharAdvance(static_cast<uint32_t>(*text));
+    for (; text && *text; ++text)
+        width += FgIsHalfWidth(static_cast<wchar_t>(FgGlyphCode(static_cast<uint32_t>(*text)))) ? h / 2 : h;
     return width;
 }
 

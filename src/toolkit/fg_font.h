@@ -73,6 +73,10 @@ private:
     int32_t LoadPageImage(uint32_t page);
 };
 
+// Pixel width of a text at a font height by the half-width rule: height / 2
+// per half-width character, height per other character.
+int32_t FgTextWidth(const wchar_t* text, uint64_t height);
+
 // Codes above the 16-bit range have no page and draw as U+FFFD.
 inline uint32_t FgGlyphCode(uint32_t code) { return code > 0xFFFF ? 0xFFFD : code; }
 
