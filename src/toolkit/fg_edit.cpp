@@ -22,6 +22,7 @@ constexpr uint16_t kKeyEnter = 10;
 constexpr uint16_t kKeyEsc = 27;
 constexpr uint16_t kKeyDelete = 127;
 const double kBlack[3] = {0, 0, 0};
+constexpr uint16_t kArrowBits = kFgKeyStateUp | kFgKeyStateDown | kFgKeyStateLeft | kFgKeyStateRight;
 
 // Cells up to the line's end, its line feed not counted (where the caret
 // stands at the end of the line).
@@ -557,11 +558,27 @@ void CFgUIEdit::BeginCaretMove() {
     }
 }
 
+// Only an arrow that went down moves the caret: releasing Shift while an
+// arrow is still held would otherwise move it once more without Shift and
+// end the selection just made.
 void CFgUIEdit::OnKeyStateChanged() {
     const uint16_t state = GetKeyState();
+    const uint16_t pressed = static_cast<uint16_t>(state & kArrowBits & ~arrowsDown_);
+    arrowsDown_ = static_cast<uint16_t>(state & kArrowBits);
     shiftHeld = (state & kFgKeyStateShift) ? 1 : 0;
-    const bool up = state & kFgKeyStateUp, down = state & kFgKeyStateDown;
-    const bool left = !listMode && (state & kFgKeyStateLeft), right = !listMode && (state & kFgKeyStateRight);
+    MoveByArrows(pressed);
+}
+
+void CFgUIEdit::OnKeyRepeat() {
+    const uint16_t state = GetKeyState();
+    arrowsDown_ = static_cast<uint16_t>(state & kArrowBits);
+    shiftHeld = (state & kFgKeyStateShift) ? 1 : 0;
+    MoveByArrows(arrowsDown_);
+}
+
+void CFgUIEdit::MoveByArrows(uint16_t arrows) {
+    const bool up = arrows & kFgKeyStateUp, down = arrows & kFgKeyStateDown;
+    const bool left = !listMode && (arrows & kFgKeyStateLeft), right = !listMode && (arrows & kFgKeyStateRight);
     if (!up && !down && !left && !right) return;
     BeginCaretMove();
     FgEditLine* line = caretLine;
@@ -797,6 +814,7 @@ void CFgUIEdit::OnAttach() {
 
 void CFgUIEdit::OnSetFocus() {
     hasFocus = 1;
+    arrowsDown_ = static_cast<uint16_t>(GetKeyState() & kArrowBits);
     redrawNeeded = 1;
     PlaceImePoint();
 }

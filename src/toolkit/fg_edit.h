@@ -102,8 +102,10 @@ public:
     void OnLButtonDown(int32_t x, int32_t y) override;
     void OnLButtonUp(int32_t x, int32_t y) override;
     void OnMouseWheel(int32_t x, int32_t y, int32_t notches) override;
+    // Arrow keys: a press moves the caret (with Shift, selecting); a held
+    // arrow repeats.
     void OnKeyStateChanged() override;
-    void OnKeyRepeat() override { OnKeyStateChanged(); }
+    void OnKeyRepeat() override;
     void OnKeyUp(uint16_t key) override;
     void OnChar(uint16_t character) override;
     void OnSetFocus() override;
@@ -135,11 +137,13 @@ private:
     void PlaceImePoint();
     // Caret move of the keyboard or the mouse, with the anchor rules.
     void BeginCaretMove();
+    void MoveByArrows(uint16_t arrows);
     void PositionFromPoint(int32_t px, int32_t py, FgEditLine** line, int32_t* cell) const;
     void NotifyChanged();
     void NotifyViewMoved();
 
-    uint32_t pasting_ = 0;  // pasted characters repaint once, at the end
+    uint32_t pasting_ = 0;      // pasted characters repaint once, at the end
+    uint16_t arrowsDown_ = 0;   // arrow bits of the key-state word last seen
 };
 
 // Word lists (file extensions): blanks are space, tab and line feed.

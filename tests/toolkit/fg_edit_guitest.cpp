@@ -87,6 +87,16 @@ void Do(uint32_t w, const std::string& op) {
             return Shift(w, false);
         }
     }
+    if (op == "S^R") {  // Shift released before the arrow
+        Shift(w, true);
+        PlatPostTestKey(w, kVkRight, true);
+        Shift(w, false);
+        return PlatPostTestKey(w, kVkRight, false);
+    }
+    if (op == "RRR") {  // a held arrow: the press and two repeats
+        for (int i = 0; i < 3; ++i) PlatPostTestKey(w, kVkRight, true);
+        return PlatPostTestKey(w, kVkRight, false);
+    }
     if (op == "BS") return PostTypedKey(w, kVkBack, 8);
     if (op == "DEL") return PostKey(w, kVkDelete);
     if (op == "ENTER") return PostTypedKey(w, kVkReturn, 13);
@@ -155,6 +165,8 @@ TEST_F(FgEditTest, KeysEditAndMoveTheCaretAndSelection) {
         {"later position at cell 0", L"ab\ncd", 0, 0, {"SD"}, L"ab\ncd", "1:0", "0:0-0:2"},
         {"back to the anchor", L"abc", 0, 1, {"SR", "SL"}, L"abc", "0:1", ""},
         {"plain arrow ends it", L"abc", 0, 0, {"SR", "L"}, L"abc", "0:0", ""},
+        {"shift let go first", L"abcd", 0, 0, {"S^R", "S^R"}, L"abcd", "0:2", "0:0-0:1"},
+        {"held arrow repeats", L"abcd", 0, 0, {"RRR"}, L"abcd", "0:3", ""},
         {"typing replaces it", L"abc", 0, 0, {"SR", "SR", "t:X"}, L"Xc", "0:1", ""},
         {"cut across lines", L"abc\ndef", 0, 1, {"SD", "CX"}, L"aef", "0:1", ""},
         {"backspace deletes it", L"abc\ndef\ngh", 0, 2, {"SD", "SD", "BS"}, L"ab", "0:2", ""},
