@@ -547,12 +547,15 @@ void CFgUIEdit::EndSelectionIfDropped() {
     anchorLine = nullptr;
 }
 
+void CFgUIEdit::AnchorAtCaret() {
+    if (anchorLine) return;
+    anchorLine = caretLine;
+    anchorCell = caretCell;
+}
+
 void CFgUIEdit::BeginCaretMove() {
     if (shiftHeld || selecting) {
-        if (!anchorLine) {
-            anchorLine = caretLine;
-            anchorCell = caretCell;
-        }
+        AnchorAtCaret();
     } else if (anchorLine || selStartLine) {
         dropSelection = 1;
     }
@@ -735,28 +738,24 @@ void CFgUIEdit::OnLButtonDown(int32_t px, int32_t py) {
     if (listMode) cell = LineEnd(line);
     wantedCell = cell;
     shiftHeld = (GetKeyState() & kFgKeyStateShift) ? 1 : 0;
-    if (shiftHeld || selecting) {
-        if (!anchorLine) {
-            anchorLine = caretLine;
-            anchorCell = caretCell;
-        }
-    } else {
+    if (shiftHeld || selecting)
+        AnchorAtCaret();
+    else
         anchorLine = nullptr;
-    }
     caretLine = line;
     caretCell = SnapCell(line, std::min(cell, LineEnd(line)));
     SelectFromAnchor();
     if (!listMode) {
         selecting = 1;
-        if (!anchorLine) {
-            anchorLine = caretLine;
-            anchorCell = caretCell;
-        }
+        AnchorAtCaret();
         SetCapture();
     }
+    ShowCaretMove();
+}
+
+void CFgUIEdit::ShowCaretMove() {
     redrawNeeded = 1;
-    const bool moved = ScrollToCaret();
-    if (moved) NotifyViewMoved();
+    if (ScrollToCaret()) NotifyViewMoved();
     RedrawParent();
 }
 
@@ -773,10 +772,7 @@ void CFgUIEdit::OnMouseMove(int32_t px, int32_t py) {
     caretCell = snapped;
     wantedCell = cell;
     SelectFromAnchor();
-    redrawNeeded = 1;
-    const bool moved = ScrollToCaret();
-    if (moved) NotifyViewMoved();
-    RedrawParent();
+    ShowCaretMove();
 }
 
 void CFgUIEdit::OnLButtonUp(int32_t, int32_t) {

@@ -136,7 +136,10 @@ private:
     bool ScrollToCaret();
     void PlaceImePoint();
     // Caret move of the keyboard or the mouse, with the anchor rules.
+    void AnchorAtCaret();  // unless an anchor is there already
     void BeginCaretMove();
+    // Scrolls to the moved caret, reports a moved view and repaints.
+    void ShowCaretMove();
     void MoveByArrows(uint16_t arrows);
     void PositionFromPoint(int32_t px, int32_t py, FgEditLine** line, int32_t* cell) const;
     void NotifyChanged();
