@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -116,12 +117,12 @@ uint32_t Utf16OrderKey(wchar_t c) {
     return u >= 0xE000 && u <= 0xFFFF ? u + 0x110000 : u;
 }
 
-bool ListingLess(const FgDirEntry& a, const FgDirEntry& b) {
-    int ra = ListingRank(a.name);
-    int rb = ListingRank(b.name);
+bool ListingLess(const wchar_t* a, const wchar_t* b) {
+    int ra = ListingRank(a);
+    int rb = ListingRank(b);
     if (ra != rb) return ra < rb;
-    const wchar_t* p = a.name;
-    const wchar_t* q = b.name;
+    const wchar_t* p = a;
+    const wchar_t* q = b;
     while (*p && *p == *q) ++p, ++q;
     return Utf16OrderKey(*p) < Utf16OrderKey(*q);
 }
@@ -208,43 +209,47 @@ wchar_t* FgPathNormalize(wchar_t* path) {
     return path;
 }
 
-FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count) {
-    if (count) *count = 0;
-    if (!folder || !folder[0] || !count) return nullptr;
+bool FgListDirectoryNames(const wchar_t* folder, std::vector<FgDirName>* names) {
+    if (!names) return false;
+    names->clear();
+    if (!folder || !folder[0]) return false;
     const std::string dirPath = PlatWideToUtf8(folder);
     DIR* dir = opendir(dirPath.c_str());
-    if (!dir) return nullptr;
-    FgDirEntry* entries = nullptr;
-    uint64_t n = 0;
-    uint64_t capacity = 0;
-    while (const dirent* e = readdir(dir)) {
-        // Shown as U+FFFD it could neither be told from another such name
-        // nor be opened: such a file is left out.
-        if (!IsUtf8(e->d_name)) continue;
-        if (n == capacity) {
-            const uint64_t grown = capacity ? capacity * 2 : 16;
-            void* more = std::realloc(entries, grown * sizeof(FgDirEntry));
-            if (!more) break;  // keep what was read
-            entries = static_cast<FgDirEntry*>(more);
-            capacity = grown;
+    if (!dir) return false;
+    constexpr size_t kMaxName = std::size(FgDirEntry{}.name) - 1;
+    try {
+        while (const dirent* e = readdir(dir)) {
+            // Shown as U+FFFD it could neither be told from another such name
+            // nor be opened: such a file is left out.
+            if (!IsUtf8(e->d_name)) continue;
+            std::wstring name = PlatUtf8ToWide(e->d_name);
+            if (name.size() > kMaxName) name.resize(kMaxName);
+            bool isFolder = e->d_type == DT_DIR;
+            if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) isFolder = IsFolder(dirPath + "/" + e->d_name);
+            names->push_back({std::move(name), isFolder ? 1 : 0});
         }
-        FgDirEntry& entry = entries[n];
-        const std::wstring name = PlatUtf8ToWide(e->d_name);
-        const size_t len = std::min<size_t>(name.size(), std::size(entry.name) - 1);
-        std::wmemcpy(entry.name, name.c_str(), len);
-        entry.name[len] = L'\0';
-        bool isFolder = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) isFolder = IsFolder(dirPath + "/" + e->d_name);
-        entry.isFolder = isFolder ? 1 : 0;
-        ++n;
+    } catch (const std::bad_alloc&) {
+        // keep what was read
     }
     closedir(dir);
-    if (n == 0) {
-        std::free(entries);
-        return nullptr;
+    std::sort(names->begin(), names->end(),
+              [](const FgDirName& a, const FgDirName& b) { return ListingLess(a.name.c_str(), b.name.c_str()); });
+    return true;
+}
+
+FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count) {
+    if (count) *count = 0;
+    if (!count) return nullptr;
+    std::vector<FgDirName> names;
+    if (!FgListDirectoryNames(folder, &names) || names.empty()) return nullptr;
+    // The 4 KiB records are written once, in their final order.
+    auto* entries = static_cast<FgDirEntry*>(std::malloc(names.size() * sizeof(FgDirEntry)));
+    if (!entries) return nullptr;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::wmemcpy(entries[i].name, names[i].name.c_str(), names[i].name.size() + 1);
+        entries[i].isFolder = names[i].isFolder;
     }
-    std::sort(entries, entries + n, ListingLess);
-    *count = n;
+    *count = names.size();
     return entries;
 }
 

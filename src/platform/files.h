@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // One entry of a directory listing.
 struct FgDirEntry {
@@ -47,6 +49,14 @@ wchar_t* FgPathNormalize(wchar_t* path);
 // cannot be read. When memory runs out the entries read so
 // far are returned. The caller frees the array with free().
 FgDirEntry* FgListDirectory(const wchar_t* folder, uint64_t* count);
+
+// The same listing as names, for callers that keep no 4 KiB records: false,
+// with no names, when the folder cannot be read.
+struct FgDirName {
+    std::wstring name;
+    int32_t isFolder;  // 0/1
+};
+bool FgListDirectoryNames(const wchar_t* folder, std::vector<FgDirName>* names);
 
 // 1 when the folder can be enumerated, else 0.
 int32_t FgDirectoryExists(const wchar_t* folder);

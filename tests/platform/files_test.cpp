@@ -104,16 +104,24 @@ struct Listed {
     bool operator==(const Listed&) const = default;
 };
 
+// The listing as records; the names form of the same listing must agree.
 std::optional<std::vector<Listed>> List(const std::string& folder) {
+    std::vector<FgDirName> names;
+    const bool listed = FgListDirectoryNames(Widen(folder).c_str(), &names);
+    std::vector<Listed> byName;
+    for (const FgDirName& n : names) byName.push_back({n.name, n.isFolder});
     uint64_t count = 12345;
     FgDirEntry* entries = FgListDirectory(Widen(folder).c_str(), &count);
     if (!entries) {
         EXPECT_EQ(count, 0u);
+        EXPECT_FALSE(listed && !names.empty());
         return std::nullopt;
     }
     std::vector<Listed> out;
     for (uint64_t i = 0; i < count; ++i) out.push_back({entries[i].name, entries[i].isFolder});
     std::free(entries);
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(byName, out);
     return out;
 }
 
