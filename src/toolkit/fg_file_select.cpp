@@ -78,20 +78,18 @@ bool CFgFileSelectScreen::Accepts(const wchar_t* name) const {
 
 int32_t CFgFileSelectScreen::FillLists(const std::wstring& folder) {
     if (folder.empty() || folder.size() > kFgPathMax) return 0;
-    uint64_t count = 0;
-    FgDirEntry* entries = FgListDirectory(folder.c_str(), &count);
-    if (!entries) return 0;
+    std::vector<FgDirName> names;
+    if (!FgListDirectoryNames(folder.c_str(), &names) || names.empty()) return 0;
     // The lists are filled without a repaint per item and drawn once.
     folderList.RemoveAllItems(0, 0);
     fileList.RemoveAllItems(0, 0);
-    for (uint64_t i = 0; i < count; ++i) {
-        const FgDirEntry& entry = entries[i];
+    for (size_t i = 0; i < names.size(); ++i) {
+        const FgDirName& entry = names[i];
         if (entry.isFolder)
-            folderList.InsertItem(-1, entry.name, static_cast<uint32_t>(i), 0);
-        else if (Accepts(entry.name))
-            fileList.InsertItem(-1, entry.name, static_cast<uint32_t>(i), 0);
+            folderList.InsertItem(-1, entry.name.c_str(), static_cast<uint32_t>(i), 0);
+        else if (Accepts(entry.name.c_str()))
+            fileList.InsertItem(-1, entry.name.c_str(), static_cast<uint32_t>(i), 0);
     }
-    std::free(entries);
     currentFolder = folder;
     UpdateSelectedPath();
     Redraw();
@@ -108,7 +106,6 @@ int32_t CFgFileSelectScreen::Open(const FgSelectFileOptions* options, uint64_t b
     std::free(filter);
     filter = options ? NormalizeWordList(options->extensions) : nullptr;
     limit = std::min<uint64_t>(kFgPathMax, bufferSize - 1);
-    if (!Create(-1, -1, 492, 230, title, kFgStyleFixed, parentScreen)) return 0;
     std::wstring start;
     if (options && options->startPath && options->startPath[0])
         start = options->startPath;
@@ -130,10 +127,14 @@ int32_t CFgFileSelectScreen::Open(const FgSelectFileOptions* options, uint64_t b
         }
     }
     nameField.changed = OnNameChanged;
-    // A start folder that cannot be listed falls back on Documents, then the root.
+    // Lists and focus are set up before the window exists, so that creating
+    // it draws the first frame once, complete. A start folder that cannot be
+    // listed falls back on Documents, then the root.
     if (!FillLists(folder) && !FillLists(documents)) FillLists(L"/");
     SetFocus(&nameField);
-    Redraw();
+    if (!Create(-1, -1, 492, 230, title, kFgStyleFixed, parentScreen)) return 0;
+    // The new window's composition point goes to the field's caret.
+    nameField.OnSetFocus();
     return 1;
 }
 

@@ -91,7 +91,8 @@ void CFgUIList::RemoveAllItems(int32_t mode, int32_t redraw) {
     top = -1;
     hovered = -1;
     if (mode == 2) multiple = 1;
-    if (ValidBarPosition(bar, 0)) bar.Notify(0);
+    // A bar already at 0 has nothing to report (and would repaint for it).
+    if (bar.position != 0 && ValidBarPosition(bar, 0)) bar.Notify(0);
     UpdateScrollRange();
     if (redraw) RedrawParent();
 }
