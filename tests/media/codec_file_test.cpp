@@ -190,7 +190,7 @@ TEST(CodecFacade, FailedFinalWriteFailsTheClose) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
     kvtest::TempDir dir("full");
     std::string pixels = kvmedia::Pattern(32 * 32 * 3, 4);
-    for (const char* name : {"full.png", "full.jpg"}) {
+    for (const char* name : {"full.png", "full.jpg", "full.tif", "full.bmp"}) {
         ASSERT_EQ(symlink("/dev/full", dir.file(name).c_str()), 0);
         codec_file_info info{kCodecKindStill, 1, 1, 3, 32, 32, 0};
         codec_file* f = codec_file_create(Wide(dir.file(name)).c_str(), &info, nullptr);

@@ -1,0 +1,8 @@
+// BMP files: open, then read the frame.
+#include "media/codec_formats.h"
+#include "support/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    kvfuzz::OpenAndReadFrames(data, size, kCodecKindStill, kCodecBmp, codec_bmp_open);
+    return 0;
+}
