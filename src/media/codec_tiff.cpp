@@ -1220,7 +1220,9 @@ bool WritePage(CodecTiffWriter* w, const codec_file_info& info, const uint8_t* p
     const uint64_t head = BuildDirectory(directory, pos, info.width, info.height, bpp);
     const uint64_t end = pos + head + data_bytes;
     if (end > limit) return false;
-    if (fseeko(w->stream, static_cast<off_t>(pos), SEEK_SET) != 0) return false;
+    // Seeking flushes the stream: only after a link was written or a page failed.
+    if (ftello(w->stream) != static_cast<off_t>(pos) && fseeko(w->stream, static_cast<off_t>(pos), SEEK_SET) != 0)
+        return false;
     if (fwrite(directory, 1, head, w->stream) != head) return false;
     if (bpp == 4 || bpp == 12) {
         if (!WriteFloatSamples(w->stream, pixels, data_bytes / 4)) return false;

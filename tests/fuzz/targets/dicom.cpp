@@ -1,0 +1,8 @@
+// DICOM files: open, then read every frame.
+#include "media/codec_formats.h"
+#include "support/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    kvfuzz::OpenAndReadFrames(data, size, kCodecKindStill, kCodecDicom, codec_dicom_open);
+    return 0;
+}
