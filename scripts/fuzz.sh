@@ -3,12 +3,15 @@
 #   scripts/fuzz.sh SECONDS PARALLEL [TARGET...]
 # Each target runs for SECONDS from the committed seeds and regressions
 # (tests/fuzz/corpus/<target>, tests/fuzz/regressions/<target>); inputs it
-# finds new go to build-fuzz/fuzz-work/<target>/corpus, crashes, hangs and
-# leaks to build-fuzz/fuzz-work/<target>/artifacts, its output to
-# build-fuzz/fuzz-work/<target>/log (libFuzzer and sanitizer reports; the
-# readers' own messages on stderr are dropped). At most PARALLEL targets run
-# at once.
-# Fails when any target left an artifact.
+# finds new go to build-fuzz/fuzz-work/<target>/corpus, crashes, hangs, leaks
+# and allocations over the limit to build-fuzz/fuzz-work/<target>/artifacts,
+# its output to build-fuzz/fuzz-work/<target>/log (libFuzzer and sanitizer
+# reports; the readers' own messages on stderr are dropped). At most
+# PARALLEL targets run at once.
+# Inputs run in a child process (libFuzzer's fork mode), so that a timeout,
+# which a loaded machine can cause, does not end the run; each timeout is
+# replayed alone at the end, and only one that is still slow counts.
+# Fails when a target crashed, leaked, went over the memory limit or hung.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,9 +32,10 @@ fi
 run_one() {
   local name=$1 work=build-fuzz/fuzz-work/$1
   mkdir -p "$work/corpus" "$work/artifacts" "tests/fuzz/regressions/$name"
+  rm -f "$work"/artifacts/*
   echo "fuzz: $name for ${seconds}s"
   nice build-fuzz/bin/fuzz_"$name" -max_total_time="$seconds" -timeout=5 -malloc_limit_mb=512 \
-    -print_final_stats=1 -close_fd_mask=2 -artifact_prefix="$work/artifacts/" \
+    -fork=1 -ignore_timeouts=1 -ignore_ooms=0 -ignore_crashes=0 -close_fd_mask=2 -artifact_prefix="$work/artifacts/" \
     "$work/corpus" "tests/fuzz/corpus/$name" "tests/fuzz/regressions/$name" >"$work/log" 2>&1
 }
 
@@ -48,12 +52,18 @@ wait
 status=0
 for name in "${targets[@]}"; do
   work=build-fuzz/fuzz-work/$name
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/log" | tail -1 | grep -o '[0-9]*$')
-  found=$(find "$work/artifacts" -type f | wc -l)
-  echo "fuzz: $name: ${runs:-?} executions, $found findings"
-  if [ "$found" -ne 0 ]; then
-    find "$work/artifacts" -type f | sed 's/^/  /'
-    status=1
-  fi
+  runs=$(grep -oE '^#[0-9]+' "$work/log" | tail -1 | tr -d '#')
+  echo "fuzz: $name: ${runs:-?} executions"
+  for f in "$work"/artifacts/*; do
+    [ -f "$f" ] || continue
+    if [ "${f##*/}" != "${f##*/timeout-}" ]; then
+      took=$(build-fuzz/bin/fuzz_"$name" -timeout=60 "$f" 2>&1 | grep -oE 'in [0-9]+ ms' | grep -oE '[0-9]+')
+      echo "  $f: replays in ${took:-?} ms"
+      if [ -z "$took" ] || [ "$took" -ge 5000 ]; then status=1; fi
+    else
+      echo "  $f"
+      status=1
+    fi
+  done
 done
 exit $status

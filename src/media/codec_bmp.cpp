@@ -5,13 +5,12 @@
 // frame is decoded from them on read, as 8-bit grey for 8-bit files with
 // the full grey palette and as 24-bit RGB otherwise. The writer keeps the
 // one frame in memory and writes the whole file when the handle closes.
-#include <sys/stat.h>
-
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "media/codec_bytes.h"
 #include "media/codec_formats.h"
 
 struct CodecBitmap {
@@ -33,8 +32,6 @@ namespace {
 constexpr uint32_t kFileHeaderBytes = 14;
 constexpr uint32_t kInfoHeaderBytes = 40;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
 void PutLe16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -77,15 +74,15 @@ bool ReadBitmap(FILE* f, uint64_t file_size, CodecBitmap* b) {
     uint8_t head[kFileHeaderBytes + kInfoHeaderBytes];
     if (fread(head, 1, sizeof head, f) != sizeof head) return false;
     if (head[0] != 'B' || head[1] != 'M') return false;
-    const uint32_t data_offset = Le32(head + 10);
+    const uint32_t data_offset = CodecLe32(head + 10);
     const uint8_t* info = head + kFileHeaderBytes;
-    const uint32_t header_size = Le32(info);
-    const int32_t width = static_cast<int32_t>(Le32(info + 4));
-    const int32_t height = static_cast<int32_t>(Le32(info + 8));
-    const uint16_t planes = Le16(info + 12);
-    const uint16_t bits = Le16(info + 14);
-    const uint32_t compression = Le32(info + 16);
-    const uint32_t colours_used = Le32(info + 32);
+    const uint32_t header_size = CodecLe32(info);
+    const int32_t width = static_cast<int32_t>(CodecLe32(info + 4));
+    const int32_t height = static_cast<int32_t>(CodecLe32(info + 8));
+    const uint16_t planes = CodecLe16(info + 12);
+    const uint16_t bits = CodecLe16(info + 14);
+    const uint32_t compression = CodecLe32(info + 16);
+    const uint32_t colours_used = CodecLe32(info + 32);
     if (header_size < kInfoHeaderBytes || width <= 0 || height <= 0 || planes != 1) return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
     if (compression != 0 && !(compression == 3 && (bits == 16 || bits == 32))) return false;
@@ -103,9 +100,9 @@ bool ReadBitmap(FILE* f, uint64_t file_size, CodecBitmap* b) {
     if (compression == 3) {
         if (fread(extra, 1, 12, f) != 12) return false;
         at += 12;
-        SetChannel(b, 0, Le32(extra), 4);
-        SetChannel(b, 1, Le32(extra + 4), 2);
-        SetChannel(b, 2, Le32(extra + 8), 1);
+        SetChannel(b, 0, CodecLe32(extra), 4);
+        SetChannel(b, 1, CodecLe32(extra + 4), 2);
+        SetChannel(b, 2, CodecLe32(extra + 8), 1);
     } else if (bits == 16) {
         SetChannel(b, 0, 0x7C00, 0);
         SetChannel(b, 1, 0x03E0, 0);
@@ -163,6 +160,15 @@ unsigned Index(const uint8_t* row, uint64_t x, unsigned bits) {
     return (row[bit >> 3] >> (8 - bits - (bit & 7))) & ((1u << bits) - 1);
 }
 
+// 16- or 32-bit pixels through the channel masks.
+template <int Bytes>
+void BitFieldRow(const CodecBitmap& b, const uint8_t* src, uint8_t* dest) {
+    for (uint64_t x = 0; x < b.width; ++x, dest += 3, src += Bytes) {
+        const uint32_t v = Bytes == 2 ? CodecLe16(src) : CodecLe32(src);
+        for (int c = 0; c < 3; ++c) dest[c] = Channel(b, c, v);
+    }
+}
+
 // One stored row as frame pixels: indices for grey files, else R, G, B.
 void DecodeRow(const CodecBitmap& b, const uint8_t* src, uint8_t* dest, bool grey) {
     const uint64_t w = b.width;
@@ -176,12 +182,7 @@ void DecodeRow(const CodecBitmap& b, const uint8_t* src, uint8_t* dest, bool gre
         }
         for (uint64_t x = 0; x < w; ++x, dest += 3) memcpy(dest, b.palette[Index(src, x, b.bits)], 3);
         return;
-    case 16:
-        for (uint64_t x = 0; x < w; ++x, dest += 3) {
-            const uint32_t v = Le16(src + 2 * x);
-            for (int c = 0; c < 3; ++c) dest[c] = Channel(b, c, v);
-        }
-        return;
+    case 16: BitFieldRow<2>(b, src, dest); return;
     case 24:
         for (uint64_t x = 0; x < w; ++x, dest += 3, src += 3) {
             dest[0] = src[2];
@@ -189,12 +190,7 @@ void DecodeRow(const CodecBitmap& b, const uint8_t* src, uint8_t* dest, bool gre
             dest[2] = src[0];
         }
         return;
-    case 32:
-        for (uint64_t x = 0; x < w; ++x, dest += 3) {
-            const uint32_t v = Le32(src + 4 * x);
-            for (int c = 0; c < 3; ++c) dest[c] = Channel(b, c, v);
-        }
-        return;
+    case 32: BitFieldRow<4>(b, src, dest); return;
     }
 }
 
@@ -203,12 +199,11 @@ bool WriteAll(FILE* f, const void* data, size_t n) { return fwrite(data, 1, n, f
 }  // namespace
 
 int32_t codec_bmp_open(codec_file* file, const char* path) {
-    FILE* f = fopen(path, "rb");
+    uint64_t size;
+    FILE* f = CodecOpenRegularFile(path, &size);
     if (!f) return 0;
-    struct stat st;
     CodecBitmap* b = static_cast<CodecBitmap*>(calloc(1, sizeof(CodecBitmap)));
-    const bool ok = b && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
-                    ReadBitmap(f, static_cast<uint64_t>(st.st_size), b);
+    const bool ok = b && ReadBitmap(f, size, b);
     fclose(f);
     if (!ok) {
         FreeBitmap(b);

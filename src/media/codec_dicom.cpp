@@ -1,12 +1,11 @@
 // DICOM files, read only: Part 10 files in explicit-VR little-endian with
 // uncompressed pixel data of 8 or 16 bits allocated and 1 or 3 samples per
 // pixel. Every whole frame of the pixel data is a frame of the file.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "media/codec_bytes.h"
 #include "media/codec_formats.h"
 
 struct CodecDicom {
@@ -25,8 +24,6 @@ namespace {
 constexpr uint32_t kUndefinedLength = 0xFFFFFFFFu;
 constexpr int kMaxNesting = 64;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
 
 // Value representations whose length is 32 bits, after two reserved bytes.
 bool LongLength(const char vr[2]) {
@@ -65,17 +62,17 @@ struct Element {
 bool ReadElement(Parser& p, Element* e) {
     uint8_t head[8];
     if (!p.Read(head, 8)) return false;
-    e->group = Le16(head);
-    e->element = Le16(head + 2);
+    e->group = CodecLe16(head);
+    e->element = CodecLe16(head + 2);
     e->vr[0] = static_cast<char>(head[4]);
     e->vr[1] = static_cast<char>(head[5]);
     if (!LongLength(e->vr)) {
-        e->length = Le16(head + 6);
+        e->length = CodecLe16(head + 6);
         return true;
     }
     uint8_t length[4];
     if (!p.Read(length, 4)) return false;
-    e->length = Le32(length);
+    e->length = CodecLe32(length);
     return true;
 }
 
@@ -89,8 +86,8 @@ bool SkipSequence(Parser& p, int depth, bool implicit) {
     for (;;) {
         uint8_t head[8];
         if (!p.Read(head, 8)) return false;
-        const uint16_t group = Le16(head), element = Le16(head + 2);
-        const uint32_t length = Le32(head + 4);
+        const uint16_t group = CodecLe16(head), element = CodecLe16(head + 2);
+        const uint32_t length = CodecLe32(head + 4);
         if (group != 0xFFFE) return false;
         if (element == 0xE0DD) return true;  // sequence delimiter
         if (element != 0xE000) return false;
@@ -109,21 +106,21 @@ bool SkipItemElements(Parser& p, int depth, bool implicit) {
     for (;;) {
         uint8_t tag[4];
         if (!p.Read(tag, 4)) return false;
-        if (Le16(tag) == 0xFFFE && Le16(tag + 2) == 0xE00D) return p.Skip(4);  // item delimiter
+        if (CodecLe16(tag) == 0xFFFE && CodecLe16(tag + 2) == 0xE00D) return p.Skip(4);  // item delimiter
         uint8_t rest[4];
         if (!p.Read(rest, 4)) return false;
         char vr[2] = {static_cast<char>(rest[0]), static_cast<char>(rest[1])};
         uint32_t length;
         bool inner_implicit = implicit;
         if (implicit) {
-            length = Le32(rest);
+            length = CodecLe32(rest);
         } else if (LongLength(vr)) {
             uint8_t l[4];
             if (!p.Read(l, 4)) return false;
-            length = Le32(l);
+            length = CodecLe32(l);
             inner_implicit = vr[0] == 'U' && vr[1] == 'N';
         } else {
-            length = Le16(rest + 2);
+            length = CodecLe16(rest + 2);
         }
         if (length == kUndefinedLength) {
             if (!SkipSequence(p, depth + 1, inner_implicit)) return false;
@@ -208,7 +205,7 @@ bool Parse(Parser& p, CodecDicom* d) {
         }
         if (e.group == 0x0028 && e.length == 2) {
             uint8_t v[2];
-            if (!p.Read(v, 2) || !TakeImageElement(d, &h, e.element, Le16(v))) return false;
+            if (!p.Read(v, 2) || !TakeImageElement(d, &h, e.element, CodecLe16(v))) return false;
             continue;
         }
         if (e.group == 0x7FE0 && e.element == 0x0010) {
@@ -235,15 +232,12 @@ void FreeDicom(CodecDicom* d) {
 }  // namespace
 
 int32_t codec_dicom_open(codec_file* file, const char* path) {
-    FILE* f = fopen(path, "rb");
+    uint64_t size;
+    FILE* f = CodecOpenRegularFile(path, &size);
     if (!f) return 0;
-    struct stat st;
     CodecDicom* d = static_cast<CodecDicom*>(calloc(1, sizeof(CodecDicom)));
-    bool ok = d && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        Parser p{f, static_cast<uint64_t>(st.st_size), 0};
-        ok = Parse(p, d);
-    }
+    Parser p{f, size, 0};
+    const bool ok = d && Parse(p, d);
     fclose(f);
     if (!ok) {
         FreeDicom(d);
@@ -276,7 +270,7 @@ int32_t codec_dicom_read(codec_file* file, uint64_t image, uint64_t first, uint6
         } else if (d->layout == 0 && sample_bytes == 2 && d->bits_stored < 16) {
             const unsigned shift = 16u - d->bits_stored;
             for (uint64_t x = 0; x < pixels; ++x) {
-                const uint16_t v = static_cast<uint16_t>(Le16(src + 2 * x) << shift);
+                const uint16_t v = static_cast<uint16_t>(CodecLe16(src + 2 * x) << shift);
                 memcpy(out + 2 * x, &v, 2);
             }
         } else {

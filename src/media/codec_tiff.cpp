@@ -566,31 +566,6 @@ unsigned PairValue(const uint8_t* row, uint64_t x) {
     return x % 2 == 0 ? (unsigned{p[0]} << 4) | (p[1] >> 4) : ((p[1] & 15u) << 8) | p[2];
 }
 
-void GreyRow8(const TiffPage& pg, bool big, const uint8_t* s, uint64_t x0, uint64_t n, uint8_t* d) {
-    const uint32_t step = pg.pixel_bytes;
-    switch (pg.kind) {
-    case kGrey1:
-    case kMask:
-        for (uint64_t i = 0; i < n; ++i) d[i] = PackedValue(s, x0 + i, 1) ? 255 : 0;
-        break;
-    case kGrey2:
-        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(PackedValue(s, x0 + i, 2) * 85);
-        break;
-    case kGrey4:
-        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(PackedValue(s, x0 + i, 4) * 17);
-        break;
-    case kGrey8:
-        for (uint64_t i = 0; i < n; ++i) d[i] = s[(x0 + i) * step];
-        break;
-    case kGrey16:
-        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(Load16(s + (x0 + i) * step, big) >> 8);
-        break;
-    default: memset(d, 0, n); return;
-    }
-    if (pg.invert)
-        for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(255 - d[i]);
-}
-
 void GreyRow16(const TiffPage& pg, bool big, const uint8_t* s, uint64_t x0, uint64_t n, uint16_t* d) {
     const uint32_t step = pg.pixel_bytes;
     switch (pg.kind) {
@@ -625,6 +600,17 @@ void GreyRow16(const TiffPage& pg, bool big, const uint8_t* s, uint64_t x0, uint
         for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(65535 - d[i]);
 }
 
+// The 16-bit values' high bytes; 10- to 14-bit samples have no 8-bit value.
+void GreyRow8(const TiffPage& pg, bool big, const uint8_t* s, uint64_t x0, uint64_t n, uint8_t* d) {
+    if (pg.kind == kGrey10 || pg.kind == kGrey12 || pg.kind == kGrey14) {
+        memset(d, 0, n);
+        return;
+    }
+    uint16_t grey[kChunk];
+    GreyRow16(pg, big, s, x0, n, grey);
+    for (uint64_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(grey[i] >> 8);
+}
+
 void GreyRow32(const TiffPage& pg, bool big, const uint8_t* s, uint64_t x0, uint64_t n, uint32_t* d) {
     const uint32_t step = pg.pixel_bytes;
     if (pg.kind == kGrey32) {
@@ -649,40 +635,14 @@ uint32_t CmykChannel(uint32_t ink, uint32_t k) {
     return 255 - (v > 255 ? 255 : v);
 }
 
-void RgbRow8(const CodecTiffReader& r, const TiffPage& pg, const uint8_t* s, uint64_t x0, uint64_t n, uint8_t* d) {
-    const uint32_t step = pg.pixel_bytes;
-    const bool big = r.big_endian;
-    switch (pg.kind) {
-    case kRgb8:
-        for (uint64_t i = 0; i < n; ++i) memcpy(d + 3 * i, s + (x0 + i) * step, 3);
-        return;
-    case kRgb16:
-        for (uint64_t i = 0; i < n; ++i)
-            for (int c = 0; c < 3; ++c) d[3 * i + c] = static_cast<uint8_t>(Load16(s + (x0 + i) * step + 2 * c, big) >> 8);
-        return;
-    case kPalette: {
-        const uint8_t* map = r.data + pg.colour_map;
-        const uint64_t entries = uint64_t{1} << pg.bits;
-        for (uint64_t i = 0; i < n; ++i) {
-            const unsigned index = PackedValue(s, x0 + i, pg.bits);
-            for (int c = 0; c < 3; ++c) d[3 * i + c] = static_cast<uint8_t>(Load16(map + 2 * (c * entries + index), big) >> 8);
-        }
-        return;
-    }
-    case kCmyk8:
-        for (uint64_t i = 0; i < n; ++i) {
-            const uint8_t* p = s + (x0 + i) * step;
-            for (int c = 0; c < 3; ++c) d[3 * i + c] = static_cast<uint8_t>(CmykChannel(p[c], p[3]));
-        }
-        return;
-    }
-    memset(d, 0, n * 3);
-}
-
 void RgbRow16(const CodecTiffReader& r, const TiffPage& pg, const uint8_t* s, uint64_t x0, uint64_t n, uint16_t* d) {
     const uint32_t step = pg.pixel_bytes;
     const bool big = r.big_endian;
     switch (pg.kind) {
+    case kRgb8:
+        for (uint64_t i = 0; i < n; ++i)
+            for (int c = 0; c < 3; ++c) d[3 * i + c] = static_cast<uint16_t>(s[(x0 + i) * step + c] * 257);
+        return;
     case kRgb16:
         for (uint64_t i = 0; i < n; ++i)
             for (int c = 0; c < 3; ++c) d[3 * i + c] = Load16(s + (x0 + i) * step + 2 * c, big);
@@ -696,15 +656,25 @@ void RgbRow16(const CodecTiffReader& r, const TiffPage& pg, const uint8_t* s, ui
         }
         return;
     }
-    case kRgb8:
-    case kCmyk8: {
-        uint8_t rgb[3 * kChunk];
-        RgbRow8(r, pg, s, x0, n, rgb);
-        for (uint64_t i = 0; i < 3 * n; ++i) d[i] = static_cast<uint16_t>(rgb[i] * 257);
+    case kCmyk8:
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint8_t* p = s + (x0 + i) * step;
+            for (int c = 0; c < 3; ++c) d[3 * i + c] = static_cast<uint16_t>(CmykChannel(p[c], p[3]) * 257);
+        }
         return;
     }
-    }
     memset(d, 0, n * 6);
+}
+
+// The 16-bit values' high bytes (32-bit samples have no 8-bit value).
+void RgbRow8(const CodecTiffReader& r, const TiffPage& pg, const uint8_t* s, uint64_t x0, uint64_t n, uint8_t* d) {
+    if (pg.kind == kRgb8 && pg.samples == 3) {
+        memcpy(d, s + x0 * 3, n * 3);
+        return;
+    }
+    uint16_t rgb[3 * kChunk];
+    RgbRow16(r, pg, s, x0, n, rgb);
+    for (uint64_t i = 0; i < 3 * n; ++i) d[i] = static_cast<uint8_t>(rgb[i] >> 8);
 }
 
 void RgbRow32(const CodecTiffReader& r, const TiffPage& pg, const uint8_t* s, uint64_t x0, uint64_t n, uint32_t* d) {

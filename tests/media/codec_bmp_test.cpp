@@ -116,75 +116,74 @@ protected:
 };
 
 TEST_F(BmpCrafted, LayoutsReadAsStored) {
-    {
-        // 24 bits of width 3: 12-byte rows whose padding is ignored.
+    struct Case {
+        const char* why;
+        BmpSpec spec;
+        std::string pixels;  // the frame read, R, G, B
+    };
+    auto spec = [](auto change) {
         BmpSpec s;
-        s.rows = std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xee\xee\xee", 12) +
-                 std::string("\x0a\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\xdd\xdd\xdd", 12);
+        change(s);
+        return s;
+    };
+    std::string bits1;
+    for (int bit : {1, 0, 1, 0, 0, 1, 0, 1, 0, 1}) bits1 += std::string(3, bit ? '\xff' : '\0');
+    const Case cases[] = {
+        {"24 bits of width 3: 12-byte rows whose padding is ignored", spec([](BmpSpec& s) {
+             s.rows = std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xee\xee\xee", 12) +
+                      std::string("\x0a\x0b\x0c\x0d\x0e\x0f\x10\x11\x12\xdd\xdd\xdd", 12);
+         }),
+         std::string("\x0c\x0b\x0a\x0f\x0e\x0d\x12\x11\x10\x03\x02\x01\x06\x05\x04\x09\x08\x07", 18)},
+        {"1 bit, black and white, is RGB", spec([](BmpSpec& s) {
+             s.bits = 1;
+             s.width = 10;
+             s.height = 1;
+             s.palette = {0x000000, 0xFFFFFF};
+             s.rows = std::string("\xa5\x40\0\0", 4);
+         }),
+         bits1},
+        {"16 bits without bit fields: 5 bits a channel, shifted up by 3", spec([](BmpSpec& s) {
+             s.bits = 16;
+             s.width = 2;
+             s.height = 1;
+             s.rows = std::string("\xff\x7f\x1f\x7c", 4);  // 0x7FFF, 0x7C1F
+         }),
+         std::string("\xf8\xf8\xf8\xf8\x00\xf8", 6)},
+        {"4 bits with three entries: indices past them are black", spec([](BmpSpec& s) {
+             s.bits = 4;
+             s.width = 4;
+             s.height = 1;
+             s.colours_used = 3;
+             s.palette = {0x102030, 0x405060, 0x708090};
+             s.rows = std::string("\x02\x9f\0\0", 4);
+         }),
+         std::string("\x10\x20\x30\x70\x80\x90\0\0\0\0\0\0", 12)},
+        {"32 bits, fields inside a 124-byte header, a gap the data offset names", spec([](BmpSpec& s) {
+             s.bits = 32;
+             s.width = 1;
+             s.height = 1;
+             s.compression = 3;
+             s.header_size = 124;
+             s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+             s.gap = 6;
+             s.rows = Le(0x00332211, 4);
+         }),
+         std::string("\x11\x22\x33", 3)},
+        {"16 bits, 5-6-5 fields after a 40-byte header, a zero mask as one bit", spec([](BmpSpec& s) {
+             s.bits = 16;
+             s.width = 2;
+             s.height = 1;
+             s.compression = 3;
+             s.masks = {0xF800, 0x07E0, 0};
+             s.rows = Le(0xFFFF, 2) + Le(0x0821, 2);
+         }),
+         std::string("\xf8\xfc\x80\x08\x04\x80", 6)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
         codec_file_info info{};
-        EXPECT_EQ(Read(s, &info), std::string("\x0c\x0b\x0a\x0f\x0e\x0d\x12\x11\x10\x03\x02\x01\x06\x05\x04\x09\x08\x07", 18));
+        EXPECT_EQ(Read(c.spec, &info), c.pixels);
         EXPECT_EQ(info.bytes_per_pixel, 3u);
-    }
-    {
-        // 1 bit, black and white: RGB, not grey.
-        BmpSpec s;
-        s.bits = 1;
-        s.width = 10;
-        s.height = 1;
-        s.palette = {0x000000, 0xFFFFFF};
-        s.rows = std::string("\xa5\x40\0\0", 4);
-        codec_file_info info{};
-        std::string px = Read(s, &info);
-        EXPECT_EQ(info.bytes_per_pixel, 3u);
-        std::string expected;
-        for (int bit : {1, 0, 1, 0, 0, 1, 0, 1, 0, 1}) expected += std::string(3, bit ? '\xff' : '\0');
-        EXPECT_EQ(px, expected);
-    }
-    {
-        // 16 bits without bit fields: 5 bits a channel, shifted up by 3.
-        BmpSpec s;
-        s.bits = 16;
-        s.width = 2;
-        s.height = 1;
-        s.rows = std::string("\xff\x7f\x1f\x7c", 4);  // 0x7FFF, 0x7C1F
-        EXPECT_EQ(Read(s), std::string("\xf8\xf8\xf8\xf8\x00\xf8", 6));
-    }
-    {
-        // 4 bits with three entries: indices past them are black.
-        BmpSpec s;
-        s.bits = 4;
-        s.width = 4;
-        s.height = 1;
-        s.colours_used = 3;
-        s.palette = {0x102030, 0x405060, 0x708090};
-        s.rows = std::string("\x02\x9f\0\0", 4);
-        EXPECT_EQ(Read(s), std::string("\x10\x20\x30\x70\x80\x90\0\0\0\0\0\0", 12));
-    }
-    {
-        // 32 bits with bit fields inside a 124-byte header, and a gap
-        // before the pixels that the data offset names.
-        BmpSpec s;
-        s.bits = 32;
-        s.width = 1;
-        s.height = 1;
-        s.compression = 3;
-        s.header_size = 124;
-        s.masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
-        s.gap = 6;
-        s.rows = Le(0x00332211, 4);
-        EXPECT_EQ(Read(s), std::string("\x11\x22\x33", 3));
-    }
-    {
-        // 16 bits with 5-6-5 fields after a 40-byte header; a zero mask
-        // stands for one bit.
-        BmpSpec s;
-        s.bits = 16;
-        s.width = 2;
-        s.height = 1;
-        s.compression = 3;
-        s.masks = {0xF800, 0x07E0, 0};
-        s.rows = Le(0xFFFF, 2) + Le(0x0821, 2);
-        EXPECT_EQ(Read(s), std::string("\xf8\xfc\x80\x08\x04\x80", 6));
     }
 }
 
