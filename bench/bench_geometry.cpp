@@ -150,6 +150,32 @@ void RegisterWarps() {
                          (void)s;
 #endif
                      });
+        RegisterPair("overlap", Label(f),
+                     [=](benchmark::State& s) {
+                         CImgBuff src, out, mask;
+                         Fill(src, f, 1);
+                         int32_t x0, y0;
+                         for (auto _ : s) ImgOverlapTransform(&src, 5.5, -3.25, angle, scale, &out, &mask, &x0, &y0);
+                     },
+                     [=](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+                         // The same box and inverse map; OpenCV gives no coverage mask.
+                         CImgBuff src, out, mask;
+                         Fill(src, f, 1);
+                         int32_t x0, y0;
+                         ImgOverlapTransform(&src, 5.5, -3.25, angle, scale, &out, &mask, &x0, &y0);
+                         cv::Mat a = Wrap(src), d;
+                         const double th = -angle * 3.141592653589793 / 180.0, c = std::cos(th), sn = std::sin(th);
+                         const double ccx = (f.width - 1) * 0.5, ccy = (f.height - 1) * 0.5;
+                         const double ox = x0 - 5.5 - ccx, oy = y0 + 3.25 - ccy;
+                         cv::Mat m = (cv::Mat_<double>(2, 3) << c / scale, -sn / scale, (ox * c - oy * sn) / scale + ccx, sn / scale,
+                                      c / scale, (ox * sn + oy * c) / scale + ccy);
+                         const cv::Size size(out.buffer->width, out.buffer->height);
+                         for (auto _ : s) cv::warpAffine(a, d, m, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT);
+#else
+                         (void)s;
+#endif
+                     });
     }
 }
 

@@ -85,6 +85,18 @@ bool ImgMakeWorkPlane(const C_ImgBuff& image, int32_t workFormat, ImgWorkPlane* 
     return true;
 }
 
+bool ImgViewWorkPlane(const C_ImgBuff& image, int32_t workFormat, ImgWorkPlane* out) {
+    if (image.format != workFormat) return ImgMakeWorkPlane(image, workFormat, out);
+    if (!ImgFormatValid(image.format) || !image.pixels) return false;
+    out->block.reset();
+    out->pixels = image.pixels;
+    out->width = image.width;
+    out->height = image.height;
+    out->format = workFormat;
+    out->stride = static_cast<uint64_t>(image.width) * static_cast<uint64_t>(ImgFormatBytes(workFormat));
+    return true;
+}
+
 void ImgStoreWorkRow(C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, int32_t workFormat, const void* values) {
     if (image.format == workFormat) {
         std::memcpy(image.PixelAt(x0, y), values, static_cast<size_t>(n) * static_cast<size_t>(ImgFormatBytes(workFormat)));
@@ -112,18 +124,6 @@ namespace {
 // outside value without integer steps.
 constexpr double kFar = 1e9;
 
-template <class T>
-constexpr double ChannelMax() {
-    return sizeof(T) == 1 ? 255.0 : sizeof(T) == 2 ? 65535.0 : 4294967295.0;
-}
-
-template <class T>
-T StoreSample(double r) {
-    if constexpr (sizeof(T) == 1) return ImgClampToU8(r);
-    else if constexpr (sizeof(T) == 2) return ImgClampToU16(r);
-    else return ImgClampToU32(r);
-}
-
 template <class T, int C>
 void RotateRows(const RotateScaleJob& job, uint64_t first, uint64_t count) {
     const uint8_t* const base = job.scratch->pixels;
@@ -135,8 +135,8 @@ void RotateRows(const RotateScaleJob& job, uint64_t first, uint64_t count) {
     const double cx = job.cx, cy = job.cy;
     const int32_t ox = job.ox, oy = job.oy;
     const bool mirror = job.mirror != 0;
-    const double outside = job.whiteOutside > 0 ? ChannelMax<T>() : 0.0;
-    const T outsideStored = StoreSample<T>(outside);
+    const double outside = job.whiteOutside > 0 ? ImgChannelMax<T>() : 0.0;
+    const T outsideStored = ImgStoreSample<T>(outside);
     constexpr int32_t kChunk = kImgSpanPixels;
     T out[kChunk * C];
     double us[kChunk], vs[kChunk];
@@ -168,7 +168,7 @@ void RotateRows(const RotateScaleJob& job, uint64_t first, uint64_t count) {
                     for (int c = 0; c < C; ++c) {
                         const double r = (static_cast<double>(p0[c]) * gx + static_cast<double>(p0[C + c]) * fx) * gy +
                                          (static_cast<double>(p1[c]) * gx + static_cast<double>(p1[C + c]) * fx) * fy;
-                        o[c] = StoreSample<T>(r);
+                        o[c] = ImgStoreSample<T>(r);
                     }
                     continue;
                 }
@@ -182,7 +182,7 @@ void RotateRows(const RotateScaleJob& job, uint64_t first, uint64_t count) {
                     double v4[4];
                     for (int q = 0; q < 4; ++q) v4[q] = p[q] ? static_cast<double>(p[q][c]) : outside;
                     const double r = (v4[0] * gx + v4[1] * fx) * gy + (v4[2] * gx + v4[3] * fx) * fy;
-                    o[c] = StoreSample<T>(r);
+                    o[c] = ImgStoreSample<T>(r);
                 }
             }
             ImgStoreWorkRow(img, mirror ? w - x0 - n : x0, y, n, workFormat, out);

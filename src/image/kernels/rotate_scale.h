@@ -31,6 +31,22 @@ int32_t ImgResampleFormat(int32_t format);
 // Renders the image as the getters of `workFormat` (1-6) read it. False when
 // memory runs out.
 bool ImgMakeWorkPlane(const C_ImgBuff& image, int32_t workFormat, ImgWorkPlane* out);
+// The same without a copy where the image is in the work format already
+// (the plane then reads the image's own pixels, with no spare bytes).
+bool ImgViewWorkPlane(const C_ImgBuff& image, int32_t workFormat, ImgWorkPlane* out);
+
+// A resampled channel value: the maximum of the channel type at or above
+// it, 0 at or below 0 (and for NaN), else truncated toward zero.
+template <class T>
+constexpr double ImgChannelMax() {
+    return sizeof(T) == 1 ? 255.0 : sizeof(T) == 2 ? 65535.0 : 4294967295.0;
+}
+template <class T>
+T ImgStoreSample(double r) {
+    if (!(r > 0.0)) return 0;
+    if (r >= ImgChannelMax<T>()) return static_cast<T>(ImgChannelMax<T>());
+    return static_cast<T>(r);
+}
 // Writes n pixels given in `workFormat` into row y of the image from x0, as
 // the setters of that format store them.
 void ImgStoreWorkRow(C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, int32_t workFormat, const void* values);

@@ -72,6 +72,15 @@ std::vector<Named> Kernels() {
         {"objects tiles", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 1, 3000.0, 4, &kRoi); }},
         {"objects pixels", [](CImgBuff& i, const CImgBuff& bg) { ImgExtractObjects(&i, &bg, 0, 40.0, 1, &kRoi); }},
         {"rotate scale", [](CImgBuff& i, const CImgBuff&) { ImgRotateScale(&i, 30, 20, 23.5, 1.1, 1, 1); }},
+        {"overlap transform", [](CImgBuff& i, const CImgBuff&) {
+             CImgBuff out, mask;
+             int32_t xy[2] = {0, 0};
+             ImgOverlapTransform(&i, 3.3, -1.7, 33.0, 1.1, &out, &mask, &xy[0], &xy[1]);
+             // The output, with the mask and the position written over its first bytes.
+             i.buffer->TakePixels(out.buffer);
+             std::memcpy(i.buffer->pixels, mask.buffer->pixels, 40);
+             std::memcpy(i.buffer->pixels + 40, xy, sizeof xy);
+         }},
         {"match template", [](CImgBuff& i, const CImgBuff&) {
              // The results are written into the image so that they are compared.
              CImgBuff t;
