@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -74,12 +75,15 @@ cv::Mat Wrap(CImgBuff& img) {
 }
 #endif
 
-// Collects the real time of every run for the ratio table.
+// Collects the shortest real time of each benchmark's repetitions for the
+// ratio table: on a shared machine the least disturbed run is the one that
+// compares like with like.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "min") times_[r.run_name.str()] = r.GetAdjustedRealTime();
     }
     double Time(const std::string& name) const {
         for (const auto& [key, t] : times_)
@@ -90,6 +94,8 @@ public:
 private:
     std::map<std::string, double> times_;
 };
+
+double Shortest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
 
 // Benchmarks are registered in pairs: name + "/ours/" + tail and name +
 // "/opencv/" + tail.
@@ -102,12 +108,12 @@ void RegisterPair(const std::string& name, const std::string& tail, Ours ours, P
         benchmark::RegisterBenchmark((name + "/ours/" + t).c_str(), [=](benchmark::State& s) {
             SetThreads(threads);
             ours(s);
-        })->UseRealTime()->Unit(benchmark::kMillisecond);
+        })->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(3)->ComputeStatistics("min", Shortest)->ReportAggregatesOnly(true);
 #ifdef KV_HAVE_OPENCV
         benchmark::RegisterBenchmark((name + "/opencv/" + t).c_str(), [=](benchmark::State& s) {
             SetThreads(threads);
             peer(s);
-        })->UseRealTime()->Unit(benchmark::kMillisecond);
+        })->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(3)->ComputeStatistics("min", Shortest)->ReportAggregatesOnly(true);
 #else
         (void)peer;
 #endif

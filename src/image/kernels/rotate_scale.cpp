@@ -1,11 +1,13 @@
 #include "image/kernels/rotate_scale.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
 
 #include "image/kernels/kernel_frame.h"
+#include "image/kernels/resample_simd.h"
 #include "image/pool.h"
 
 bool ImgWrapDegrees(double degrees, double* wrapped) {
@@ -120,72 +122,158 @@ void ImgStoreWorkRow(C_ImgBuff& image, int32_t x0, int32_t y, int32_t n, int32_t
 
 namespace {
 
+std::atomic<bool> g_resampleVectors{true};
+
+}  // namespace
+
+bool ImgResampleVectorOk() {
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+    return have && g_resampleVectors.load(std::memory_order_relaxed);
+}
+
+void ImgResampleUseVectorsForTesting(bool on) { g_resampleVectors.store(on); }
+
+namespace {
+
 // Positions beyond this lie far outside any image: their pixels take the
 // outside value without integer steps.
 constexpr double kFar = 1e9;
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Eight output pixels of a row from dx = X - ox (the first of them): false,
+// with nothing written, unless all their neighbours lie inside the plane
+// (and its lower rows are not the plane's last when it has no spare bytes).
+// The arithmetic is the scalar path's, operation by operation.
+template <class T, int C>
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"))) bool RotateGroup8(const RotateScaleJob& job, const ImgWorkPlane& s,
+                                                                               double dx0, double dys, double dyc, double outside,
+                                                                               T* out) {
+    const __m512d dx = _mm512_add_pd(_mm512_set1_pd(dx0), _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0));
+    const __m512d u = _mm512_add_pd(
+        _mm512_mul_pd(_mm512_sub_pd(_mm512_mul_pd(dx, _mm512_set1_pd(job.cosT)), _mm512_set1_pd(dys)), _mm512_set1_pd(job.invScale)),
+        _mm512_set1_pd(job.cx));
+    const __m512d v = _mm512_add_pd(
+        _mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(job.sinT)), _mm512_set1_pd(dyc)), _mm512_set1_pd(job.invScale)),
+        _mm512_set1_pd(job.cy));
+    const __m512d far = _mm512_set1_pd(kFar);
+    const __mmask8 near = _mm512_cmp_pd_mask(_mm512_abs_pd(u), far, _CMP_LT_OQ) & _mm512_cmp_pd_mask(_mm512_abs_pd(v), far, _CMP_LT_OQ);
+    if (near != 0xFF) return false;
+    const __m256i ix = _mm512_cvttpd_epi32(u), iy = _mm512_cvttpd_epi32(v);
+    const int32_t lastRow = s.block ? s.height - 1 : s.height - 2;
+    const __m256i inside = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpgt_epi32(ix, _mm256_set1_epi32(-1)), _mm256_cmpgt_epi32(_mm256_set1_epi32(s.width - 1), ix)),
+        _mm256_and_si256(_mm256_cmpgt_epi32(iy, _mm256_set1_epi32(-1)), _mm256_cmpgt_epi32(_mm256_set1_epi32(lastRow), iy)));
+    const __m512d fx = _mm512_sub_pd(u, _mm512_cvtepi32_pd(ix)), fy = _mm512_sub_pd(v, _mm512_cvtepi32_pd(iy));
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d gx = _mm512_sub_pd(one, fx), gy = _mm512_sub_pd(one, fy);
+    Neighbours8<T, C> n;
+    if (_mm256_movemask_epi8(inside) == -1) {
+        ImgGatherNeighbours8<T, C>(s.pixels, s.stride, ix, iy, &n);
+    } else {
+        // No neighbour of any of the eight inside: all four are the outside
+        // value, blended as the scalar path blends them.
+        const __m256i off = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-1), ix), _mm256_cmpgt_epi32(ix, _mm256_set1_epi32(s.width - 1))),
+            _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-1), iy), _mm256_cmpgt_epi32(iy, _mm256_set1_epi32(s.height - 1))));
+        if (_mm256_movemask_epi8(off) != -1) return false;
+        const __m512d o = _mm512_set1_pd(outside);
+        const __m512d r = _mm512_add_pd(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(o, gx), _mm512_mul_pd(o, fx)), gy),
+                                        _mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(o, gx), _mm512_mul_pd(o, fx)), fy));
+        const __m512d rs[3] = {r, r, r};
+        ImgStoreResults8<T, C>(out, rs);
+        return true;
+    }
+    __m512d r[C];
+    for (int c = 0; c < C; ++c) {
+        __m512d p00, p10, p01, p11;
+        ImgNeighbourChannel8<T, C>(n, c, &p00, &p10, &p01, &p11);
+        r[c] = _mm512_add_pd(_mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(p00, gx), _mm512_mul_pd(p10, fx)), gy),
+                             _mm512_mul_pd(_mm512_add_pd(_mm512_mul_pd(p01, gx), _mm512_mul_pd(p11, fx)), fy));
+    }
+    ImgStoreResults8<T, C>(out, r);
+    return true;
+}
+
+#pragma GCC diagnostic pop
+
+// One output pixel from its source position (u, v).
+template <class T, int C>
+void RotatePixel(const ImgWorkPlane& s, double u, double v, double outside, T* o) {
+    const int64_t w = s.width, h = s.height;
+    if (!(u > -kFar && u < kFar && v > -kFar && v < kFar)) {
+        for (int c = 0; c < C; ++c) o[c] = ImgStoreSample<T>(outside);
+        return;
+    }
+    const int64_t ix = static_cast<int64_t>(u), iy = static_cast<int64_t>(v);
+    const double fx = u - static_cast<double>(ix), fy = v - static_cast<double>(iy);
+    const double gx = 1.0 - fx, gy = 1.0 - fy;
+    if (ix >= 0 && ix + 1 < w && iy >= 0 && iy + 1 < h) {
+        const T* p0 = reinterpret_cast<const T*>(s.pixels + s.stride * static_cast<uint64_t>(iy)) + ix * C;
+        const T* p1 = reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(p0) + s.stride);
+        for (int c = 0; c < C; ++c) {
+            const double r = (static_cast<double>(p0[c]) * gx + static_cast<double>(p0[C + c]) * fx) * gy +
+                             (static_cast<double>(p1[c]) * gx + static_cast<double>(p1[C + c]) * fx) * fy;
+            o[c] = ImgStoreSample<T>(r);
+        }
+        return;
+    }
+    const T* p[4];
+    const int64_t nx[4] = {ix, ix + 1, ix, ix + 1}, ny[4] = {iy, iy, iy + 1, iy + 1};
+    for (int q = 0; q < 4; ++q)
+        p[q] = nx[q] >= 0 && nx[q] < w && ny[q] >= 0 && ny[q] < h
+                   ? reinterpret_cast<const T*>(s.pixels + s.stride * static_cast<uint64_t>(ny[q])) + nx[q] * C
+                   : nullptr;
+    for (int c = 0; c < C; ++c) {
+        double v4[4];
+        for (int q = 0; q < 4; ++q) v4[q] = p[q] ? static_cast<double>(p[q][c]) : outside;
+        const double r = (v4[0] * gx + v4[1] * fx) * gy + (v4[2] * gx + v4[3] * fx) * fy;
+        o[c] = ImgStoreSample<T>(r);
+    }
+}
+
 template <class T, int C>
 void RotateRows(const RotateScaleJob& job, uint64_t first, uint64_t count) {
-    const uint8_t* const base = job.scratch->pixels;
-    const uint64_t stride = job.scratch->stride;
-    const int32_t workFormat = job.scratch->format;
+    const ImgWorkPlane& s = *job.scratch;
     C_ImgBuff& img = *job.image->buffer;
-    const int32_t w = img.width, h = img.height;
+    const int32_t w = img.width;
     const double sinT = job.sinT, cosT = job.cosT, inv = job.invScale;
     const double cx = job.cx, cy = job.cy;
     const int32_t ox = job.ox, oy = job.oy;
     const bool mirror = job.mirror != 0;
+    const bool vectors = ImgResampleVectorOk();
     const double outside = job.whiteOutside > 0 ? ImgChannelMax<T>() : 0.0;
-    const T outsideStored = ImgStoreSample<T>(outside);
     constexpr int32_t kChunk = kImgSpanPixels;
-    T out[kChunk * C];
-    double us[kChunk], vs[kChunk];
+    T out[kChunk * C + 8 * C];
     for (uint64_t i = first; i < first + count; ++i) {
         const int32_t y = static_cast<int32_t>(i);
         const double dy = static_cast<double>(y - oy);
         const double dys = dy * sinT, dyc = dy * cosT;
         for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
             const int32_t n = std::min(kChunk, w - x0);
-            for (int32_t k = 0; k < n; ++k) {
-                const double dx = static_cast<double>(x0 + k - ox);
-                us[k] = (dx * cosT - dys) * inv + cx;
-                vs[k] = (dx * sinT + dyc) * inv + cy;
-            }
-            for (int32_t k = 0; k < n; ++k) {
-                // Mirrored output fills the chunk's buffer from its far end.
-                T* o = out + (mirror ? n - 1 - k : k) * C;
-                const double u = us[k], v = vs[k];
-                if (!(u > -kFar && u < kFar && v > -kFar && v < kFar)) {
-                    for (int c = 0; c < C; ++c) o[c] = outsideStored;
+            // Straight into the image where it is stored as rendered.
+            const bool direct = !mirror && img.format == s.format;
+            T* dst = direct ? reinterpret_cast<T*>(img.PixelAt(x0, y)) : out;
+            // Groups of eight where all their neighbours lie inside, pixel by
+            // pixel elsewhere.
+            for (int32_t k = 0; k < n;) {
+                if (vectors && k + 8 <= n && RotateGroup8<T, C>(job, s, static_cast<double>(x0 + k - ox), dys, dyc, outside, dst + k * C)) {
+                    k += 8;
                     continue;
                 }
-                const int64_t ix = static_cast<int64_t>(u), iy = static_cast<int64_t>(v);
-                const double fx = u - static_cast<double>(ix), fy = v - static_cast<double>(iy);
-                const double gx = 1.0 - fx, gy = 1.0 - fy;
-                if (ix >= 0 && ix + 1 < w && iy >= 0 && iy + 1 < h) {
-                    const T* p0 = reinterpret_cast<const T*>(base + stride * static_cast<uint64_t>(iy)) + ix * C;
-                    const T* p1 = reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(p0) + stride);
-                    for (int c = 0; c < C; ++c) {
-                        const double r = (static_cast<double>(p0[c]) * gx + static_cast<double>(p0[C + c]) * fx) * gy +
-                                         (static_cast<double>(p1[c]) * gx + static_cast<double>(p1[C + c]) * fx) * fy;
-                        o[c] = ImgStoreSample<T>(r);
-                    }
-                    continue;
-                }
-                const T* p[4];
-                const int64_t nx[4] = {ix, ix + 1, ix, ix + 1}, ny[4] = {iy, iy, iy + 1, iy + 1};
-                for (int q = 0; q < 4; ++q)
-                    p[q] = nx[q] >= 0 && nx[q] < w && ny[q] >= 0 && ny[q] < h
-                               ? reinterpret_cast<const T*>(base + stride * static_cast<uint64_t>(ny[q])) + nx[q] * C
-                               : nullptr;
-                for (int c = 0; c < C; ++c) {
-                    double v4[4];
-                    for (int q = 0; q < 4; ++q) v4[q] = p[q] ? static_cast<double>(p[q][c]) : outside;
-                    const double r = (v4[0] * gx + v4[1] * fx) * gy + (v4[2] * gx + v4[3] * fx) * fy;
-                    o[c] = ImgStoreSample<T>(r);
+                for (const int32_t end = std::min(n, k + 8); k < end; ++k) {
+                    const double dx = static_cast<double>(x0 + k - ox);
+                    RotatePixel<T, C>(s, (dx * cosT - dys) * inv + cx, (dx * sinT + dyc) * inv + cy, outside, dst + k * C);
                 }
             }
-            ImgStoreWorkRow(img, mirror ? w - x0 - n : x0, y, n, workFormat, out);
+            if (direct) continue;
+            if (mirror)
+                for (int32_t a = 0, b = n - 1; a < b; ++a, --b)
+                    for (int c = 0; c < C; ++c) std::swap(out[a * C + c], out[b * C + c]);
+            ImgStoreWorkRow(img, mirror ? w - x0 - n : x0, y, n, s.format, out);
         }
     }
 }
