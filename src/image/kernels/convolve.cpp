@@ -1,6 +1,8 @@
 #include "image/kernels/convolve.h"
 
 #include <algorithm>
+#include <cmath>
+#include <type_traits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,32 +67,35 @@ T* DestSamples(C_ImgBuff& b, int32_t x, int32_t y) {
 
 // ---- 3 x 3 with double weights ----
 
+// Truncated and clamped to the depth; NaN gives 0. Written without
+// branches so that the row loops vectorise.
 template <class T>
-T ClampDouble(double v) {
-    if constexpr (sizeof(T) == 1) return ImgClampToU8(v);
-    if constexpr (sizeof(T) == 2) return ImgClampToU16(v);
-    return ImgClampToU32(v);
+inline T ClampDouble(double v) {
+    constexpr double top = sizeof(T) == 1 ? 255.0 : sizeof(T) == 2 ? 65535.0 : 4294967295.0;
+    v = v > 0.0 ? v : 0.0;
+    v = v < top ? v : top;
+    return static_cast<T>(static_cast<int64_t>(v));
 }
 
 // The interior of a row: every window whole, the sum formed in the fixed
-// order of the nine cells, one lane per sample.
+// order of the nine cells. Samples of every channel in one run (stride =
+// samples per pixel, all filtered); CMYK, whose K is kept, goes pixel by pixel.
 template <class T>
 KV_NEIGHBOUR_CLONES void Interior3x3(const T* up, const T* mid, const T* down, T* out, int32_t count, int stride,
-                                     int channels, const double* w, double d) {
-    for (int32_t x = 0; x < count; ++x)
-        for (int ch = 0; ch < channels; ++ch) {
-            const int32_t i = x * stride + ch, l = i - stride, r = i + stride;
-            double s = up[l] * w[0];
-            s += up[i] * w[1];
-            s += up[r] * w[2];
-            s += mid[l] * w[3];
-            s += mid[i] * w[4];
-            s += mid[r] * w[5];
-            s += down[l] * w[6];
-            s += down[i] * w[7];
-            s += down[r] * w[8];
-            out[i] = ClampDouble<T>(s / d);
-        }
+                                     const double* w, double d) {
+    const int32_t l = -stride, r = stride;
+    for (int32_t i = 0; i < count; ++i) {
+        double s = up[i + l] * w[0];
+        s += up[i] * w[1];
+        s += up[i + r] * w[2];
+        s += mid[i + l] * w[3];
+        s += mid[i] * w[4];
+        s += mid[i + r] * w[5];
+        s += down[i + l] * w[6];
+        s += down[i] * w[7];
+        s += down[i + r] * w[8];
+        out[i] = ClampDouble<T>(s / d);
+    }
 }
 
 template <class T>
@@ -123,8 +128,16 @@ void Convolve3x3Row(const ImgNeighbourJob& job, const uint32_t* xyz, int32_t y, 
         double wsum = 0;
         for (int c = 0; c < 9; ++c) wsum += k[c];
         const int32_t off = lay.stride;
-        Interior3x3<T>(rows[0] + off, rows[1] + off, rows[2] + off, out + off, w - 2, lay.stride, lay.channels, k,
-                       wsum >= 1.0 ? wsum : 1.0);
+        if (lay.channels == lay.stride) {
+            Interior3x3<T>(rows[0] + off, rows[1] + off, rows[2] + off, out + off, (w - 2) * lay.stride, lay.stride, k,
+                           wsum >= 1.0 ? wsum : 1.0);
+        } else {
+            for (int32_t x = 1; x < w - 1; ++x)
+                for (int ch = 0; ch < lay.channels; ++ch) {
+                    const int32_t i = x * lay.stride + ch;
+                    Interior3x3<T>(rows[0] + i, rows[1] + i, rows[2] + i, out + i, 1, lay.stride, k, wsum >= 1.0 ? wsum : 1.0);
+                }
+        }
         edge(0);
         edge(w - 1);
     } else {
@@ -136,33 +149,54 @@ void Convolve3x3Row(const ImgNeighbourJob& job, const uint32_t* xyz, int32_t y, 
 
 // ---- integer convolution ----
 
-template <class Acc>
-Acc Quotient(Acc sum, Acc weights, const ImgConvolveJob& job) {
-    if (sum == 0) return 0;
-    if (job.normalise) return weights > 1 ? sum / weights : sum;
-    return sum / static_cast<Acc>(job.divisor);
-}
-
 // acc[s] += src[s + shift] * w over a range of samples.
 template <class Acc, class T>
 KV_NEIGHBOUR_CLONES void AddWeighted(Acc* acc, const T* src, int64_t count, int32_t w) {
     for (int64_t s = 0; s < count; ++s) acc[s] += static_cast<Acc>(src[s]) * static_cast<Acc>(w);
 }
 
+// Quotients of 32-bit sums: in double the division of two integers below
+// 2^31 rounds to a value whose truncation is the exact truncated quotient.
+template <class T>
+KV_NEIGHBOUR_CLONES void DivideRow32(const int32_t* acc, const double* divisors, T* out, int64_t count) {
+    constexpr double top = sizeof(T) == 1 ? 255.0 : sizeof(T) == 2 ? 65535.0 : 4294967295.0;
+    for (int64_t s = 0; s < count; ++s) {
+        double q = std::trunc(static_cast<double>(acc[s]) / divisors[s]);
+        q = q < 0.0 ? 0.0 : q > top ? top : q;
+        out[s] = static_cast<T>(static_cast<int64_t>(q));
+    }
+}
+
+// Per-row scratch of a worker: sums, and the in-window weight sums, which
+// only change with the kernel rows that fall inside the copy.
+template <class Acc>
+struct RowScratch {
+    std::vector<Acc> acc;
+    std::vector<Acc> weights;   // per column
+    std::vector<double> divisors;  // per sample, for 32-bit sums
+    uint64_t jlo = ~uint64_t(0), jhi = 0;
+};
+
 template <class T, class Acc>
-void ConvolveRow(const ImgConvolveJob& job, const T* plane, int channels, int32_t r, Acc* acc, Acc* weights,
+void ConvolveRow(const ImgConvolveJob& job, const T* plane, int channels, int32_t r, RowScratch<Acc>& scratch,
                  std::vector<T>& outRow) {
     const C_ImgBuff& src = *job.copy->buffer;
     const int64_t wc = src.width, hc = src.height;
     const uint64_t n = job.n, h = n / 2;
     const int64_t samples = wc * channels;
+    Acc* acc = scratch.acc.data();
     std::fill(acc, acc + samples, Acc(0));
-    std::fill(weights, weights + wc, Acc(0));
     // Kernel rows j with r - h + j inside the copy; columns likewise per pixel.
     const uint64_t jlo = h > static_cast<uint64_t>(r) ? h - r : 0;
     const uint64_t jhi = std::min<uint64_t>(2 * h, h + static_cast<uint64_t>(hc - 1 - r));
     const uint64_t ilo = h > static_cast<uint64_t>(wc - 1) ? h - (wc - 1) : 0;
     const uint64_t ihi = std::min<uint64_t>(2 * h, h + static_cast<uint64_t>(wc - 1));
+    const bool newWeights = jlo != scratch.jlo || jhi != scratch.jhi;
+    if (newWeights) {
+        std::fill(scratch.weights.begin(), scratch.weights.end(), Acc(0));
+        scratch.jlo = jlo;
+        scratch.jhi = jhi;
+    }
     for (uint64_t j = jlo; j <= jhi; ++j) {
         const T* row = plane + (static_cast<int64_t>(r) - static_cast<int64_t>(h) + static_cast<int64_t>(j)) * samples;
         for (uint64_t i = ilo; i <= ihi; ++i) {
@@ -173,13 +207,27 @@ void ConvolveRow(const ImgConvolveJob& job, const T* plane, int channels, int32_
             const int64_t c0 = std::max<int64_t>(0, -shift), c1 = std::min<int64_t>(wc - 1, wc - 1 - shift);
             if (c0 > c1) continue;
             AddWeighted<Acc, T>(acc + c0 * channels, row + (c0 + shift) * channels, (c1 - c0 + 1) * channels, w);
-            for (int64_t c = c0; c <= c1; ++c) weights[c] += w;
+            if (newWeights)
+                for (int64_t c = c0; c <= c1; ++c) scratch.weights[c] += w;
         }
     }
-    const uint64_t top = sizeof(T) == 1 ? 255u : sizeof(T) == 2 ? 65535u : 4294967295u;
-    for (int64_t s = 0; s < samples; ++s) {
-        const Acc q = Quotient<Acc>(acc[s], weights[s / channels], job);
-        outRow[s] = q < 0 ? T(0) : q > static_cast<Acc>(top) ? static_cast<T>(top) : static_cast<T>(q);
+    // A sum of 0 gives 0; normalising divides by a weight sum above 1 only.
+    if constexpr (std::is_same_v<Acc, int32_t>) {
+        if (newWeights)
+            for (int64_t c = 0; c < wc; ++c) {
+                const Acc ws = scratch.weights[c];
+                const double d = job.normalise ? (ws > 1 ? static_cast<double>(ws) : 1.0) : static_cast<double>(job.divisor);
+                for (int ch = 0; ch < channels; ++ch) scratch.divisors[c * channels + ch] = d;
+            }
+        DivideRow32<T>(acc, scratch.divisors.data(), outRow.data(), samples);
+    } else {
+        const uint64_t top = sizeof(T) == 1 ? 255u : sizeof(T) == 2 ? 65535u : 4294967295u;
+        for (int64_t s = 0; s < samples; ++s) {
+            const Acc sum = acc[s], ws = scratch.weights[s / channels];
+            Acc q = 0;
+            if (sum != 0) q = job.normalise ? (ws > 1 ? sum / ws : sum) : sum / static_cast<Acc>(job.divisor);
+            outRow[s] = q < 0 ? T(0) : q > static_cast<Acc>(top) ? static_cast<T>(top) : static_cast<T>(q);
+        }
     }
     // Stored: grey and RGB samples directly, HSV, CMYK and XYZ through the RGB setter.
     C_ImgBuff& dst = *job.image->buffer;
@@ -229,12 +277,14 @@ bool MakeSamples(const C_ImgBuff& b, ImgConvolveJob* job, std::vector<uint8_t>* 
 
 template <class T, class Acc>
 void ConvolveRange(const ImgConvolveJob& job, uint64_t first, uint64_t count) {
-    const int64_t wc = job.copy->buffer->width;
-    std::vector<Acc> acc(static_cast<size_t>(wc * job.channels)), weights(static_cast<size_t>(wc));
-    std::vector<T> out(static_cast<size_t>(wc * job.channels));
+    const size_t wc = static_cast<size_t>(job.copy->buffer->width), samples = wc * static_cast<size_t>(job.channels);
+    RowScratch<Acc> scratch;
+    scratch.acc.resize(samples);
+    scratch.weights.resize(wc);
+    scratch.divisors.resize(samples);
+    std::vector<T> out(samples);
     for (uint64_t i = first; i < first + count; ++i)
-        ConvolveRow<T, Acc>(job, static_cast<const T*>(job.samples), job.channels, static_cast<int32_t>(i), acc.data(),
-                            weights.data(), out);
+        ConvolveRow<T, Acc>(job, static_cast<const T*>(job.samples), job.channels, static_cast<int32_t>(i), scratch, out);
 }
 
 template <class T>
@@ -270,6 +320,94 @@ int AccumulatorBits(const ImgConvolveJob& job, int sampleBits) {
 
 // ---- median ----
 
+// A comparator network that leaves the median of `count` values at wire
+// count / 2: Batcher's odd-even merge sort over the next power of two (the
+// extra wires hold the type's maximum, which sorts after every value),
+// keeping only the comparators the middle wire depends on.
+struct MedianNetwork {
+    int wires = 0;
+    int middle = 0;
+    std::vector<uint8_t> a, b;
+};
+
+MedianNetwork MakeNetwork(int count) {
+    MedianNetwork net;
+    int n = 1;
+    while (n < count) n *= 2;
+    net.wires = n;
+    net.middle = count / 2;
+    std::vector<std::pair<int, int>> all;
+    for (int p = 1; p < n; p *= 2)
+        for (int k = p; k >= 1; k /= 2)
+            for (int j = k % p; j + k < n; j += 2 * k)
+                for (int i = 0; i < k && i + j + k < n; ++i)
+                    if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) all.emplace_back(i + j, i + j + k);
+    std::vector<bool> live(static_cast<size_t>(n));
+    live[static_cast<size_t>(net.middle)] = true;
+    std::vector<std::pair<int, int>> kept;
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if (!live[static_cast<size_t>(it->first)] && !live[static_cast<size_t>(it->second)]) continue;
+        live[static_cast<size_t>(it->first)] = live[static_cast<size_t>(it->second)] = true;
+        kept.push_back(*it);
+    }
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        net.a.push_back(static_cast<uint8_t>(it->first));
+        net.b.push_back(static_cast<uint8_t>(it->second));
+    }
+    return net;
+}
+
+const MedianNetwork* NetworkFor(uint64_t n) {
+    static const MedianNetwork k3 = MakeNetwork(9), k5 = MakeNetwork(25), k7 = MakeNetwork(49);
+    return n == 3 ? &k3 : n == 5 ? &k5 : n == 7 ? &k7 : nullptr;
+}
+
+constexpr int kLanes = 64;
+
+// Runs the network over kLanes windows at once, one lane per sample.
+template <class T>
+KV_NEIGHBOUR_CLONES void RunNetwork(T (*v)[kLanes], const uint8_t* a, const uint8_t* b, size_t pairs) {
+    for (size_t p = 0; p < pairs; ++p) {
+        T* __restrict x = v[a[p]];
+        T* __restrict y = v[b[p]];
+        for (int l = 0; l < kLanes; ++l) {
+            const T lo = x[l] < y[l] ? x[l] : y[l], hi = x[l] < y[l] ? y[l] : x[l];
+            x[l] = lo;
+            y[l] = hi;
+        }
+    }
+}
+
+template <class T>
+inline T Min(T a, T b) { return a < b ? a : b; }
+template <class T>
+inline T Max(T a, T b) { return a < b ? b : a; }
+template <class T>
+inline T Med3(T a, T b, T c) { return Max(Min(a, b), Min(Max(a, b), c)); }
+
+// Each sample's column of three (rows above, at and below) sorted.
+template <class T>
+KV_NEIGHBOUR_CLONES void SortColumns3(const T* a, const T* b, const T* c, T* lo, T* mid, T* hi, int64_t count) {
+    for (int64_t i = 0; i < count; ++i) {
+        const T x = a[i], y = b[i], z = c[i];
+        lo[i] = Min(Min(x, y), z);
+        hi[i] = Max(Max(x, y), z);
+        mid[i] = Med3(x, y, z);
+    }
+}
+
+// The median of nine from three sorted columns: the median of the largest
+// low, the middle middle and the smallest high.
+template <class T>
+KV_NEIGHBOUR_CLONES void Median9(const T* lo, const T* mid, const T* hi, T* out, int64_t count, int64_t stride) {
+    for (int64_t i = 0; i < count; ++i) {
+        const T l = Max(Max(lo[i - stride], lo[i]), lo[i + stride]);
+        const T h = Min(Min(hi[i - stride], hi[i]), hi[i + stride]);
+        const T m = Med3(mid[i - stride], mid[i], mid[i + stride]);
+        out[i] = Med3(l, m, h);
+    }
+}
+
 template <class T>
 void MedianRange(ImgNeighbourJob& job, const uint32_t* xyz, uint64_t first, uint64_t count) {
     const C_ImgBuff& src = *job.copy->buffer;
@@ -280,36 +418,77 @@ void MedianRange(ImgNeighbourJob& job, const uint32_t* xyz, uint64_t first, uint
     // Windows never reach beyond the copy: arrays of the clipped size.
     const uint64_t aw = std::min<uint64_t>(job.n, static_cast<uint64_t>(wc)), ah = std::min<uint64_t>(job.n, static_cast<uint64_t>(hc));
     T* arrays = static_cast<T*>(std::malloc(aw * ah * lay.channels * sizeof(T)));
+    const MedianNetwork* net = NetworkFor(job.n);
+    std::vector<T> lanes(net ? static_cast<size_t>(net->wires) * kLanes : 0);
+    std::vector<T> rowOut(static_cast<size_t>(wc) * lay.stride), columns;
     if (!arrays) {
         job.result.store(0);
         return;
     }
-    for (uint64_t i = first; i < first + count; ++i) {
-        const int64_t r = static_cast<int64_t>(i);
+    // One pixel, its window clipped to the copy.
+    const auto clipped = [&](int64_t r, int64_t c, T* out) {
         const int64_t r0 = std::max<int64_t>(0, r - static_cast<int64_t>(std::min<uint64_t>(h, hc)));
         const int64_t r1 = std::min<int64_t>(hc - 1, r + static_cast<int64_t>(std::min<uint64_t>(h, hc)));
-        for (int64_t c = 0; c < wc; ++c) {
-            const int64_t c0 = std::max<int64_t>(0, c - static_cast<int64_t>(std::min<uint64_t>(h, wc)));
-            const int64_t c1 = std::min<int64_t>(wc - 1, c + static_cast<int64_t>(std::min<uint64_t>(h, wc)));
-            const size_t n = static_cast<size_t>((r1 - r0 + 1) * (c1 - c0 + 1));
-            T med[3];
-            for (int ch = 0; ch < lay.channels; ++ch) {
-                T* a = arrays + ch * aw * ah;
-                size_t k = 0;
-                for (int64_t yy = r0; yy <= r1; ++yy) {
-                    const T* row = SampleRow<T>(src, xyz, static_cast<int32_t>(yy));
-                    for (int64_t xx = c0; xx <= c1; ++xx) a[k++] = row[xx * lay.stride + ch];
+        const int64_t c0 = std::max<int64_t>(0, c - static_cast<int64_t>(std::min<uint64_t>(h, wc)));
+        const int64_t c1 = std::min<int64_t>(wc - 1, c + static_cast<int64_t>(std::min<uint64_t>(h, wc)));
+        const size_t n = static_cast<size_t>((r1 - r0 + 1) * (c1 - c0 + 1));
+        for (int ch = 0; ch < lay.channels; ++ch) {
+            T* a = arrays + ch * aw * ah;
+            size_t k = 0;
+            for (int64_t yy = r0; yy <= r1; ++yy) {
+                const T* row = SampleRow<T>(src, xyz, static_cast<int32_t>(yy));
+                for (int64_t xx = c0; xx <= c1; ++xx) a[k++] = row[xx * lay.stride + ch];
+            }
+            std::nth_element(a, a + n / 2, a + n);
+            out[ch] = a[n / 2];
+        }
+    };
+    const int64_t hw = static_cast<int64_t>(std::min<uint64_t>(h, static_cast<uint64_t>(wc)));
+    const bool wideEnough = net && wc >= 2 * hw + 1;
+    for (uint64_t i = first; i < first + count; ++i) {
+        const int64_t r = static_cast<int64_t>(i);
+        T* out = rowOut.data();
+        std::memcpy(out, SampleRow<T>(src, xyz, static_cast<int32_t>(r)), rowOut.size() * sizeof(T));
+        int64_t c = 0;
+        if (wideEnough && r >= hw && r + hw < hc) {
+            // Whole windows: the network over runs of samples, the window
+            // cells read as shifted copies of the rows.
+            const int64_t n = static_cast<int64_t>(job.n), stride = lay.stride;
+            const int64_t s0 = hw * stride;
+            int64_t s1 = (wc - hw) * stride;
+            if (n == 3 && stride == lay.channels) {
+                const int64_t total = wc * stride;
+                if (columns.size() < static_cast<size_t>(3 * total)) columns.resize(static_cast<size_t>(3 * total));
+                T *lo = columns.data(), *mid = lo + total, *hi = mid + total;
+                SortColumns3<T>(SampleRow<T>(src, xyz, static_cast<int32_t>(r - 1)), SampleRow<T>(src, xyz, static_cast<int32_t>(r)),
+                                SampleRow<T>(src, xyz, static_cast<int32_t>(r + 1)), lo, mid, hi, total);
+                Median9<T>(lo + s0, mid + s0, hi + s0, out + s0, s1 - s0, stride);
+                s1 = s0;  // the network below has nothing left to do
+            }
+            T (*v)[kLanes] = reinterpret_cast<T (*)[kLanes]>(lanes.data());
+            for (int w = static_cast<int>(n * n); w < net->wires; ++w) std::fill(v[w], v[w] + kLanes, static_cast<T>(~T(0)));
+            for (int64_t s = s0; s < s1; s += kLanes) {
+                const int64_t m = std::min<int64_t>(kLanes, s1 - s);
+                for (int64_t dy = 0; dy < n; ++dy) {
+                    const T* row = SampleRow<T>(src, xyz, static_cast<int32_t>(r - hw + dy));
+                    for (int64_t dx = 0; dx < n; ++dx)
+                        std::memcpy(v[dy * n + dx], row + s + (dx - hw) * stride, static_cast<size_t>(m) * sizeof(T));
                 }
-                std::nth_element(a, a + n / 2, a + n);
-                med[ch] = a[n / 2];
+                RunNetwork<T>(v, net->a.data(), net->b.data(), net->a.size());
+                for (int64_t l = 0; l < m; ++l)
+                    if ((s + l) % stride < lay.channels) out[s + l] = v[net->middle][l];
             }
-            const int32_t x = job.x0 + static_cast<int32_t>(c), y = job.y0 + static_cast<int32_t>(r);
-            if (xyz) {
-                dst.SetPixelRgb32(x, y, med[0], med[1], med[2]);
-            } else {
-                T* o = DestSamples<T>(dst, x, y);
-                for (int ch = 0; ch < lay.channels; ++ch) o[ch] = med[ch];
-            }
+            for (c = 0; c < hw; ++c) clipped(r, c, out + c * lay.stride);
+            for (c = wc - hw; c < wc; ++c) clipped(r, c, out + c * lay.stride);
+        } else {
+            for (c = 0; c < wc; ++c) clipped(r, c, out + c * lay.stride);
+        }
+        const int32_t y = job.y0 + static_cast<int32_t>(r);
+        if (xyz) {
+            for (int64_t k = 0; k < wc; ++k)
+                dst.SetPixelRgb32(job.x0 + static_cast<int32_t>(k), y, out[3 * k], out[3 * k + 1], out[3 * k + 2]);
+        } else {
+            std::memcpy(DestSamples<T>(dst, job.x0, y), out, rowOut.size() * sizeof(T));
         }
     }
     std::free(arrays);

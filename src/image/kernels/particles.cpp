@@ -379,7 +379,7 @@ int32_t ImgSeparateParticles(CImgBuff* image, uint32_t gray, int32_t connectivit
         uint8_t levels[kImgSpanPixels];
         for (int32_t x = r.x0; x <= r.x1; x += kImgSpanPixels) {
             const int32_t n = std::min(kImgSpanPixels, r.x1 - x + 1);
-            for (int32_t k = 0; k < n; ++k) levels[k] = labels.at(x - r.x0 + k, y - r.y0) ? kImgLevelKeep : background;
+            for (int32_t k = 0; k < n; ++k) levels[k] = labels.at(x - r.x0 + k, y - r.y0) ? static_cast<uint8_t>(kImgLevelKeep) : background;
             ImgWriteLevelsSpan(*image->buffer, x, y, n, levels);
         }
     });

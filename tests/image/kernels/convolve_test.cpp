@@ -173,7 +173,7 @@ TEST(Convolve, DoubleKernelMatchesTheBorderRules) {
 }
 
 TEST(Median, MatchesTheBorderRules) {
-    for (uint64_t n : {3u, 5u}) {
+    for (uint64_t n : {3u, 5u, 7u}) {
         ExpectTranscription("median(r, " + std::to_string(n) + ")", [&](CImgBuff& i) { return ImgMedian(&i, n, &kRegion); }, 50 + n);
     }
 }
