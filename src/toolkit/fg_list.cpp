@@ -1,7 +1,5 @@
 #include "toolkit/fg_list.h"
 
-#include <GL/gl.h>
-
 #include <algorithm>
 #include <climits>
 #include <new>
@@ -10,6 +8,7 @@
 #include "toolkit/fg_draw.h"
 #include "toolkit/fg_font.h"
 #include "toolkit/fg_keys.h"
+#include "toolkit/fg_text_batch.h"
 
 namespace {
 
@@ -302,24 +301,24 @@ void CFgUIList::Draw(CFgScreen* screen, CFgFont* font) {
     const int32_t f = static_cast<int32_t>(font->height);
     if (f < 1 || width < f + kBarWidth || height < 32) return;
     const int32_t clipRight = bar.visible ? right - kBarWidth : right - 1;
-    screen->SetClipRect(x + 1, y + 1, clipRight, bottom - 1);
+    const int32_t clipBottom = bottom - 1;
+    // Row fills first, then the texts in one batch per glyph page, both cut
+    // to the inside of the frame (less the bar).
+    std::vector<FgColorRect> fills;
+    CFgTextBatch texts(font);
     int32_t rowTop = y + 1;
-    for (int32_t i = top; i < Count() && rowTop <= bottom - 1; ++i, rowTop += f) {
+    for (int32_t i = top; i < Count() && rowTop <= clipBottom; ++i, rowTop += f) {
         const FgListItem& item = items[static_cast<size_t>(i)];
+        const int32_t rowBottom = std::min(rowTop + f - 1, clipBottom);
+        const double* ink = text;
         if (item.selected) {
-            FgFillRect(screen, x + 1, rowTop, clipRight, rowTop + f - 1, text);
-            glColor3dv(back);
+            fills.push_back({x + 1, rowTop, clipRight, rowBottom, text});
+            ink = back;
         } else if (i == hovered && enabled) {
-            FgFillRect(screen, x + 1, rowTop, clipRight, rowTop + f - 1, Color(kFgColorHighlight));
-            glColor3dv(text);
-        } else {
-            glColor3dv(text);
+            fills.push_back({x + 1, rowTop, clipRight, rowBottom, Color(kFgColorHighlight)});
         }
-        int32_t px = x + 1;
-        for (const wchar_t c : item.text) {
-            if (px > clipRight) break;
-            px += font->DrawChar(px, rowTop, static_cast<uint32_t>(c));
-        }
+        texts.Add(x + 1, rowTop, item.text.c_str(), ink, x + 1, y + 1, clipRight, clipBottom);
     }
-    glDisable(GL_STENCIL_TEST);
+    FgFillRects(screen, fills.data(), fills.size());
+    texts.Draw();
 }
