@@ -21,6 +21,7 @@
 #include "toolkit/fg_rangebar.h"
 #include "toolkit/fg_scrollbar.h"
 #include "toolkit/support/screen_recorder.h"
+#include "toolkit/support/ui_input.h"
 
 namespace {
 
@@ -111,17 +112,8 @@ public:
     }
 };
 
-PlatFrame Capture(CFgUIDialog& d) {
-    PlatFrame frame;
-    PlatCaptureNextSwap(d.window);
-    d.Redraw();
-    PlatTakeCapturedFrame(d.window, &frame);
-    return frame;
-}
-
-const uint8_t* Pixel(const PlatFrame& f, int32_t x, int32_t y) {
-    return &f.rgba[(static_cast<size_t>(y) * f.width + x) * 4];
-}
+PlatFrame Capture(CFgUIDialog& d) { return kvtest::CaptureFrame(d, d); }
+const uint8_t* Pixel(const PlatFrame& f, int32_t x, int32_t y) { return kvtest::PixelAt(f, x, y); }
 
 // Pixels of the rectangle darker than `below` (text on the light face).
 int DarkPixels(const PlatFrame& f, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int below = 128) {
