@@ -27,25 +27,30 @@ namespace {
 namespace fs = std::filesystem;
 constexpr int kFiles = 10000;
 
-// The folder of files, made once per run and removed at exit.
+// The folder of files, made once per run and removed at exit (the path is
+// never destroyed, so the exit handler can still read it).
 const std::string& Folder() {
-    static const std::string path = [] {
+    static const std::string* path = [] {
         char pattern[] = "/tmp/kv-bench-files-XXXXXX";
         const char* made = mkdtemp(pattern);
-        std::string dir = made ? made : "";
+        auto* dir = new std::string(made ? made : "");
         for (int i = 0; i < kFiles; ++i) {
             char name[64];
             if (i % 2)
                 std::snprintf(name, sizeof name, "画像_%05d.png", i);
             else
                 std::snprintf(name, sizeof name, "frame_%05d.jpg", i);
-            std::ofstream(dir + "/" + name);
+            std::ofstream(*dir + "/" + name);
         }
-        for (int i = 0; i < 20; ++i) fs::create_directory(dir + "/folder" + std::to_string(i));
-        std::atexit([] { fs::remove_all(Folder()); });
+        for (int i = 0; i < 20; ++i) fs::create_directory(*dir + "/folder" + std::to_string(i));
         return dir;
     }();
-    return path;
+    static const bool cleanup = std::atexit([] {
+        std::error_code ec;
+        if (!path->empty()) fs::remove_all(*path, ec);
+    }) == 0;
+    (void)cleanup;
+    return *path;
 }
 
 // The peer: the names of the folder with std::filesystem, sorted.
@@ -62,8 +67,9 @@ double Seconds(std::chrono::steady_clock::time_point from, std::chrono::steady_c
 }
 
 void BM_PlainListingAndSort(benchmark::State& state) {
+    const std::string& dir = Folder();
     size_t n = 0;
-    for (auto _ : state) n = PlainListingAndSort(Folder());
+    for (auto _ : state) n = PlainListingAndSort(dir);
     state.counters["names"] = static_cast<double>(n);
 }
 
