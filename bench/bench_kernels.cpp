@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "image/kernels/kernels.h"
 #include "image/pool.h"
 
@@ -88,22 +89,8 @@ void RunOpenCv(benchmark::State& state, const Frame& f, Op op) {
 }
 #endif
 
-// Collects the real time of every run for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    }
-    double Time(const std::string& name) const {
-        for (const auto& [key, t] : times_)
-            if (key.rfind(name, 0) == 0) return t;
-        return 0.0;
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
+// The ratio table's collector is shared by the benchmark programs.
+using kvbench::RatioReporter;
 
 struct Pair {
     std::string op;

@@ -99,10 +99,7 @@ int main(int argc, char** argv) {
                       });
         }
     }
-    kvbench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    pairs.Print(reporter);
-    benchmark::Shutdown();
+    kvbench::RunAndPrint(pairs);
     PoolStop();
     return 0;
 }

@@ -52,6 +52,19 @@ const CImgBuff& Frame(int count) {
     return f;
 }
 
+// Runs op on a fresh copy of the frame in every iteration (the copy untimed).
+template <class Op>
+void OnFreshFrame(benchmark::State& s, int count, Op op) {
+    CImgBuff img;
+    img.CopyFrom(&Frame(count));
+    for (auto _ : s) {
+        s.PauseTiming();
+        PoolParallelCopy(img.buffer->pixels, Frame(count).buffer->pixels, uint64_t(kSide) * kSide);
+        s.ResumeTiming();
+        op(img);
+    }
+}
+
 #ifdef KV_HAVE_OPENCV
 cv::Mat Wrap(const CImgBuff& img) { return cv::Mat(img.buffer->height, img.buffer->width, CV_8UC1, img.buffer->pixels); }
 #endif
@@ -102,16 +115,7 @@ int main(int argc, char** argv) {
             });
         pairs.Add(
             "remove by size", frame,
-            [count](benchmark::State& s) {
-                CImgBuff img;
-                img.CopyFrom(&Frame(count));
-                for (auto _ : s) {
-                    s.PauseTiming();
-                    PoolParallelCopy(img.buffer->pixels, Frame(count).buffer->pixels, uint64_t(kSide) * kSide);
-                    s.ResumeTiming();
-                    ImgRemoveObjectsBySize(&img, 300, 0, 8, 0, nullptr);
-                }
-            },
+            [count](benchmark::State& s) { OnFreshFrame(s, count, [](CImgBuff& i) { ImgRemoveObjectsBySize(&i, 300, 0, 8, 0, nullptr); }); },
             [count](benchmark::State& s) {
 #ifdef KV_HAVE_OPENCV
                 cv::Mat src = Wrap(Frame(count)), labels, stats, centroids, dst = src.clone();
@@ -132,16 +136,7 @@ int main(int argc, char** argv) {
         const std::string frame = "10000 discs c" + std::to_string(conn);
         pairs.Add(
             "expand", frame,
-            [conn](benchmark::State& s) {
-                CImgBuff img;
-                img.CopyFrom(&Frame(10000));
-                for (auto _ : s) {
-                    s.PauseTiming();
-                    PoolParallelCopy(img.buffer->pixels, Frame(10000).buffer->pixels, uint64_t(kSide) * kSide);
-                    s.ResumeTiming();
-                    ImgBinaryExpand(&img, conn, 0, nullptr);
-                }
-            },
+            [conn](benchmark::State& s) { OnFreshFrame(s, 10000, [conn](CImgBuff& i) { ImgBinaryExpand(&i, conn, 0, nullptr); }); },
             [conn](benchmark::State& s) {
 #ifdef KV_HAVE_OPENCV
                 cv::Mat src = Wrap(Frame(10000)), dst;
@@ -152,16 +147,11 @@ int main(int argc, char** argv) {
         pairs.Add(
             "shrink", frame,
             [conn](benchmark::State& s) {
-                CImgBuff img;
-                img.CopyFrom(&Frame(10000));
-                for (auto _ : s) {
-                    s.PauseTiming();
-                    PoolParallelCopy(img.buffer->pixels, Frame(10000).buffer->pixels, uint64_t(kSide) * kSide);
-                    s.ResumeTiming();
-                    BitMask* m = ImgForegroundMask(&img, 0, 0, 0, kSide - 1, kSide - 1);
-                    ImgBinaryShrink(m, &img, conn, 0, 0, 0, kSide - 1, kSide - 1);
+                OnFreshFrame(s, 10000, [conn](CImgBuff& i) {
+                    BitMask* m = ImgForegroundMask(&i, 0, 0, 0, kSide - 1, kSide - 1);
+                    ImgBinaryShrink(m, &i, conn, 0, 0, 0, kSide - 1, kSide - 1);
                     ImgBitMaskDestroy(m);
-                }
+                });
             },
             [conn](benchmark::State& s) {
 #ifdef KV_HAVE_OPENCV
@@ -171,10 +161,7 @@ int main(int argc, char** argv) {
 #endif
             });
     }
-    kvbench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    pairs.Print(reporter);
-    benchmark::Shutdown();
+    kvbench::RunAndPrint(pairs);
     PoolStop();
     return 0;
 }

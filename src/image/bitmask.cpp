@@ -35,6 +35,20 @@ BitMask* ImgBitMaskClone(const BitMask* mask) {
     return m;
 }
 
+BitMask* ImgBitMaskComplement(const BitMask* mask) {
+    BitMask* c = ImgBitMaskCreate(mask->width, mask->height);
+    if (!c) return nullptr;
+    const uint32_t words = ImgBitMaskWordsPerRow(mask);
+    const uint32_t tail = (mask->width & 31) ? 0xFFFFFFFFu << (32 - (mask->width & 31)) : 0xFFFFFFFFu;
+    for (int32_t y = 0; y < mask->height; ++y) {
+        const uint32_t* s = ImgBitMaskRow(mask, y);
+        uint32_t* d = ImgBitMaskRow(c, y);
+        for (uint32_t i = 0; i < words; ++i) d[i] = ~s[i];
+        d[words - 1] &= tail;
+    }
+    return c;
+}
+
 void ImgBitMaskDestroy(BitMask* mask) {
     if (!mask) return;
     std::free(mask->words);

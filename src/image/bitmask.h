@@ -33,6 +33,10 @@ inline uint32_t ImgBitMaskWordsPerRow(const BitMask* m) { return m->pitch >> 5; 
 inline uint32_t* ImgBitMaskRow(const BitMask* m, int32_t y) {
     return m->words + static_cast<uint64_t>(m->pitch >> 5) * static_cast<uint64_t>(y);
 }
+// A new mask of the same size holding the complement (padding bits stay
+// clear); null when out of memory.
+BitMask* ImgBitMaskComplement(const BitMask* mask);
+
 // Unchecked bit access for loops that stay inside the mask.
 inline bool ImgBitTest(const uint32_t* row, int32_t x) { return (row[x >> 5] >> (31 - (x & 31))) & 1u; }
 inline void ImgBitSet(uint32_t* row, int32_t x) { row[x >> 5] |= 0x80000000u >> (x & 31); }

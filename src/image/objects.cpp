@@ -15,21 +15,6 @@ bool MaskAt(const BitMask* m, int32_t x, int32_t y) {
     return x >= 0 && y >= 0 && x < m->width && y < m->height && ImgBitTest(ImgBitMaskRow(m, y), x);
 }
 
-// A box-sized mask holding the complement of `m` (padding bits stay clear).
-BitMask* Complement(const BitMask* m) {
-    BitMask* c = ImgBitMaskCreate(m->width, m->height);
-    if (!c) return nullptr;
-    const uint32_t wpr = ImgBitMaskWordsPerRow(m);
-    const uint32_t tail = (m->width & 31) ? 0xFFFFFFFFu << (32 - (m->width & 31)) : 0xFFFFFFFFu;
-    for (int32_t y = 0; y < m->height; ++y) {
-        const uint32_t* s = ImgBitMaskRow(m, y);
-        uint32_t* d = ImgBitMaskRow(c, y);
-        for (uint32_t w = 0; w < wpr; ++w) d[w] = ~s[w];
-        d[wpr - 1] &= tail;
-    }
-    return c;
-}
-
 void SetRuns(BitMask* m, const ImgBitRunList& runs, uint64_t from) {
     for (uint64_t i = from; i < runs.count; ++i) ImgBitRowSetRange(ImgBitMaskRow(m, runs.runs[i].y), runs.runs[i].x0, runs.runs[i].x1);
 }
@@ -131,7 +116,7 @@ int32_t ImgNextObject(RangeMask* rangeMask, const IslandSettings* settings, Isla
 
     // The background around the object joins the reach mask; the rest of
     // the box lies in holes.
-    BitMask* holes = Complement(object->object);
+    BitMask* holes = ImgBitMaskComplement(object->object);
     if (!holes || !MarkOutside(holes, object->reach)) {
         ImgBitMaskDestroy(holes);
         return -1;
@@ -350,7 +335,7 @@ int32_t ImgMeasureHoles(const IslandObject* object, const IslandSettings* settin
     const int32_t connectivity = settings->connectivity == 8 ? 8 : 4;
     // The map gains each hole as it is filled; `open` holds its clear pixels.
     BitMask* map = ImgBitMaskClone(object->reach);
-    BitMask* open = map ? Complement(map) : nullptr;
+    BitMask* open = map ? ImgBitMaskComplement(map) : nullptr;
     if (!map || !open) {
         ImgBitMaskDestroy(map);
         ImgBitMaskDestroy(open);

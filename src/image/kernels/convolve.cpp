@@ -10,14 +10,6 @@
 
 #include "image/kernels/kernel_frame.h"
 
-// The hot row loops get an AVX2 clone beside the baseline one, chosen once
-// at load time; the arithmetic (and its order) is the same in both.
-#if defined(__SANITIZE_THREAD__)
-#define KV_NEIGHBOUR_CLONES
-#else
-#define KV_NEIGHBOUR_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-
 namespace {
 
 bool ValidImage(const CImgBuff* image) {
@@ -81,7 +73,7 @@ inline T ClampDouble(double v) {
 // order of the nine cells. Samples of every channel in one run (stride =
 // samples per pixel, all filtered); CMYK, whose K is kept, goes pixel by pixel.
 template <class T>
-KV_NEIGHBOUR_CLONES void Interior3x3(const T* up, const T* mid, const T* down, T* out, int32_t count, int stride,
+KV_KERNEL_CLONES void Interior3x3(const T* up, const T* mid, const T* down, T* out, int32_t count, int stride,
                                      const double* w, double d) {
     const int32_t l = -stride, r = stride;
     for (int32_t i = 0; i < count; ++i) {
@@ -151,14 +143,14 @@ void Convolve3x3Row(const ImgNeighbourJob& job, const uint32_t* xyz, int32_t y, 
 
 // acc[s] += src[s + shift] * w over a range of samples.
 template <class Acc, class T>
-KV_NEIGHBOUR_CLONES void AddWeighted(Acc* acc, const T* src, int64_t count, int32_t w) {
+KV_KERNEL_CLONES void AddWeighted(Acc* acc, const T* src, int64_t count, int32_t w) {
     for (int64_t s = 0; s < count; ++s) acc[s] += static_cast<Acc>(src[s]) * static_cast<Acc>(w);
 }
 
 // Quotients of 32-bit sums: in double the division of two integers below
 // 2^31 rounds to a value whose truncation is the exact truncated quotient.
 template <class T>
-KV_NEIGHBOUR_CLONES void DivideRow32(const int32_t* acc, const double* divisors, T* out, int64_t count) {
+KV_KERNEL_CLONES void DivideRow32(const int32_t* acc, const double* divisors, T* out, int64_t count) {
     constexpr double top = sizeof(T) == 1 ? 255.0 : sizeof(T) == 2 ? 65535.0 : 4294967295.0;
     for (int64_t s = 0; s < count; ++s) {
         double q = std::trunc(static_cast<double>(acc[s]) / divisors[s]);
@@ -366,7 +358,7 @@ constexpr int kLanes = 64;
 
 // Runs the network over kLanes windows at once, one lane per sample.
 template <class T>
-KV_NEIGHBOUR_CLONES void RunNetwork(T (*v)[kLanes], const uint8_t* a, const uint8_t* b, size_t pairs) {
+KV_KERNEL_CLONES void RunNetwork(T (*v)[kLanes], const uint8_t* a, const uint8_t* b, size_t pairs) {
     for (size_t p = 0; p < pairs; ++p) {
         T* __restrict x = v[a[p]];
         T* __restrict y = v[b[p]];
@@ -387,7 +379,7 @@ inline T Med3(T a, T b, T c) { return Max(Min(a, b), Min(Max(a, b), c)); }
 
 // Each sample's column of three (rows above, at and below) sorted.
 template <class T>
-KV_NEIGHBOUR_CLONES void SortColumns3(const T* a, const T* b, const T* c, T* lo, T* mid, T* hi, int64_t count) {
+KV_KERNEL_CLONES void SortColumns3(const T* a, const T* b, const T* c, T* lo, T* mid, T* hi, int64_t count) {
     for (int64_t i = 0; i < count; ++i) {
         const T x = a[i], y = b[i], z = c[i];
         lo[i] = Min(Min(x, y), z);
@@ -399,7 +391,7 @@ KV_NEIGHBOUR_CLONES void SortColumns3(const T* a, const T* b, const T* c, T* lo,
 // The median of nine from three sorted columns: the median of the largest
 // low, the middle middle and the smallest high.
 template <class T>
-KV_NEIGHBOUR_CLONES void Median9(const T* lo, const T* mid, const T* hi, T* out, int64_t count, int64_t stride) {
+KV_KERNEL_CLONES void Median9(const T* lo, const T* mid, const T* hi, T* out, int64_t count, int64_t stride) {
     for (int64_t i = 0; i < count; ++i) {
         const T l = Max(Max(lo[i - stride], lo[i]), lo[i + stride]);
         const T h = Min(Min(hi[i - stride], hi[i]), hi[i + stride]);

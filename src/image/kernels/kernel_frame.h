@@ -9,6 +9,15 @@
 #include "image/imgbuff.h"
 #include "image/pool.h"
 
+// Hot row loops get an AVX2 clone beside the baseline one, chosen once at
+// load time; the arithmetic (and its order) is the same in both.
+// ThreadSanitizer cannot run the load-time resolver.
+#if defined(__SANITIZE_THREAD__)
+#define KV_KERNEL_CLONES
+#else
+#define KV_KERNEL_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // Truncation toward zero with clamping at 0 and the channel maximum; NaN
 // gives 0. Testing in double first keeps the conversion defined.
 inline uint32_t ImgClampToU32(double v) {

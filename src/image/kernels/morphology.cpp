@@ -25,13 +25,6 @@ const uint8_t g_ImgThinTable[256] = {
     0xAA, 0x0A, 0x80, 0x80, 0xAA, 0x0A, 0x88, 0x88, 0x22, 0x22, 0x00, 0x00, 0x22, 0x22, 0x00, 0x00,  // Fx
 };
 
-// The hot row loops get an AVX2 clone beside the baseline one.
-#if defined(__SANITIZE_THREAD__)
-#define KV_MORPH_CLONES
-#else
-#define KV_MORPH_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-
 namespace {
 
 bool ValidImage(const CImgBuff* image) {
@@ -46,7 +39,7 @@ BitMask* Start(CImgBuff* image, int32_t connectivity, uint32_t background, const
 }
 
 // The bytes of one word's set bits (MSB first) set to v, without branches.
-KV_MORPH_CLONES void PaintWord8(uint8_t* p, uint32_t bits, int32_t n, uint8_t v) {
+KV_KERNEL_CLONES void PaintWord8(uint8_t* p, uint32_t bits, int32_t n, uint8_t v) {
     for (int32_t k = 0; k < n; ++k) {
         const uint8_t m = static_cast<uint8_t>(0u - ((bits << k) >> 31));
         p[k] = static_cast<uint8_t>((p[k] & ~m) | (v & m));
@@ -173,18 +166,10 @@ int32_t ImgBinaryFillHoles(CImgBuff* image, int32_t connectivity, uint32_t backg
     if (!m) return 0;
     // The background reached from the rectangle's border, at the other
     // connectivity, is taken out of `open`; what stays is enclosed.
-    BitMask* open = ImgBitMaskCreate(m->width, m->height);
+    BitMask* open = ImgBitMaskComplement(m);
     if (!open) {
         ImgBitMaskDestroy(m);
         return 0;
-    }
-    const uint32_t words = ImgBitMaskWordsPerRow(m);
-    const uint32_t tail = (m->width & 31) ? 0xFFFFFFFFu << (32 - (m->width & 31)) : 0xFFFFFFFFu;
-    for (int32_t y = 0; y < m->height; ++y) {
-        const uint32_t* s = ImgBitMaskRow(m, y);
-        uint32_t* d = ImgBitMaskRow(open, y);
-        for (uint32_t i = 0; i < words; ++i) d[i] = ~s[i];
-        d[words - 1] &= tail;
     }
     const int32_t other = connectivity == 8 ? 4 : 8, w = m->width, h = m->height;
     ImgBitRunList runs;

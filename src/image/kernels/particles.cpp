@@ -41,20 +41,6 @@ BitMask* LevelMask(const Grey& g, uint8_t v) {
     return m;
 }
 
-BitMask* Complement(const BitMask* m) {
-    BitMask* c = ImgBitMaskCreate(m->width, m->height);
-    if (!c) return nullptr;
-    const uint32_t words = ImgBitMaskWordsPerRow(m);
-    const uint32_t tail = (m->width & 31) ? 0xFFFFFFFFu << (32 - (m->width & 31)) : 0xFFFFFFFFu;
-    for (int32_t y = 0; y < m->height; ++y) {
-        const uint32_t* s = ImgBitMaskRow(m, y);
-        uint32_t* d = ImgBitMaskRow(c, y);
-        for (uint32_t i = 0; i < words; ++i) d[i] = ~s[i];
-        d[words - 1] &= tail;
-    }
-    return c;
-}
-
 bool Empty(const BitMask* m) {
     const uint64_t n = static_cast<uint64_t>(ImgBitMaskWordsPerRow(m)) * m->height;
     for (uint64_t i = 0; i < n; ++i)
@@ -93,7 +79,7 @@ bool MarkLevel(MarkerJob& job, uint8_t t) {
     if (!s) return false;
     if (Empty(s.get())) return true;
     // What the level-t pixels enclose: the zeros not reached from the border.
-    std::unique_ptr<BitMask, void (*)(BitMask*)> enclosed(Complement(s.get()), ImgBitMaskDestroy);
+    std::unique_ptr<BitMask, void (*)(BitMask*)> enclosed(ImgBitMaskComplement(s.get()), ImgBitMaskDestroy);
     if (!enclosed || !TakeFromBorder(enclosed.get(), job.backgroundConn)) return false;
     if (!Empty(enclosed.get())) {
         CImgBuff cores;
@@ -109,7 +95,7 @@ bool MarkLevel(MarkerJob& job, uint8_t t) {
         if (n > 0 && ImgMeasureIslands(&settings, nullptr, records.data(), static_cast<uint64_t>(n), nullptr) != n) return false;
         // Fill each core into S, then erase it with every level-t pixel
         // connected to it.
-        std::unique_ptr<BitMask, void (*)(BitMask*)> zeros(Complement(s.get()), ImgBitMaskDestroy);
+        std::unique_ptr<BitMask, void (*)(BitMask*)> zeros(ImgBitMaskComplement(s.get()), ImgBitMaskDestroy);
         if (!zeros) return false;
         ImgBitRunList runs;
         for (const IslandRecord& r : records) {
@@ -245,7 +231,7 @@ int32_t ImgParticleLabelMarkers(CImgBuff* b) {
     std::unique_ptr<BitMask, void (*)(BitMask*)> k(LevelMask(g, 0), ImgBitMaskDestroy);
     if (!k) return -1;
     // LevelMask gave the zeros; the markers are the rest.
-    std::unique_ptr<BitMask, void (*)(BitMask*)> markers(Complement(k.get()), ImgBitMaskDestroy);
+    std::unique_ptr<BitMask, void (*)(BitMask*)> markers(ImgBitMaskComplement(k.get()), ImgBitMaskDestroy);
     if (!markers) return -1;
     int32_t label = 0, largest = 0;
     ImgBitRunList runs;
