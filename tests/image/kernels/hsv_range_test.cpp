@@ -2,9 +2,12 @@
 // widening.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
+#include "image/colour.h"
 #include "image/kernels/hsv_range.h"
 #include "image/pool.h"
 #include "support/kernel_test_util.h"
@@ -129,6 +132,56 @@ out[4:44, 4:60] = np.where(m, 255, 0)[4:44, 4:60, None]
 out.tofile(sys.argv[2])
 )";
     EXPECT_EQ(ktest::Block(img), ktest::RunNumpy(script, {in}));
+}
+
+// 8-bit colour with every combination of the three flags, over a region
+// whose rows are not a whole number of 16-pixel steps, against the 16-bit
+// HSV rule pixel by pixel: outside the region nothing changes, kept pixels
+// keep their colour unless the output is a mask.
+TEST(HsvRange, Rgb8FlagsAndRegionsMatchTheHsv16Rule) {
+    struct Range {
+        uint16_t centre, halfWidth, sMin, sMax, vMin, vMax;
+    };
+    const Range ranges[] = {{60000, 8000, 10000, 60000, 20000, 65535}, {21844, 32768, 0, 30000, 0, 40000},
+                            {43688, 0, 0, 65535, 0, 65535}, {0, 500, 0, 65535, 300, 65000}};
+    CImgBuff noise;
+    ASSERT_TRUE(ktest::MakeNoise(noise, 53, 9, kImgRgb8, 3));
+    // Greys, pure primaries and ties between the largest channels.
+    const uint8_t special[][3] = {{0, 0, 0}, {255, 255, 255}, {90, 90, 90}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255},
+                                  {200, 200, 10}, {10, 200, 200}, {200, 10, 200}, {255, 0, 1}, {1, 255, 0}, {0, 1, 255}};
+    for (size_t i = 0; i < std::size(special); ++i)
+        std::memcpy(noise.buffer->pixels + 3 * (53 * 4 + i), special[i], 3);
+    const ImgRect roi{3, 1, 49, 7};  // 47 pixels: two 16-pixel steps and 15 more
+    for (const Range& q : ranges)
+        for (uint32_t flags = 0; flags < 8; ++flags) {
+            const uint32_t reverse = flags & 1, grey = (flags >> 1) & 1, fill = flags >> 2;
+            CImgBuff img;
+            img.CopyFrom(&noise);
+            ASSERT_EQ(ImgExtractHsvRange(&img, q.centre, q.halfWidth, q.sMin, q.sMax, q.vMin, q.vMax, reverse, grey, fill,
+                                         &roi),
+                      1);
+            for (int32_t y = 0; y < 9; ++y)
+                for (int32_t x = 0; x < 53; ++x) {
+                    const uint8_t* in = noise.buffer->PixelAt(x, y);
+                    const uint8_t* out = img.buffer->PixelAt(x, y);
+                    std::vector<uint8_t> want(in, in + 3);
+                    if (x >= roi.x0 && x <= roi.x1 && y >= roi.y0 && y <= roi.y1) {
+                        uint16_t h, s, v;
+                        ImgRgb16ToHsv16(in[0] * 257, in[1] * 257, in[2] * 257, &h, &s, &v);
+                        const uint16_t lo = static_cast<uint16_t>(q.centre - q.halfWidth);
+                        const uint16_t hi = static_cast<uint16_t>(q.centre + q.halfWidth);
+                        const bool hue = q.halfWidth >= 32768 || (lo <= hi ? h >= lo && h <= hi : h >= lo || h <= hi);
+                        const bool match = hue && s >= q.sMin && s <= q.sMax && v >= q.vMin && v <= q.vMax;
+                        const uint8_t removed = fill ? 255 : 0;
+                        if (match == (reverse != 0))
+                            want.assign(3, removed);
+                        else if (grey)
+                            want.assign(3, static_cast<uint8_t>(255 - removed));
+                    }
+                    ASSERT_EQ(std::vector<uint8_t>(out, out + 3), want)
+                        << "pixel " << x << "," << y << " range " << q.centre << " flags " << flags;
+                }
+        }
 }
 
 TEST(ColorRangeTable, Entries) {
