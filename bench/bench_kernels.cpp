@@ -14,7 +14,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,15 +49,6 @@ void Fill(CImgBuff& img, const Frame& f, uint32_t seed) {
         s = s * 1103515245u + 12345u;
         img.buffer->pixels[i] = uint8_t(s >> 24);
     }
-}
-
-uint64_t AllThreads() { return PoolGetProcessorCount(); }
-
-void SetThreads(uint64_t n) {
-    PoolSetThreadCount(n);
-#ifdef KV_HAVE_OPENCV
-    cv::setNumThreads(int(n));
-#endif
 }
 
 void Finish(benchmark::State& state, const Frame& f) { state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(Bytes(f))); }
@@ -100,18 +92,6 @@ void RunOpenCv(benchmark::State& state, const Frame& f, Op op) {
 }
 #endif
 
-// The ratio table's collector is shared by the benchmark programs.
-using kvbench::RatioReporter;
-
-struct Pair {
-    std::string op;
-    Frame frame;
-    uint64_t threads;
-    bool point;  // compared with the copy of the same bytes too
-};
-
-std::string Tail(const Frame& f, uint64_t threads) { return Label(f) + "/t" + std::to_string(threads); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,116 +99,112 @@ int main(int argc, char** argv) {
     const Frame frames[] = {{1920, 1080, kImgGray8}, {1920, 1080, kImgRgb8}, {4096, 3072, kImgGray8}, {4096, 3072, kImgRgb8}};
     static GammaTable* gamma = ImgGammaTableCreate(1.0, 2.2);
     static ImgLevelTable* levels = ImgLevelTableCreate(256 * 20, 256 * 230 + 255);
-    std::vector<Pair> pairs;
+    kvbench::Pairs pairs;
+    std::vector<std::string> pointFrames;  // "<op>|<frame>" of the point kernels
+    const uint64_t all = PoolGetProcessorCount();
 
+#ifdef KV_HAVE_OPENCV
+    using PeerOp = std::function<void(cv::Mat&, cv::Mat&, cv::Mat&)>;
+#else
+    using PeerOp = std::function<void()>;
+#endif
     for (const Frame& f : frames) {
-        for (uint64_t threads : {uint64_t{1}, AllThreads()}) {
-            const std::string tail = Tail(f, threads);
-            // Every benchmark first sets both sides to the same thread count.
-            const auto reg = [&](const std::string& name, auto fn) {
-                benchmark::RegisterBenchmark((name + "/" + tail).c_str(), [=](benchmark::State& s) {
-                    SetThreads(threads);
-                    fn(s);
-                })->UseRealTime()->Unit(benchmark::kMillisecond);
-            };
-            reg("copy/pool", [f](benchmark::State& s) {
+        const std::string l = Label(f);
+        const auto add = [&](const std::string& op, std::function<void(CImgBuff&)> ours, bool fresh, PeerOp peer) {
+            pairs.Add(op, l, [=](benchmark::State& s) { RunOurs(s, f, fresh, ours); },
+                      [=](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+                          RunOpenCv(s, f, peer);
+#else
+                          (void)s;
+#endif
+                      });
+        };
+#ifdef KV_HAVE_OPENCV
+        const auto lut = [](const uint8_t* table) {
+            return PeerOp([m = cv::Mat(1, 256, CV_8U, const_cast<uint8_t*>(table)).clone()](cv::Mat& a, cv::Mat&, cv::Mat&) {
+                cv::LUT(a, m, a);
+            });
+        };
+        static uint8_t negation[256];
+        for (int i = 0; i < 256; ++i) negation[i] = uint8_t(255 - i);
+#define KV_PEER(...) PeerOp(__VA_ARGS__)
+#else
+        const auto lut = [](const uint8_t*) { return PeerOp([] {}); };
+        static uint8_t negation[256];
+#define KV_PEER(...) PeerOp([] {})
+#endif
+        // The yardstick of the point kernels: a copy of the same bytes.
+        for (uint64_t t : {uint64_t{1}, all})
+            benchmark::RegisterBenchmark(("copy/pool/" + l + "/t" + std::to_string(t)).c_str(), [f, t](benchmark::State& s) {
+                kvbench::SetThreads(t);
                 CImgBuff a, b;
                 Fill(a, f, 1);
                 Fill(b, f, 2);
                 for (auto _ : s) PoolParallelCopy(b.buffer->pixels, a.buffer->pixels, Bytes(f));
                 Finish(s, f);
-            });
-            reg("negate/ours", [f](benchmark::State& s) { RunOurs(s, f, false, [](CImgBuff& i) { ImgNegate(&i, nullptr); }); });
-            reg("gamma/ours", [f](benchmark::State& s) { RunOurs(s, f, false, [](CImgBuff& i) { ImgGammaTableApply(&i, gamma, nullptr); }); });
-            reg("levels/ours", [f](benchmark::State& s) { RunOurs(s, f, false, [](CImgBuff& i) { ImgLevelTableApply(&i, levels, nullptr); }); });
-            reg("flip_h/ours", [f](benchmark::State& s) {
-                RunOurs(s, f, false, [f](CImgBuff& i) {
-                    MirrorJob job{&i, 0, 0, f.width - 1, f.height - 1};
-                    PoolParallelFor(ImgMirrorHorizontalRows, &job, uint64_t(f.height));
-                });
-            });
-            reg("flip_v/ours", [f](benchmark::State& s) {
-                RunOurs(s, f, false, [f](CImgBuff& i) {
-                    MirrorJob job{&i, 0, 0, f.width - 1, f.height - 1};
-                    PoolParallelFor(ImgMirrorVerticalRows, &job, uint64_t(f.height / 2));
-                });
-            });
-            reg("turn_cw/ours", [f](benchmark::State& s) { RunOurs(s, f, false, [](CImgBuff& i) { ImgRotateQuarterTurns(&i, 1); }); });
-            reg("half_turn/ours", [f](benchmark::State& s) { RunOurs(s, f, false, [](CImgBuff& i) { ImgRotateQuarterTurns(&i, 2); }); });
-            reg("bgsub/ours", [f](benchmark::State& s) {
-                CImgBuff bg;
-                Fill(bg, f, 2);
-                RunOurs(s, f, true, [&bg](CImgBuff& i) { ImgSubtractBackground(&i, &bg, 0, nullptr); });
-            });
-            if (f.format == kImgGray8)
-                reg("equalize/ours", [f](benchmark::State& s) { RunOurs(s, f, true, [](CImgBuff& i) { ImgFlattenHistogram(&i, nullptr); }); });
-            else
-                reg("hsv_range/ours", [f](benchmark::State& s) {
-                    RunOurs(s, f, true, [](CImgBuff& i) { ImgExtractHsvRange(&i, 60000, 8000, 10000, 60000, 20000, 65535, 0, 1, 0, nullptr); });
-                });
-#ifdef KV_HAVE_OPENCV
-            reg("negate/opencv", [f](benchmark::State& s) {
-                cv::Mat lut(1, 256, CV_8U);
-                for (int i = 0; i < 256; ++i) lut.at<uint8_t>(i) = uint8_t(255 - i);
-                RunOpenCv(s, f, [&lut](cv::Mat& a, cv::Mat&, cv::Mat&) { cv::LUT(a, lut, a); });
-            });
-            reg("gamma/opencv", [f](benchmark::State& s) {
-                cv::Mat lut(1, 256, CV_8U, gamma->table8);
-                RunOpenCv(s, f, [&lut](cv::Mat& a, cv::Mat&, cv::Mat&) { cv::LUT(a, lut, a); });
-            });
-            reg("levels/opencv", [f](benchmark::State& s) {
-                cv::Mat lut(1, 256, CV_8U, levels->table8);
-                RunOpenCv(s, f, [&lut](cv::Mat& a, cv::Mat&, cv::Mat&) { cv::LUT(a, lut, a); });
-            });
-            reg("flip_h/opencv", [f](benchmark::State& s) { RunOpenCv(s, f, [](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::flip(a, d, 1); }); });
-            reg("flip_v/opencv", [f](benchmark::State& s) { RunOpenCv(s, f, [](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::flip(a, d, 0); }); });
-            reg("turn_cw/opencv", [f](benchmark::State& s) {
-                RunOpenCv(s, f, [](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::rotate(a, d, cv::ROTATE_90_CLOCKWISE); });
-            });
-            reg("half_turn/opencv", [f](benchmark::State& s) {
-                RunOpenCv(s, f, [](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::rotate(a, d, cv::ROTATE_180); });
-            });
-            reg("bgsub/opencv", [f](benchmark::State& s) {
-                cv::Mat diff;
-                RunOpenCv(s, f, [&diff](cv::Mat& a, cv::Mat& b, cv::Mat& d) {
-                    cv::absdiff(a, b, diff);
-                    cv::threshold(diff, d, 0, 255, cv::THRESH_TOZERO);
-                });
-            });
-            if (f.format == kImgGray8)
-                reg("equalize/opencv", [f](benchmark::State& s) { RunOpenCv(s, f, [](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::equalizeHist(a, d); }); });
-            else
-                reg("hsv_range/opencv", [f](benchmark::State& s) {
-                    cv::Mat hsv;
-                    RunOpenCv(s, f, [&hsv](cv::Mat& a, cv::Mat&, cv::Mat& d) {
-                        cv::cvtColor(a, hsv, cv::COLOR_RGB2HSV_FULL);
-                        cv::inRange(hsv, cv::Scalar(0, 39, 78), cv::Scalar(255, 234, 255), d);
-                    });
-                });
-#endif
-            for (const char* op : {"negate", "gamma", "levels"}) pairs.push_back({op, f, threads, true});
-            for (const char* op : {"flip_h", "flip_v", "turn_cw", "half_turn", "bgsub"}) pairs.push_back({op, f, threads, false});
-            pairs.push_back({f.format == kImgGray8 ? "equalize" : "hsv_range", f, threads, false});
+            })
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Repetitions(3)
+                ->ComputeStatistics("min", kvbench::Shortest)
+                ->ReportAggregatesOnly(true);
+        add("negate", [](CImgBuff& i) { ImgNegate(&i, nullptr); }, false, lut(negation));
+        add("gamma", [](CImgBuff& i) { ImgGammaTableApply(&i, gamma, nullptr); }, false, lut(gamma->table8));
+        add("levels", [](CImgBuff& i) { ImgLevelTableApply(&i, levels, nullptr); }, false, lut(levels->table8));
+        for (const char* op : {"negate", "gamma", "levels"}) pointFrames.push_back(std::string(op) + "|" + l);
+        add("flip_h",
+            [f](CImgBuff& i) {
+                MirrorJob job{&i, 0, 0, f.width - 1, f.height - 1};
+                PoolParallelFor(ImgMirrorHorizontalRows, &job, uint64_t(f.height));
+            },
+            false, KV_PEER([](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::flip(a, d, 1); }));
+        add("flip_v",
+            [f](CImgBuff& i) {
+                MirrorJob job{&i, 0, 0, f.width - 1, f.height - 1};
+                PoolParallelFor(ImgMirrorVerticalRows, &job, uint64_t(f.height / 2));
+            },
+            false, KV_PEER([](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::flip(a, d, 0); }));
+        add("turn_cw", [](CImgBuff& i) { ImgRotateQuarterTurns(&i, 1); }, false,
+            KV_PEER([](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::rotate(a, d, cv::ROTATE_90_CLOCKWISE); }));
+        add("half_turn", [](CImgBuff& i) { ImgRotateQuarterTurns(&i, 2); }, false,
+            KV_PEER([](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::rotate(a, d, cv::ROTATE_180); }));
+        {
+            auto bg = std::make_shared<CImgBuff>();
+            Fill(*bg, f, 2);
+            add("bgsub", [bg](CImgBuff& i) { ImgSubtractBackground(&i, bg.get(), 0, nullptr); }, true,
+                KV_PEER([diff = std::make_shared<cv::Mat>()](cv::Mat& a, cv::Mat& b, cv::Mat& d) {
+                    cv::absdiff(a, b, *diff);
+                    cv::threshold(*diff, d, 0, 255, cv::THRESH_TOZERO);
+                }));
         }
+        if (f.format == kImgGray8)
+            add("equalize", [](CImgBuff& i) { ImgFlattenHistogram(&i, nullptr); }, true,
+                KV_PEER([](cv::Mat& a, cv::Mat&, cv::Mat& d) { cv::equalizeHist(a, d); }));
+        else
+            add("hsv_range",
+                [](CImgBuff& i) { ImgExtractHsvRange(&i, 60000, 8000, 10000, 60000, 20000, 65535, 0, 1, 0, nullptr); }, true,
+                KV_PEER([hsv = std::make_shared<cv::Mat>()](cv::Mat& a, cv::Mat&, cv::Mat& d) {
+                    cv::cvtColor(a, *hsv, cv::COLOR_RGB2HSV_FULL);
+                    cv::inRange(*hsv, cv::Scalar(0, 39, 78), cv::Scalar(255, 234, 255), d);
+                }));
+#undef KV_PEER
     }
 
-    RatioReporter reporter;
+    kvbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    std::printf("\n%-12s %-16s %7s %10s %10s %12s %12s\n", "kernel", "frame", "threads", "ours ms", "opencv ms", "ours/opencv",
-                "ours/copy");
-    for (const Pair& p : pairs) {
-        // The trailing '/' keeps t1 from matching t16.
-        const std::string tail = Tail(p.frame, p.threads) + "/";
-        const double ours = reporter.Time(p.op + "/ours/" + tail), peer = reporter.Time(p.op + "/opencv/" + tail);
-        const double copy = reporter.Time("copy/pool/" + tail);
-        if (ours <= 0) continue;
-        std::printf("%-12s %-16s %7llu %10.3f %10.3f %12.2f", p.op.c_str(), Label(p.frame).c_str(),
-                    static_cast<unsigned long long>(p.threads), ours, peer, peer > 0 ? ours / peer : 0.0);
-        if (p.point && copy > 0) std::printf(" %12.2f", ours / copy);
-        std::printf("\n");
+    pairs.Print(reporter);
+    std::printf("\n%-22s %-18s %10s %10s\n", "point kernel", "frame", "ours/copy 1t", "all");
+    for (const std::string& n : pointFrames) {
+        const std::string op = n.substr(0, n.find('|')), frame = n.substr(n.find('|') + 1);
+        const auto ratio = [&](uint64_t t) {
+            const std::string tail = "/" + frame + "/t" + std::to_string(t) + "/";
+            const double ours = reporter.Time(op + "/ours" + tail), copy = reporter.Time("copy/pool" + tail);
+            return copy > 0 ? ours / copy : 0.0;
+        };
+        std::printf("%-22s %-18s %10.2f %10.2f\n", op.c_str(), frame.c_str(), ratio(1), ratio(all));
     }
-    SetThreads(AllThreads());
+    kvbench::SetThreads(all);
     ImgGammaTableFree(gamma);
     ImgLevelTableFree(levels);
     benchmark::Shutdown();
