@@ -102,9 +102,15 @@ void ExpectBlocks(const std::vector<std::string>& results, const std::string& ex
     EXPECT_EQ(at, expected.size());
 }
 
-// Runs `ours` on a noise image of each group and the numpy expression
-// `expr(r)` (r = the region's samples) pasted back into the image.
-void ExpectTranscription(const std::string& expr, const std::function<int32_t(CImgBuff&)>& ours, uint32_t seed) {
+// One case: the numpy expression over r (the region's samples) and ours.
+struct Case {
+    std::string expr;
+    std::function<int32_t(CImgBuff&)> ours;
+};
+
+// Runs every case on a noise image of each group and compares with the
+// numpy expressions pasted back into the image, in one numpy run.
+void ExpectTranscription(const std::vector<Case>& cases, uint32_t seed) {
     std::string script = kHelpers;
     std::vector<std::string> inputs, results;
     int k = 0;
@@ -112,10 +118,14 @@ void ExpectTranscription(const std::string& expr, const std::function<int32_t(CI
         CImgBuff img;
         ASSERT_TRUE(ktest::MakeNoise(img, 37, 23, g.format, seed + k));
         inputs.push_back(ktest::Block(img));
-        ASSERT_EQ(ours(img), 1) << ImgFormatName(g.format);
-        results.push_back(ktest::Block(img));
-        script += "a = load(sys.argv[" + std::to_string(k + 1) + "], 37, 23, " + g.dtype + ", " + std::to_string(g.stride) +
-                  ")\ntop = " + g.top + "\nr = a[2:21, 3:34]\nr[...] = (" + expr + ").astype(" + g.dtype + ")\nouts.append(a)\n";
+        for (const Case& c : cases) {
+            CImgBuff work;
+            work.CopyFrom(&img);
+            ASSERT_EQ(c.ours(work), 1) << ImgFormatName(g.format) << " " << c.expr;
+            results.push_back(ktest::Block(work));
+            script += "a = load(sys.argv[" + std::to_string(k + 1) + "], 37, 23, " + g.dtype + ", " + std::to_string(g.stride) +
+                      ")\ntop = " + g.top + "\nr = a[2:21, 3:34]\nr[...] = (" + c.expr + ").astype(" + g.dtype + ")\nouts.append(a)\n";
+        }
         ++k;
     }
     script = "outs = []\n" + script + "open(sys.argv[-1], 'wb').write(b''.join(o.tobytes() for o in outs))\n";
@@ -127,55 +137,57 @@ TEST(Convolve, IntegerKernelsMatchTheBorderRules) {
     const int32_t sharpen[] = {0, -1, 0, -1, 6, -1, 0, -1, 0};
     std::vector<int32_t> k5(25);
     for (int i = 0; i < 25; ++i) k5[i] = (i * 7) % 5 - 1;  // mixed signs, zeros
-    ExpectTranscription("conv_int(r, [1, 2, 1, 2, 4, 2, 1, 2, 1], 3, True, 1, top)",
-                        [&](CImgBuff& i) { return ImgConvolve(&i, 3, k3, 1, 0, &kRegion); }, 10);
-    ExpectTranscription("conv_int(r, [0, -1, 0, -1, 6, -1, 0, -1, 0], 3, False, 3, top)",
-                        [&](CImgBuff& i) { return ImgConvolve(&i, 3, sharpen, 0, 3, &kRegion); }, 20);
     std::string list = "[";
     for (int v : k5) list += std::to_string(v) + ",";
-    ExpectTranscription("conv_int(r, " + list + "], 5, True, 1, top)", [&](CImgBuff& i) { return ImgConvolve(&i, 5, k5.data(), 1, 0, &kRegion); },
-                        30);
+    ExpectTranscription({{"conv_int(r, [1, 2, 1, 2, 4, 2, 1, 2, 1], 3, True, 1, top)",
+                          [&](CImgBuff& i) { return ImgConvolve(&i, 3, k3, 1, 0, &kRegion); }},
+                         {"conv_int(r, [0, -1, 0, -1, 6, -1, 0, -1, 0], 3, False, 3, top)",
+                          [&](CImgBuff& i) { return ImgConvolve(&i, 3, sharpen, 0, 3, &kRegion); }},
+                         {"conv_int(r, " + list + "], 5, True, 1, top)", [&](CImgBuff& i) { return ImgConvolve(&i, 5, k5.data(), 1, 0, &kRegion); }}},
+                        10);
 }
 
 TEST(Convolve, DoubleKernelMatchesTheBorderRules) {
     const double k[] = {1, 2, 1, 2, 3, 2, 1, 2, 1};
     const double odd[] = {0.3, -0.7, 0.1, 0.9, 0.05, -0.2, 0.4, 0.6, 0.0};  // sums below 1 at the borders
-    // The whole image: the region of the transcription is widened to it.
-    for (const double* kernel : {k, odd}) {
-        std::string list = "[";
-        for (int i = 0; i < 9; ++i) list += std::to_string(kernel[i]) + ",";
-        std::string script = kHelpers;
-        std::vector<std::string> inputs, results;
-        int n = 0;
-        for (const Group& g : kGroups) {
-            CImgBuff img;
-            ASSERT_TRUE(ktest::MakeNoise(img, 37, 23, g.format, 40 + n));
-            // The numpy side gets exactly the weights that C++ uses.
-            inputs.push_back(ktest::Block(img));
-            ASSERT_EQ(ImgConvolve3x3(&img, 0, kernel), 1);
-            results.push_back(ktest::Block(img));
-            script += "a = load(sys.argv[" + std::to_string(n + 1) + "], 37, 23, " + g.dtype + ", " + std::to_string(g.stride) +
-                      ")\nouts.append(conv_3x3(a, np.frombuffer(bytes.fromhex('" + [&] {
-                          std::string hex;
-                          const uint8_t* b = reinterpret_cast<const uint8_t*>(kernel);
-                          for (int i = 0; i < 72; ++i) {
-                              char t[3];
-                              std::snprintf(t, sizeof t, "%02x", b[i]);
-                              hex += t;
-                          }
-                          return hex;
-                      }() + "'), np.float64), " + g.top + ").astype(" + g.dtype + "))\n";
-            ++n;
+    // Over the whole image; the numpy side gets exactly the weights C++ uses.
+    const auto hex = [](const double* kernel) {
+        std::string h;
+        const uint8_t* b = reinterpret_cast<const uint8_t*>(kernel);
+        for (int i = 0; i < 72; ++i) {
+            char t[3];
+            std::snprintf(t, sizeof t, "%02x", b[i]);
+            h += t;
         }
-        script = "outs = []\n" + script + "open(sys.argv[-1], 'wb').write(b''.join(o.tobytes() for o in outs))\n";
-        ExpectBlocks(results, ktest::RunNumpy(script, inputs));
+        return h;
+    };
+    std::string script = kHelpers;
+    std::vector<std::string> inputs, results;
+    int n = 0;
+    for (const Group& g : kGroups) {
+        CImgBuff img;
+        ASSERT_TRUE(ktest::MakeNoise(img, 37, 23, g.format, 40 + n));
+        inputs.push_back(ktest::Block(img));
+        for (const double* kernel : {k, odd}) {
+            CImgBuff work;
+            work.CopyFrom(&img);
+            ASSERT_EQ(ImgConvolve3x3(&work, 0, kernel), 1);
+            results.push_back(ktest::Block(work));
+            script += "a = load(sys.argv[" + std::to_string(n + 1) + "], 37, 23, " + g.dtype + ", " + std::to_string(g.stride) +
+                      ")\nouts.append(conv_3x3(a, np.frombuffer(bytes.fromhex('" + hex(kernel) + "'), np.float64), " + g.top +
+                      ").astype(" + g.dtype + "))\n";
+        }
+        ++n;
     }
+    script = "outs = []\n" + script + "open(sys.argv[-1], 'wb').write(b''.join(o.tobytes() for o in outs))\n";
+    ExpectBlocks(results, ktest::RunNumpy(script, inputs));
 }
 
 TEST(Median, MatchesTheBorderRules) {
-    for (uint64_t n : {3u, 5u, 7u}) {
-        ExpectTranscription("median(r, " + std::to_string(n) + ")", [&](CImgBuff& i) { return ImgMedian(&i, n, &kRegion); }, 50 + n);
-    }
+    std::vector<Case> cases;
+    for (uint64_t n : {3u, 5u, 7u})
+        cases.push_back({"median(r, " + std::to_string(n) + ")", [n](CImgBuff& i) { return ImgMedian(&i, n, &kRegion); }});
+    ExpectTranscription(cases, 50);
 }
 
 // The interiors against the libraries themselves, on larger frames.
