@@ -81,6 +81,11 @@ std::vector<Named> Kernels() {
              std::memcpy(i.buffer->pixels, mask.buffer->pixels, 40);
              std::memcpy(i.buffer->pixels + 40, xy, sizeof xy);
          }},
+        {"perspective", [](CImgBuff& i, const CImgBuff&) {
+             const CameraMatrix cam{700.0, 690.0, 33.5, 22.5};
+             const double angles[3] = {14.0, -9.0, 6.0};
+             ImgPerspectiveTransform(&i, &cam, angles, 1.1, 1);
+         }},
         {"match template", [](CImgBuff& i, const CImgBuff&) {
              // The results are written into the image so that they are compared.
              CImgBuff t;
