@@ -1,6 +1,7 @@
 // The point-wise and pixel-moving kernels in one include.
 #pragma once
 
+#include "image/kernels/align.h"
 #include "image/kernels/background_subtract.h"
 #include "image/kernels/convolve.h"
 #include "image/kernels/equalize.h"

@@ -86,6 +86,17 @@ std::vector<Named> Kernels() {
              const double angles[3] = {14.0, -9.0, 6.0};
              ImgPerspectiveTransform(&i, &cam, angles, 1.1, 1);
          }},
+        {"align", [](CImgBuff& i, const CImgBuff&) {
+             TileScore a{}, b{};
+             if (!ImgFindReferenceArea(&i, 4, 4, 62, 40, 14, 14, &a, &b)) return;
+             CImgBuff t0, t1;
+             i.ExtractRect(&t0, a.x0, a.y0, a.x1, a.y1);
+             i.ExtractRect(&t1, b.x0, b.y0, b.x1, b.y1);
+             const CImgBuff* templates[2] = {&t0, &t1};
+             const int32_t rx[2] = {a.x0, b.x0}, ry[2] = {a.y0, b.y0};
+             ImgShift(&i, 2, -1, 0);
+             ImgAlignTwoPoints(0, &i, templates, rx, ry, 5, 255, 0);
+         }},
         {"match template", [](CImgBuff& i, const CImgBuff&) {
              // The results are written into the image so that they are compared.
              CImgBuff t;
