@@ -3,10 +3,10 @@
 // Library errors leave through a recovery point: the exit routine jumps to
 // the jmp_buf that the library object's client data points at. Every call
 // into the library (object creation too) runs inside JpegGuarded, which
-// sets that point first and clears it afterwards.
+// sets that point first and clears it afterwards. The in-memory frame codecs
+// share the error manager and the wrapper.
 #include <sys/stat.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,6 +14,7 @@
 #include <jpeglib.h>
 
 #include "media/codec_formats.h"
+#include "media/jpeg_recovery.h"
 
 struct CodecJpegReader {
     jpeg_error_mgr error;
@@ -53,6 +54,8 @@ void JpegEmitMessage(j_common_ptr cinfo, int level) {
     }
 }
 
+}  // namespace
+
 jpeg_error_mgr* JpegErrorManager(jpeg_error_mgr* error) {
     jpeg_std_error(error);
     error->error_exit = JpegErrorExit;
@@ -60,21 +63,7 @@ jpeg_error_mgr* JpegErrorManager(jpeg_error_mgr* error) {
     return error;
 }
 
-// Runs `calls` behind a recovery point: a library error ends them and gives
-// false. The jump skips destructors, so `calls` keeps no objects that have
-// them.
-template <class Calls>
-bool JpegGuarded(j_common_ptr cinfo, Calls calls) {
-    jmp_buf recovery;
-    cinfo->client_data = &recovery;
-    if (setjmp(recovery)) {
-        cinfo->client_data = nullptr;
-        return false;
-    }
-    calls();
-    cinfo->client_data = nullptr;
-    return true;
-}
+namespace {
 
 void FreeReader(CodecJpegReader* r) {
     jpeg_destroy_decompress(&r->cinfo);
