@@ -437,7 +437,7 @@ int32_t codec_avi_write_one(AviStream* s, const void* pixels) {
         uint8_t header[8];
         Put32(header, w->chunk_id);
         Put32(header + 4, static_cast<uint32_t>(size));
-        if (data == w->raw + 8) {
+        if (s->codec == kAviRaw) {
             // The raw chunk is built whole in its buffer, pad byte included.
             memcpy(w->raw, header, 8);
             ok = WriteAt(w, w->end, w->raw, chunk);

@@ -233,6 +233,20 @@ TEST_F(AviWrite, OpenDmlPastTheRiffLimit) {
     }
     ASSERT_TRUE(kvtest::WriteFileBytes(File("odml_marked.avi"), bytes));
     EXPECT_TRUE(FacadeReadAll(File("odml_marked.avi")) == pixels);
+    // The OpenDML count bounds the frames read; a standard-index entry of
+    // size 0 is left out.
+    const size_t dmlh = bytes.find("dmlh") + 8;
+    for (uint32_t declared : {60u, 1000u}) {
+        SCOPED_TRACE(declared);
+        Set32(bytes, dmlh, declared);
+        ASSERT_TRUE(kvtest::WriteFileBytes(File("odml_count.avi"), bytes));
+        EXPECT_TRUE(FacadeReadAll(File("odml_count.avi")) == pixels.substr(0, std::min(declared, frames) * w * h * 3));
+    }
+    const size_t second = bytes.find("ix00") + 32 + 8;
+    Set32(bytes, second + 4, 0);
+    ASSERT_TRUE(kvtest::WriteFileBytes(File("odml_empty.avi"), bytes));
+    EXPECT_TRUE(FacadeReadAll(File("odml_empty.avi"), &info) == pixels.substr(0, w * h * 3) + pixels.substr(2 * w * h * 3));
+    EXPECT_EQ(info.frame_count, frames - 1);
 
     // A recording that stopped in its third segment (the headers, counts
     // and super index are written at close) reads every whole frame.
