@@ -231,15 +231,15 @@ uint64_t ClosingRoom(uint64_t segments) { return (segments + 2) * 16 + kOdmlByte
 bool RoomForFrame(AviWriter* w, uint64_t chunk) {
     const uint64_t n = w->classic.count;
     uint64_t p = w->segment_length + chunk;
-    if (w->index_mode == 0) {
-        p += 24 * n + 64;
-        if (p > w->limit) {
-            // A frame that cannot fit even a fresh segment changes nothing.
-            if (n == 0) return false;
-            w->index_mode = 2;
-        }
-    }
     if (w->index_mode == 1) return p + 16 * n + 24 <= w->limit;
+    // The first segment keeps room for "idx1" and its standard index, also
+    // when it goes on in OpenDML mode after a frame was refused.
+    if (w->segment_start == 0) p += 24 * n + 64;
+    if (w->index_mode == 0 && p > w->limit) {
+        // A frame that cannot fit even a fresh segment changes nothing.
+        if (n == 0) return false;
+        w->index_mode = 2;
+    }
     if (w->index_mode != 2 || p + 8 * (n + 5) <= w->limit) return true;
     // A new segment, into which the frame must fit with its index.
     if (n == 0 || kSegmentHeader + chunk + 40 > w->limit) return false;

@@ -301,7 +301,7 @@ TEST_F(AviWrite, RefusedCreationsAndFrames) {
     // frames go on in the next segments. Noise makes a PNG larger than its
     // raw size, which a limit just large enough for a raw frame cannot take.
     constexpr uint32_t side = 128, raw = side * side * 3;
-    const std::string noise = Pattern(raw, 4), smooth = Picture(side, side, 3, 1);
+    const std::string noise = Pattern(raw, 4), flat(raw, '\x40');
     AviStream shape{};
     shape.width = shape.height = side;
     shape.bit_count = 24;
@@ -311,14 +311,21 @@ TEST_F(AviWrite, RefusedCreationsAndFrames) {
     ASSERT_GT(2060 + noisy + 8 + 40, limit);
     AviStream* s = Create(path, side, side, 24, 40000, {0, kAviPng, 0, 0, limit});
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(codec_avi_write_one(s, smooth.data()), 1);
+    EXPECT_EQ(codec_avi_write_one(s, flat.data()), 1);
     EXPECT_EQ(codec_avi_write_one(s, noise.data()), 0);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(codec_avi_write_one(s, smooth.data()), 1);
+    // Small frames: hundreds fit a segment, whose indexes then need room.
+    for (int i = 0; i < 400; ++i) ASSERT_EQ(codec_avi_write_one(s, flat.data()), 1) << i;
     EXPECT_EQ(codec_avi_close(s), 1);
     codec_file_info read{};
     EXPECT_FALSE(FacadeReadAll(path, &read).empty());
-    EXPECT_EQ(read.frame_count, 7u);
-    EXPECT_EQ(FfprobeVideo(path).frames, 7u);
+    EXPECT_EQ(read.frame_count, 401u);
+    // The first segment, which went on after the refused frame, kept room
+    // for both its indexes.
+    const auto walk = Walk(path);
+    EXPECT_EQ(walk.at("problems"), "");
+    EXPECT_GE(std::stoi(walk.at("riffs")), 2);
+    EXPECT_LE(std::stoul(walk.at("max_riff")) + 8, limit);
+    EXPECT_EQ(FfprobeVideo(path).frames, 401u);
 }
 
 // Limits the size of files this process writes for as long as it lives.
