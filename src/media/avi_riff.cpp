@@ -2,7 +2,6 @@
 // and later frame reads (on any thread) never depend on a stream position.
 #include "media/avi_riff.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,8 +59,8 @@ bool ParseLevel(RiffFile* file, RiffChunk* parent, uint64_t pos, uint64_t end, i
         }
         uint8_t header[12];
         if (!riff_read_at(file, pos, header, 8)) return false;
-        const uint32_t fourcc = RiffLoad32(header);
-        const uint32_t size = RiffLoad32(header + 4);
+        const uint32_t fourcc = CodecLe32(header);
+        const uint32_t size = CodecLe32(header + 4);
         if (top && fourcc != kRiff) return true;
         if (!top && fourcc == kRiff) return false;
         uint64_t data_end = pos + 8 + size;
@@ -76,7 +75,7 @@ bool ParseLevel(RiffFile* file, RiffChunk* parent, uint64_t pos, uint64_t end, i
             if (pos + 12 > file->size) return true;
             if (!riff_read_at(file, pos + 8, header + 8, 4)) return false;
             if (depth + 1 > kRiffMaxDepth) return false;
-            RiffChunk* list = Append(file, parent, fourcc, RiffLoad32(header + 8), size, pos);
+            RiffChunk* list = Append(file, parent, fourcc, CodecLe32(header + 8), size, pos);
             if (!list || !ParseLevel(file, list, pos + 12, data_end, depth + 1)) return false;
         } else {
             if (data_end > file->size) return true;
@@ -115,13 +114,11 @@ RiffFile* riff_open(const char* path) {
     if (!path || !*path) return nullptr;
     RiffFile* file = static_cast<RiffFile*>(calloc(1, sizeof(RiffFile)));
     if (!file) return nullptr;
-    file->stream = fopen(path, "rb");
-    struct stat st;
-    if (!file->stream || fstat(fileno(file->stream), &st) != 0 || !S_ISREG(st.st_mode)) {
+    file->stream = CodecOpenRegularFile(path, &file->size);
+    if (!file->stream) {
         riff_close(file);
         return nullptr;
     }
-    file->size = static_cast<uint64_t>(st.st_size);
     if (!ParseLevel(file, nullptr, 0, file->size, 0)) {
         riff_close(file);
         return nullptr;

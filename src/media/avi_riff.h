@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "media/codec_bytes.h"
+
 // The four characters as stored, read as a little-endian u32.
 constexpr uint32_t RiffFourcc(const char (&text)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(text[0])) |
@@ -64,11 +66,5 @@ int32_t riff_read_data(const RiffFile* file, const RiffChunk* chunk, uint64_t of
 // from several threads at once.
 int32_t riff_read_at(const RiffFile* file, uint64_t offset, void* buffer, uint64_t bytes);
 
-inline uint32_t RiffLoad32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint16_t RiffLoad16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint64_t RiffLoad64(const uint8_t* p) {
-    return static_cast<uint64_t>(RiffLoad32(p)) | static_cast<uint64_t>(RiffLoad32(p + 4)) << 32;
-}
+// A little-endian u64 field (OpenDML offsets).
+inline uint64_t RiffLe64(const uint8_t* p) { return uint64_t{CodecLe32(p)} | uint64_t{CodecLe32(p + 4)} << 32; }

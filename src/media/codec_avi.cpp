@@ -47,10 +47,10 @@ bool ReadFormat(AviStream* s) {
     const RiffChunk* strf = riff_find_first(f, kStrf, 0);
     uint8_t bi[40];
     if (!strf || strf->size < 40 || !riff_read_data(f, strf, 0, bi, 40)) return false;
-    const int32_t width = static_cast<int32_t>(RiffLoad32(bi + 4));
-    int64_t height = static_cast<int32_t>(RiffLoad32(bi + 8));
-    const uint32_t bit_count = RiffLoad16(bi + 14);
-    const uint32_t compression = RiffLoad32(bi + 16);
+    const int32_t width = static_cast<int32_t>(CodecLe32(bi + 4));
+    int64_t height = static_cast<int32_t>(CodecLe32(bi + 8));
+    const uint32_t bit_count = CodecLe16(bi + 14);
+    const uint32_t compression = CodecLe32(bi + 16);
     if (width < 1 || height == 0) return false;
     if (height < 0) {
         s->top_down = 1;
@@ -65,7 +65,7 @@ bool ReadFormat(AviStream* s) {
 
     if (bit_count == 8) {
         // More than 256 colours cannot index 8-bit pixels: the rest are cut.
-        uint32_t colours = RiffLoad32(bi + 32);
+        uint32_t colours = CodecLe32(bi + 32);
         if (colours == 0 || colours > 256) colours = 256;
         if (strf->size < 40 + 4 * colours) return false;
         uint8_t entries[1024];
@@ -99,10 +99,10 @@ bool ReadRate(AviStream* s) {
     for (const RiffChunk* c = riff_find_first(f, kStrh, 0); c; c = riff_find(c, kStrh, 0)) {
         uint8_t h[28];
         if (!riff_read_data(f, c, 0, h, 4)) return false;
-        if (RiffLoad32(h) != kVids) continue;
+        if (CodecLe32(h) != kVids) continue;
         if (!riff_read_data(f, c, 0, h, 28)) return false;
-        const uint64_t scale = RiffLoad32(h + 20);
-        const uint64_t rate = RiffLoad32(h + 24);
+        const uint64_t scale = CodecLe32(h + 20);
+        const uint64_t rate = CodecLe32(h + 24);
         if (scale == 0 || rate == 0) return false;
         const uint64_t fps = rate / scale;
         s->frame_interval = fps ? 1000000 / fps : scale * 1000000 / rate;
@@ -137,14 +137,14 @@ uint8_t* LoadChunk(const RiffFile* f, const RiffChunk* c) {
 uint64_t DeclaredFrames(const AviStream* s, const uint8_t* idx1, uint64_t idx1_size) {
     const RiffFile* f = s->riff;
     uint8_t v[4];
-    if (const RiffChunk* c = riff_find_first(f, kDmlh, 0); c && riff_read_data(f, c, 0, v, 4) && RiffLoad32(v))
-        return RiffLoad32(v);
+    if (const RiffChunk* c = riff_find_first(f, kDmlh, 0); c && riff_read_data(f, c, 0, v, 4) && CodecLe32(v))
+        return CodecLe32(v);
     if (IsOpenDml(f)) return 0;
-    if (const RiffChunk* c = riff_find_first(f, kAvih, 0); c && riff_read_data(f, c, 16, v, 4) && RiffLoad32(v))
-        return RiffLoad32(v);
+    if (const RiffChunk* c = riff_find_first(f, kAvih, 0); c && riff_read_data(f, c, 16, v, 4) && CodecLe32(v))
+        return CodecLe32(v);
     uint64_t frames = 0;
     for (uint64_t i = 0; i + 16 <= idx1_size; i += 16)
-        if (IsVideoChunk(RiffLoad32(idx1 + i))) ++frames;
+        if (IsVideoChunk(CodecLe32(idx1 + i))) ++frames;
     return frames;
 }
 
@@ -176,36 +176,36 @@ bool IndexFromOpenDml(IndexBuild& b) {
     const RiffChunk* indx = riff_find_first(f, kIndx, 0);
     uint8_t h[24];
     for (; indx; indx = riff_find(indx, kIndx, 0))
-        if (riff_read_data(f, indx, 0, h, 24) && IsVideoChunk(RiffLoad32(h + 8))) break;
+        if (riff_read_data(f, indx, 0, h, 24) && IsVideoChunk(CodecLe32(h + 8))) break;
     if (!indx) return false;
-    const uint64_t entries = std::min<uint64_t>(RiffLoad32(h + 4), (indx->size - 24) / 16);
+    const uint64_t entries = std::min<uint64_t>(CodecLe32(h + 4), (indx->size - 24) / 16);
     if (entries == 0) return false;
     uint8_t* super = LoadChunk(f, indx);
     if (!super) return false;
     bool ok = true;
     for (uint64_t e = 0; ok && e < entries && !b.Full(); ++e) {
         const uint8_t* se = super + 24 + 16 * e;
-        const uint64_t at = RiffLoad64(se);
-        const uint32_t super_size = RiffLoad32(se + 8);
+        const uint64_t at = RiffLe64(se);
+        const uint32_t super_size = CodecLe32(se + 8);
         uint8_t ix[32];
         if (at > f->size || f->size - at < 32 || !riff_read_at(f, at, ix, 32)) {
             ok = false;
             break;
         }
-        const uint64_t size = RiffLoad32(ix + 4);
-        const uint64_t n = RiffLoad32(ix + 12);
-        const uint64_t base = RiffLoad64(ix + 20);
-        if (RiffLoad32(ix) != kIx00 || size > super_size || n == 0 || size < 24 + 8 * n ||
-            !IsVideoChunk(RiffLoad32(ix + 16)) || size > f->size - at - 8) {
+        const uint64_t size = CodecLe32(ix + 4);
+        const uint64_t n = CodecLe32(ix + 12);
+        const uint64_t base = RiffLe64(ix + 20);
+        if (CodecLe32(ix) != kIx00 || size > super_size || n == 0 || size < 24 + 8 * n ||
+            !IsVideoChunk(CodecLe32(ix + 16)) || size > f->size - at - 8) {
             ok = false;
             break;
         }
         uint8_t* pairs = static_cast<uint8_t*>(malloc(8 * n));
         ok = pairs && riff_read_at(f, at + 32, pairs, 8 * n);
         for (uint64_t i = 0; ok && i < n && !b.Full(); ++i) {
-            const uint64_t offset = base + RiffLoad32(pairs + 8 * i);
+            const uint64_t offset = base + CodecLe32(pairs + 8 * i);
             // Bit 31 of the size marks frames that are not key frames.
-            const uint64_t bytes = RiffLoad32(pairs + 8 * i + 4) & 0x7FFFFFFFu;
+            const uint64_t bytes = CodecLe32(pairs + 8 * i + 4) & 0x7FFFFFFFu;
             if (offset < base) continue;  // wrapped
             ok = b.Add(offset, bytes, false);
         }
@@ -229,7 +229,7 @@ bool ChunkIdAt(const RiffFile* f, uint64_t offset) {
 bool IndexFromIdx1(IndexBuild& b, const uint8_t* idx1, uint64_t idx1_size) {
     const RiffFile* f = b.s->riff;
     if (idx1_size < 16) return false;
-    const uint64_t first = RiffLoad32(idx1 + 8);
+    const uint64_t first = CodecLe32(idx1 + 8);
     uint64_t base = 0;
     if (!ChunkIdAt(f, first)) {
         const RiffChunk* movi = riff_find_first(f, kList, kMovi);
@@ -238,8 +238,8 @@ bool IndexFromIdx1(IndexBuild& b, const uint8_t* idx1, uint64_t idx1_size) {
     }
     for (uint64_t i = 0; i + 16 <= idx1_size && !b.Full(); i += 16) {
         const uint8_t* e = idx1 + i;
-        if (!IsVideoChunk(RiffLoad32(e))) continue;
-        if (!b.Add(base + RiffLoad32(e + 8) + 8, RiffLoad32(e + 12), true)) return false;
+        if (!IsVideoChunk(CodecLe32(e))) continue;
+        if (!b.Add(base + CodecLe32(e + 8) + 8, CodecLe32(e + 12), true)) return false;
     }
     return b.s->index.count > 0;
 }
@@ -311,7 +311,7 @@ bool EntrySize(const AviStream* s, uint32_t n, uint64_t* size) {
     if (!e.sized_by_header) return true;
     uint8_t header[8];
     if (!riff_read_at(s->riff, e.offset - 8, header, 8)) return false;
-    *size = std::min<uint64_t>(*size, RiffLoad32(header + 4));
+    *size = std::min<uint64_t>(*size, CodecLe32(header + 4));
     return *size > 0;
 }
 
@@ -328,7 +328,7 @@ bool LoadFrame(AviStream* s, uint32_t n, const uint8_t** data, uint64_t* size) {
     if (!GrowScratch(s, uint64_t{e.size} + 8) || !riff_read_at(s->riff, e.offset - 8, s->scratch, uint64_t{e.size} + 8))
         return false;
     *data = s->scratch + 8;
-    *size = std::min<uint64_t>(e.size, RiffLoad32(s->scratch + 4));
+    *size = std::min<uint64_t>(e.size, CodecLe32(s->scratch + 4));
     return *size > 0;
 }
 

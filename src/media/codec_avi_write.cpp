@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "media/codec_avi.h"
+#include "media/codec_bytes.h"
 #include "media/codec_formats.h"
 #include "media/codec_mem.h"
 
@@ -60,17 +61,9 @@ struct AviWriter {
 
 namespace {
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
 void Put64(uint8_t* p, uint64_t v) {
-    Put32(p, static_cast<uint32_t>(v));
-    Put32(p + 4, static_cast<uint32_t>(v >> 32));
+    CodecPutLe32(p, static_cast<uint32_t>(v));
+    CodecPutLe32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 void PutTag(uint8_t* p, const char (&tag)[5]) { memcpy(p, tag, 4); }
 
@@ -90,7 +83,7 @@ bool WriteAt(const AviWriter* w, uint64_t offset, const void* data, uint64_t byt
 
 bool Write32At(const AviWriter* w, uint64_t offset, uint32_t value) {
     uint8_t b[4];
-    Put32(b, value);
+    CodecPutLe32(b, value);
     return WriteAt(w, offset, b, 4);
 }
 
@@ -113,7 +106,7 @@ uint64_t Carve(AviWriter* w, uint64_t bytes) {
     const uint64_t at = w->junk_offset;
     uint8_t junk[8];
     PutTag(junk, "JUNK");
-    Put32(junk + 4, static_cast<uint32_t>(w->junk_remaining - bytes - 8));
+    CodecPutLe32(junk + 4, static_cast<uint32_t>(w->junk_remaining - bytes - 8));
     if (!WriteAt(w, at + bytes, junk, 8) || !Write32At(w, 16, w->hdrl_size + static_cast<uint32_t>(bytes)))
         return 0;
     w->hdrl_size += static_cast<uint32_t>(bytes);
@@ -131,17 +124,17 @@ bool WriteStandardIndex(AviWriter* w) {
     uint8_t* ix = static_cast<uint8_t*>(malloc(bytes));
     if (!ix) return false;
     PutTag(ix, "ix00");
-    Put32(ix + 4, static_cast<uint32_t>(24 + 8 * n));
-    Put16(ix + 8, 2);  // longs per entry
+    CodecPutLe32(ix + 4, static_cast<uint32_t>(24 + 8 * n));
+    CodecPutLe16(ix + 8, 2);  // longs per entry
     ix[10] = 0;        // index sub-type
     ix[11] = 1;        // index of chunks
-    Put32(ix + 12, static_cast<uint32_t>(n));
-    Put32(ix + 16, w->chunk_id);
+    CodecPutLe32(ix + 12, static_cast<uint32_t>(n));
+    CodecPutLe32(ix + 16, w->chunk_id);
     Put64(ix + 20, w->segment_start);
-    Put32(ix + 28, 0);
+    CodecPutLe32(ix + 28, 0);
     for (uint64_t i = 0; i < n; ++i) {
-        Put32(ix + 32 + 8 * i, w->standard.items[i].offset);
-        Put32(ix + 36 + 8 * i, w->standard.items[i].size);
+        CodecPutLe32(ix + 32 + 8 * i, w->standard.items[i].offset);
+        CodecPutLe32(ix + 36 + 8 * i, w->standard.items[i].size);
     }
     const bool ok = WriteAt(w, w->end, ix, bytes);
     free(ix);
@@ -160,15 +153,15 @@ bool WriteIdx1(AviWriter* w) {
     uint8_t* idx = static_cast<uint8_t*>(malloc(bytes));
     if (!idx) return false;
     PutTag(idx, "idx1");
-    Put32(idx + 4, static_cast<uint32_t>(16 * n));
+    CodecPutLe32(idx + 4, static_cast<uint32_t>(16 * n));
     uint32_t offset = 4;
     for (uint64_t i = 0; i < n; ++i) {
         uint8_t* e = idx + 8 + 16 * i;
         const uint32_t size = w->classic.items[i];
-        Put32(e, w->chunk_id);
-        Put32(e + 4, 16);  // key frame
-        Put32(e + 8, offset);
-        Put32(e + 12, size);
+        CodecPutLe32(e, w->chunk_id);
+        CodecPutLe32(e + 4, 16);  // key frame
+        CodecPutLe32(e + 8, offset);
+        CodecPutLe32(e + 12, size);
         offset += size + Pad(size);
     }
     const bool ok = WriteAt(w, w->end, idx, bytes);
@@ -210,7 +203,7 @@ bool BeginSegment(AviWriter* w) {
     PutTag(head, "RIFF");
     PutTag(head + 8, "AVIX");
     PutTag(head + 12, "JUNK");
-    Put32(head + 16, 2028);
+    CodecPutLe32(head + 16, 2028);
     PutTag(head + 2048, "LIST");
     PutTag(head + 2056, "movi");
     if (!WriteAt(w, w->end, head, sizeof head)) return false;
@@ -284,37 +277,37 @@ bool WriteHeader(AviStream* s, AviWriter* w, uint32_t compression) {
     PutTag(head, "RIFF");
     PutTag(head + 8, "AVI ");
     PutTag(head + 12, "LIST");
-    Put32(head + 16, w->hdrl_size);
+    CodecPutLe32(head + 16, w->hdrl_size);
     PutTag(head + 20, "hdrl");
     PutTag(head + 24, "avih");
-    Put32(head + 28, 56);
-    Put32(head + 32, interval);
-    Put32(head + 36, fps * (s->bit_count / 8) * s->height * s->width);  // a hint; wraps as a u32
-    Put32(head + 44, 16);  // has an index
-    Put32(head + 56, 1);   // streams
-    Put32(head + 64, s->width);
-    Put32(head + 68, s->height);
+    CodecPutLe32(head + 28, 56);
+    CodecPutLe32(head + 32, interval);
+    CodecPutLe32(head + 36, fps * (s->bit_count / 8) * s->height * s->width);  // a hint; wraps as a u32
+    CodecPutLe32(head + 44, 16);  // has an index
+    CodecPutLe32(head + 56, 1);   // streams
+    CodecPutLe32(head + 64, s->width);
+    CodecPutLe32(head + 68, s->height);
     PutTag(head + 88, "LIST");
-    Put32(head + 92, w->strl_size);
+    CodecPutLe32(head + 92, w->strl_size);
     PutTag(head + 96, "strl");
     PutTag(head + 100, "strh");
-    Put32(head + 104, 64);
+    CodecPutLe32(head + 104, 64);
     PutTag(head + 108, "vids");
     PutTag(head + 112, "DIB ");
     // Slower than a frame a second, the rate keeps the exact interval.
-    Put32(head + 128, fps ? 1 : interval);
-    Put32(head + 132, fps ? fps : 1000000);
+    CodecPutLe32(head + 128, fps ? 1 : interval);
+    CodecPutLe32(head + 132, fps ? fps : 1000000);
     PutTag(head + 172, "strf");
-    Put32(head + 176, P + 40);
-    Put32(head + 180, 40);
-    Put32(head + 184, s->width);
-    Put32(head + 188, s->height);  // positive: rows bottom-up
-    Put16(head + 192, 1);
-    Put16(head + 194, s->bit_count);
-    Put32(head + 196, compression);
-    Put32(head + 200, static_cast<uint32_t>(s->stride * s->height + (s->codec == kAviRaw ? 0 : 1024)));
-    Put32(head + 212, P ? 256 : 0);
-    Put32(head + 216, P ? 256 : 0);
+    CodecPutLe32(head + 176, P + 40);
+    CodecPutLe32(head + 180, 40);
+    CodecPutLe32(head + 184, s->width);
+    CodecPutLe32(head + 188, s->height);  // positive: rows bottom-up
+    CodecPutLe16(head + 192, 1);
+    CodecPutLe16(head + 194, s->bit_count);
+    CodecPutLe32(head + 196, compression);
+    CodecPutLe32(head + 200, static_cast<uint32_t>(s->stride * s->height + (s->codec == kAviRaw ? 0 : 1024)));
+    CodecPutLe32(head + 212, P ? 256 : 0);
+    CodecPutLe32(head + 216, P ? 256 : 0);
     for (uint32_t i = 0; i < P / 4; ++i) {
         uint8_t* e = head + 220 + 4 * i;
         e[0] = s->palette[i].b;
@@ -322,13 +315,13 @@ bool WriteHeader(AviStream* s, AviWriter* w, uint32_t compression) {
         e[2] = s->palette[i].r;
     }
     PutTag(head + 220 + P, "strn");
-    Put32(head + 224 + P, 6);
+    CodecPutLe32(head + 224 + P, 6);
     memcpy(head + 228 + P, "VIDEO", 6);
     PutTag(head + 234 + P, "JUNK");
-    Put32(head + 238 + P, static_cast<uint32_t>(w->junk_remaining - 8));
+    CodecPutLe32(head + 238 + P, static_cast<uint32_t>(w->junk_remaining - 8));
     uint8_t movi[12];
     PutTag(movi, "LIST");
-    Put32(movi + 4, 0);
+    CodecPutLe32(movi + 4, 0);
     PutTag(movi + 8, "movi");
     return WriteAt(w, 0, head, head_bytes) && WriteZeros(w, head_bytes, w->reserve - head_bytes) &&
            WriteAt(w, w->reserve, movi, 12);
@@ -435,8 +428,8 @@ int32_t codec_avi_write_one(AviStream* s, const void* pixels) {
     }
     if (ok) {
         uint8_t header[8];
-        Put32(header, w->chunk_id);
-        Put32(header + 4, static_cast<uint32_t>(size));
+        CodecPutLe32(header, w->chunk_id);
+        CodecPutLe32(header + 4, static_cast<uint32_t>(size));
         if (s->codec == kAviRaw) {
             // The raw chunk is built whole in its buffer, pad byte included.
             memcpy(w->raw, header, 8);
@@ -481,15 +474,15 @@ int32_t codec_avi_finish_writer(AviStream* s) {
         ok = at && indx;
         if (ok) {
             PutTag(indx, "indx");
-            Put32(indx + 4, static_cast<uint32_t>(indx_bytes - 8));
-            Put16(indx + 8, 4);  // longs per entry
-            Put32(indx + 12, static_cast<uint32_t>(segments));
-            Put32(indx + 16, w->chunk_id);
+            CodecPutLe32(indx + 4, static_cast<uint32_t>(indx_bytes - 8));
+            CodecPutLe16(indx + 8, 4);  // longs per entry
+            CodecPutLe32(indx + 12, static_cast<uint32_t>(segments));
+            CodecPutLe32(indx + 16, w->chunk_id);
             for (uint64_t i = 0; i < segments; ++i) {
                 uint8_t* e = indx + 32 + 16 * i;
                 Put64(e, w->super.items[i].offset);
-                Put32(e + 8, w->super.items[i].size);
-                Put32(e + 12, w->super.items[i].frames);
+                CodecPutLe32(e + 8, w->super.items[i].size);
+                CodecPutLe32(e + 12, w->super.items[i].frames);
             }
             ok = WriteAt(w, at, indx, indx_bytes) && Write32At(w, 92, w->strl_size + static_cast<uint32_t>(indx_bytes));
         }
@@ -499,11 +492,11 @@ int32_t codec_avi_finish_writer(AviStream* s) {
         if (ok) {
             uint8_t list[kOdmlBytes] = {};
             PutTag(list, "LIST");
-            Put32(list + 4, 260);
+            CodecPutLe32(list + 4, 260);
             PutTag(list + 8, "odml");
             PutTag(list + 12, "dmlh");
-            Put32(list + 16, 248);
-            Put32(list + 20, w->frames);
+            CodecPutLe32(list + 16, 248);
+            CodecPutLe32(list + 20, w->frames);
             ok = WriteAt(w, odml, list, sizeof list);
         }
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "image/pool.h"
 #include "media/codec.h"
 #include "media/codec_avi.h"
 #include "media/codec_mem.h"
@@ -135,6 +136,19 @@ TEST_F(AviWrite, WrittenMoviesPassFfprobeAndDecodeToOurPixels) {
         EXPECT_EQ(walk.at("strh_length"), "3");
         EXPECT_EQ(walk.at("ix00_count"), "0");
     }
+}
+
+TEST_F(AviWrite, RawFramesReadAlikeOnThePool) {
+    // 640 x 480 frames are read in several bands of rows, here on the pool.
+    ASSERT_EQ(PoolStart(), 1);
+    for (uint32_t bpp : {1u, 3u}) {
+        SCOPED_TRACE(bpp);
+        std::string pixels;
+        for (uint32_t f = 0; f < 3; ++f) pixels += Picture(640, 480, bpp, f);
+        ASSERT_EQ(FacadeWriteMovie(File("pool.avi"), 640, 480, bpp, 40000, pixels, kAviRaw), 1);
+        EXPECT_TRUE(FacadeReadAll(File("pool.avi")) == pixels);
+    }
+    PoolStop();
 }
 
 TEST_F(AviWrite, JpegQualityAsCjpegWouldUseIt) {
