@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "bench_support.h"
 #include "image/pool.h"
 #include "media/avi_riff.h"
 #include "media/codec.h"
@@ -149,27 +149,16 @@ void Memcpy(benchmark::State& state, uint64_t bpp) {
 void BM_Memcpy24(benchmark::State& state) { Memcpy(state, 3); }
 void BM_Memcpy8(benchmark::State& state) { Memcpy(state, 1); }
 
-BENCHMARK(BM_AviMjpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_BareLibjpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_AviRaw24)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(BM_Memcpy24)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(BM_AviRaw8)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
-BENCHMARK(BM_Memcpy8)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
-
-// Keeps each benchmark's real time per iteration for the ratios: the median
-// when the run is repeated, else the one run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
-            const std::string name = r.run_name.function_name + (r.run_name.args.empty() ? "" : "/" + r.run_name.args);
-            if (median || r.run_type == Run::RT_Iteration) times[name] = r.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+// Three repetitions each; the ratios take the shortest.
+#define KV_AVI_BENCH(fn, unit)                                                                                \
+    BENCHMARK(fn)->Unit(unit)->MinTime(1.0)->UseRealTime()->Repetitions(3)->ComputeStatistics("min", kvbench::Shortest) \
+        ->ReportAggregatesOnly(true)
+KV_AVI_BENCH(BM_AviMjpeg, benchmark::kMillisecond);
+KV_AVI_BENCH(BM_BareLibjpeg, benchmark::kMillisecond);
+KV_AVI_BENCH(BM_AviRaw24, benchmark::kMicrosecond)->Arg(0)->Arg(1);
+KV_AVI_BENCH(BM_Memcpy24, benchmark::kMicrosecond);
+KV_AVI_BENCH(BM_AviRaw8, benchmark::kMicrosecond)->Arg(0)->Arg(1);
+KV_AVI_BENCH(BM_Memcpy8, benchmark::kMicrosecond);
 
 // ffmpeg's own decode of the whole MJPEG movie to RGB with `threads`
 // threads: frames a second from its real time (median of three runs).
@@ -206,10 +195,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto fps = [&](const char* name) {
-        const double ms = reporter.times[name];
+        const double ms = reporter.Time(name);
         return ms > 0 ? 1000.0 / ms : 0.0;
     };
     const double ours = fps("BM_AviMjpeg"), bare = fps("BM_BareLibjpeg");
@@ -220,9 +209,9 @@ int main(int argc, char** argv) {
     if (ffmpeg_all > 0) printf("MJPEG: ours / ffmpeg (all threads) = %.3f\n", ours / ffmpeg_all);
     if (bare > 0) printf("MJPEG: ours / bare libjpeg-turbo = %.3f\n", ours / bare);
     for (const char* depth : {"24", "8"}) {
-        const double copy = reporter.times[std::string("BM_Memcpy") + depth];
+        const double copy = reporter.Time(std::string("BM_Memcpy") + depth);
         for (const char* arg : {"0", "1"}) {
-            const double read = reporter.times[std::string("BM_AviRaw") + depth + "/" + arg];
+            const double read = reporter.Time(std::string("BM_AviRaw") + depth + "/" + arg);
             if (read > 0 && copy > 0)
                 printf("raw %s-bit: ours (%s) / memcpy (1 thread), bytes a second = %.3f\n", depth,
                        arg[0] == '0' ? "all threads" : "1 thread", copy / read);
