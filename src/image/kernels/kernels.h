@@ -16,6 +16,7 @@
 #include "image/kernels/negative.h"
 #include "image/kernels/overlap_transform.h"
 #include "image/kernels/perspective.h"
+#include "image/kernels/raster_stack.h"
 #include "image/kernels/rotate_scale.h"
 #include "image/kernels/object_removal.h"
 #include "image/kernels/particles.h"

@@ -97,6 +97,7 @@ std::vector<Named> Kernels() {
              ImgShift(&i, 2, -1, 0);
              ImgAlignTwoPoints(0, &i, templates, rx, ry, 5, 255, 0);
          }},
+        {"enlarge 2x", [](CImgBuff& i, const CImgBuff&) { ImgEnlarge2x(&i); }},
         {"match template", [](CImgBuff& i, const CImgBuff&) {
              // The results are written into the image so that they are compared.
              CImgBuff t;
