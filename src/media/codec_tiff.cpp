@@ -90,6 +90,7 @@ struct CodecTiffReader {
     const uint8_t* data;  // the file image
     uint64_t size;
     bool mapped;
+    int fd;  // the mapped file, for reading strips; -1 when read whole
     bool big_endian;
     TiffPage* pages;
     uint32_t page_count;
@@ -131,10 +132,10 @@ bool LoadFileImage(CodecTiffReader* r, const char* path) {
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map != MAP_FAILED) {
-        close(fd);
         r->data = static_cast<const uint8_t*>(map);
         r->size = size;
         r->mapped = true;
+        r->fd = fd;
         return true;
     }
     uint8_t* block = static_cast<uint8_t*>(malloc(size));
@@ -152,6 +153,7 @@ bool LoadFileImage(CodecTiffReader* r, const char* path) {
     r->data = block;
     r->size = size;
     r->mapped = false;
+    r->fd = -1;
     return true;
 }
 
@@ -159,6 +161,7 @@ void FreeReader(CodecTiffReader* r) {
     if (r->data) {
         if (r->mapped) {
             munmap(const_cast<uint8_t*>(r->data), r->size);
+            close(r->fd);
         } else {
             free(const_cast<uint8_t*>(r->data));
         }
@@ -990,12 +993,29 @@ uint64_t PackBitsDecode(const uint8_t* in, uint64_t in_size, uint8_t* out, uint6
     return op;
 }
 
-// Decodes a strip's data into out[0, capacity); the bytes produced.
-uint64_t DecodeStrip(const CodecTiffReader& r, const TiffPage& pg, const StripSpan& span, uint8_t* out,
-                     uint64_t capacity) {
-    const uint8_t* in = r.data + span.offset;
-    if (pg.compression == 5) return LzwDecode(in, span.bytes, out, capacity);
-    return PackBitsDecode(in, span.bytes, out, capacity);
+// Decodes a strip's data `in` into out[0, capacity); the bytes produced.
+uint64_t DecodeStrip(const TiffPage& pg, const uint8_t* in, uint64_t in_size, uint8_t* out, uint64_t capacity) {
+    if (pg.compression == 5) return LzwDecode(in, in_size, out, capacity);
+    return PackBitsDecode(in, in_size, out, capacity);
+}
+
+// Copies bytes offset .. offset + n - 1 of the file, which the caller keeps
+// inside it. Bulk data is read from the file rather than through the
+// mapping: that spares the page faults of a mapping's first touch, which
+// parallel readers would also contend on. Bytes a shrunken file no longer
+// has read as 0.
+void ReadBytes(const CodecTiffReader& r, uint64_t offset, uint64_t n, uint8_t* out) {
+    if (r.fd < 0) {
+        memcpy(out, r.data + offset, n);
+        return;
+    }
+    uint64_t done = 0;
+    while (done < n) {
+        const ssize_t k = pread(r.fd, out + done, n - done, static_cast<off_t>(offset + done));
+        if (k <= 0) break;
+        done += static_cast<uint64_t>(k);
+    }
+    memset(out + done, 0, n - done);
 }
 
 struct PageJob {
@@ -1014,29 +1034,35 @@ uint32_t StripRows(const TiffPage& pg, uint64_t s) {
     return static_cast<uint32_t>(left < pg.rows_per_strip ? left : pg.rows_per_strip);
 }
 
-// Uncompressed rows first .. first + count - 1: read in place from the file.
+// Uncompressed rows first .. first + count - 1. A row counts when the
+// strip's declared bytes hold it whole inside the file; others are 0.
 void ReadPlainRows(void* ctx, uint64_t first, uint64_t count) {
     PageJob& job = *static_cast<PageJob*>(ctx);
     const CodecTiffReader& r = *job.reader;
     const TiffPage& pg = *job.page;
-    for (uint64_t y = first; y < first + count; ++y) {
+    for (uint64_t y = first; y < first + count;) {
         const uint32_t s = static_cast<uint32_t>(y / pg.rows_per_strip);
         const uint64_t in_strip = y % pg.rows_per_strip;
         const StripSpan span = StripOf(r, pg, s);
-        const uint8_t* src = nullptr;
-        // A row counts when the strip's declared bytes hold it whole inside the file.
-        if ((in_strip + 1) * pg.row_bytes <= span.bytes) src = r.data + span.offset + in_strip * pg.row_bytes;
+        const uint64_t whole = span.bytes / pg.row_bytes;  // rows of the strip that are there
         uint8_t* dest = job.frame + y * job.frame_row;
-        if (job.same_layout) {
-            if (src) {
-                memcpy(dest, src, job.frame_row);
-                FixRowInPlace(pg, r.big_endian, dest);
-            } else {
-                memset(dest, 0, job.frame_row);
-            }
-        } else {
-            ConvertRow(r, pg, src, job.bpp, dest);
+        if (in_strip >= whole) {
+            memset(dest, 0, job.frame_row);
+            ++y;
+            continue;
         }
+        // The rows of this strip and range that are there, in one go.
+        uint64_t n = whole - in_strip;
+        if (n > first + count - y) n = first + count - y;
+        const uint64_t offset = span.offset + in_strip * pg.row_bytes;
+        if (job.same_layout) {
+            ReadBytes(r, offset, n * pg.row_bytes, dest);
+            for (uint64_t i = 0; i < n; ++i) FixRowInPlace(pg, r.big_endian, dest + i * job.frame_row);
+        } else {
+            for (uint64_t i = 0; i < n; ++i)
+                ConvertRow(r, pg, r.data + offset + i * pg.row_bytes, job.bpp, dest + i * job.frame_row);
+        }
+        y += n;
     }
 }
 
@@ -1048,15 +1074,29 @@ void ReadCodedStrips(void* ctx, uint64_t first, uint64_t count) {
     const TiffPage& pg = *job.page;
     uint8_t* scratch = nullptr;
     uint64_t scratch_size = 0;
+    uint8_t* input = nullptr;  // a strip's data when read from the file
+    uint64_t input_size = 0;
     for (uint64_t s = first; s < first + count; ++s) {
         const uint64_t rows = StripRows(pg, s);
         const uint64_t y0 = s * pg.rows_per_strip;
         const StripSpan span = StripOf(r, pg, static_cast<uint32_t>(s));
         const uint64_t need = rows * pg.row_bytes;
+        const uint8_t* in = r.data + span.offset;
+        if (r.fd >= 0 && span.bytes) {
+            if (span.bytes > input_size) {
+                free(input);
+                input = static_cast<uint8_t*>(malloc(span.bytes));
+                input_size = input ? span.bytes : 0;
+            }
+            if (input) {
+                ReadBytes(r, span.offset, span.bytes, input);
+                in = input;
+            }
+        }
         uint64_t rows_done = 0;
         if (job.same_layout) {
             uint8_t* dest = job.frame + y0 * job.frame_row;
-            const uint64_t produced = span.bytes ? DecodeStrip(r, pg, span, dest, need) : 0;
+            const uint64_t produced = span.bytes ? DecodeStrip(pg, in, span.bytes, dest, need) : 0;
             rows_done = produced / pg.row_bytes;
             memset(dest + rows_done * pg.row_bytes, 0, need - rows_done * pg.row_bytes);
             const bool native16 = pg.bits == 16 && !r.big_endian;
@@ -1082,7 +1122,7 @@ void ReadCodedStrips(void* ctx, uint64_t first, uint64_t count) {
             scratch_size = scratch ? capacity : 0;
             if (!scratch) job.failed = true;
         }
-        if (scratch && span.bytes) rows_done = DecodeStrip(r, pg, span, scratch, capacity) / pg.row_bytes;
+        if (scratch && span.bytes) rows_done = DecodeStrip(pg, in, span.bytes, scratch, capacity) / pg.row_bytes;
         for (uint64_t i = 0; i < rows; ++i) {
             uint8_t* raw = i < rows_done ? scratch + i * pg.row_bytes : nullptr;
             if (raw && pg.predictor == 2) UndoPredictor(pg, r.big_endian, raw);
@@ -1090,6 +1130,7 @@ void ReadCodedStrips(void* ctx, uint64_t first, uint64_t count) {
         }
     }
     free(scratch);
+    free(input);
 }
 
 bool ReadPage(const CodecTiffReader& r, const TiffPage& pg, uint64_t bpp, uint8_t* frame) {
