@@ -36,6 +36,19 @@ void Fill(const uint8_t* data, size_t size) {
     }
 }
 
+// One frame buffer for every input, grown as needed and kept: a fresh block
+// of a few hundred megabytes per input would cost more than reading into it.
+uint8_t* FrameBuffer(uint64_t bytes) {
+    static uint8_t* buffer = nullptr;
+    static uint64_t size = 0;
+    if (bytes > size) {
+        free(buffer);
+        buffer = static_cast<uint8_t*>(malloc(bytes));
+        size = buffer ? bytes : 0;
+    }
+    return buffer;
+}
+
 }  // namespace
 
 const char* InputPath(const uint8_t* data, size_t size) {
@@ -68,13 +81,12 @@ void OpenAndReadFrames(const uint8_t* data, size_t size, uint64_t kind, uint64_t
                 !__builtin_mul_overflow(frame_bytes, info.bytes_per_pixel, &frame_bytes) &&
                 frame_bytes <= kMaxFrameBytes;
     if (fits && frame_bytes > 0) {
-        void* buffer = malloc(frame_bytes);
+        uint8_t* buffer = FrameBuffer(frame_bytes);
         uint64_t total = 0;
         for (uint64_t frame = 0; buffer && frame < info.frame_count && total < kMaxTotalBytes; ++frame) {
             codec_file_read_frame(file, 0, frame, 0, buffer);
             total += frame_bytes;
         }
-        free(buffer);
     }
     codec_file_close(file);
 }
