@@ -5,6 +5,9 @@
 // keeping them local to it; null when the path is not absolute or the load
 // fails.
 void* PlatLoadLibrary(const char* path);
+// Loads a system library by its bare file name (no '/'), searched for along
+// the system's library path; null when the name holds a '/' or the load fails.
+void* PlatLoadSystemLibrary(const char* name);
 // The address of an exported symbol, or null.
 void* PlatGetProcAddress(void* library, const char* name);
 // Releases a library from PlatLoadLibrary; 1 done, 0 for null or failure.
