@@ -185,6 +185,14 @@ TEST_F(Mp4Crafted, ValidLayoutsAreRead) {
              co->type = "co64";
              co->data = Be32(0) + Be32(1) + Be32(0) + Be32(offset);
          }},
+        {"16-bit sizes in stz2",
+         [](Mp4File& m) {
+             Box* sizes = m.Find("stsz");
+             std::string d = Be32(0) + Be32(16) + Be32(12);
+             for (int i = 0; i < 12; ++i) d += Be16(GetBe32(sizes->data, 12 + 4 * i));
+             sizes->type = "stz2";
+             sizes->data = d;
+         }},
         {"one sample per chunk",
          [](Mp4File& m) {
              const uint32_t at = GetBe32(m.Find("stco")->data, 8);
@@ -302,6 +310,39 @@ TEST_F(Mp4Crafted, OutputSizeFollowsTheTrackHeader) {
             expected += frame;
         }
         EXPECT_TRUE(frames == expected);
+    }
+}
+
+// Sizes packed in 8 and 4 bits (high nibble first) and the offsets that
+// follow from them, read from the tables alone.
+TEST_F(Mp4Crafted, CompactSizesOf8And4Bits) {
+    for (uint32_t field : {8u, 4u}) {
+        SCOPED_TRACE(field);
+        Mp4File m = Parsed();
+        std::string d = Be32(0) + Be32(field) + Be32(12);
+        for (uint32_t i = 0; i < 12; i += 2) {
+            const uint32_t a = 1 + i, b = 2 + i;  // sizes 1 .. 12
+            if (field == 8) {
+                d += std::string{static_cast<char>(a), static_cast<char>(b)};
+            } else {
+                d += static_cast<char>((a << 4) | b);
+            }
+        }
+        m.Find("stsz")->type = "stz2";
+        m.Find("stz2")->data = d;
+        const std::string bytes = m.Write();
+        FILE* f = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+        Mp4Reader* r = mp4_reader_parse(f);
+        ASSERT_NE(r, nullptr);
+        ASSERT_EQ(r->sample_count, 12u);
+        uint64_t offset = r->samples[0].offset;
+        for (uint32_t i = 0; i < 12; ++i) {
+            EXPECT_EQ(r->samples[i].size, i + 1);
+            EXPECT_EQ(r->samples[i].offset, offset);
+            offset += i + 1;
+        }
+        codec_mp4_close(r);
+        fclose(f);
     }
 }
 
