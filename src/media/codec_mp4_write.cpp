@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "media/i420.h"
 #include "media/mp4.h"
@@ -60,6 +61,9 @@ struct Bytes {
         Put32(static_cast<uint32_t>(v >> 32));
         Put32(static_cast<uint32_t>(v));
     }
+    void PutWords(std::initializer_list<uint32_t> words) {
+        for (uint32_t v : words) Put32(v);
+    }
     void PutType(const char (&name)[5]) { Put32(Mp4Type(name)); }
     void PutZeros(uint64_t n) {
         if (uint8_t* p = Grow(n)) memset(p, 0, n);
@@ -88,10 +92,7 @@ struct Bytes {
     }
 };
 
-void PutMatrix(Bytes& b) {
-    const uint32_t matrix[9] = {0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000};
-    for (uint32_t v : matrix) b.Put32(v);
-}
+void PutMatrix(Bytes& b) { b.PutWords({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000}); }
 
 bool WriteAt(FILE* file, uint64_t at, const void* data, uint64_t size) {
     return fseeko(file, static_cast<off_t>(at), SEEK_SET) == 0 && fwrite(data, 1, size, file) == size;
@@ -294,12 +295,7 @@ void BuildMovie(const Mp4Writer* w, Bytes& b) {
 
     const uint64_t moov = b.Begin("moov");
     b.Leaf("mvhd", 100);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(timescale);
-    b.Put32(duration);
-    b.Put32(0x00010000);
+    b.PutWords({0, 0, 0, timescale, duration, 0x00010000});
     b.Put16(0x0100);
     b.PutZeros(10);
     PutMatrix(b);
@@ -308,33 +304,18 @@ void BuildMovie(const Mp4Writer* w, Bytes& b) {
 
     const uint64_t trak = b.Begin("trak");
     b.Leaf("tkhd", 84);
-    b.Put32(3);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(1);
-    b.Put32(0);
-    b.Put32(duration);
-    b.PutZeros(8);
-    b.Put16(0);
-    b.Put16(0);
-    b.Put16(0);
-    b.Put16(0);
+    b.PutWords({3, 0, 0, 1, 0, duration});
+    b.PutZeros(16);  // reserved, layer, alternate group, volume, reserved
     PutMatrix(b);
-    b.Put32(w->width << 16);
-    b.Put32(w->height << 16);
+    b.PutWords({w->width << 16, w->height << 16});
 
     const uint64_t mdia = b.Begin("mdia");
     b.Leaf("mdhd", 24);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(timescale);
-    b.Put32(duration);
+    b.PutWords({0, 0, 0, timescale, duration});
     b.Put16(0x55C4);
     b.Put16(0);
     b.Leaf("hdlr", 28);
-    b.Put32(0);
-    b.Put32(0);
+    b.PutWords({0, 0});
     b.PutType("vide");
     b.PutZeros(16);
 
@@ -347,28 +328,22 @@ void BuildMovie(const Mp4Writer* w, Bytes& b) {
     // Six header bytes, each set after its 2-byte length, and the PPS count.
     const uint64_t avcc = 7 + (w->sps ? w->sps_size : 2) + (w->pps ? w->pps_size : 2);
     b.Leaf("stsd", 8 + 86 + 8 + avcc);
-    b.Put32(0);
-    b.Put32(1);
+    b.PutWords({0, 1});
     b.Leaf("avc1", 78 + 8 + avcc);
     b.PutZeros(6);
     b.Put16(1);
     b.PutZeros(16);
     b.Put16(w->width);
     b.Put16(w->height);
-    b.Put32(0x00480000);
-    b.Put32(0x00480000);
-    b.Put32(0);
+    b.PutWords({0x00480000, 0x00480000, 0});
     b.Put16(1);
     b.PutZeros(32);
     b.Put16(0x0018);
     b.Put16(0xFFFF);
     b.Leaf("avcC", avcc);
-    b.Put8(1);
-    b.Put8(0);
-    b.Put8(0);
-    b.Put8(0);
-    b.Put8(0xFF);
-    b.Put8(0xE1);
+    // Version 1, profile, compatibility and level 0, 4-byte lengths, one SPS.
+    const uint8_t config[6] = {1, 0, 0, 0, 0xFF, 0xE1};
+    b.PutBytes(config, sizeof config);
     if (w->sps) {
         b.PutBytes(w->sps, w->sps_size);
     } else {
@@ -383,32 +358,22 @@ void BuildMovie(const Mp4Writer* w, Bytes& b) {
 
     const uint32_t stts_entries = w->sample_count ? 1 : 0;
     b.Leaf("stts", 8 + 8 * stts_entries);
-    b.Put32(0);
-    b.Put32(stts_entries);
+    b.PutWords({0, stts_entries});
     if (stts_entries) {
         b.Put32(static_cast<uint32_t>(w->sample_count));
         b.Put32(delta);
     }
     b.Leaf("stss", 8 + 4 * w->sync_count);
-    b.Put32(0);
-    b.Put32(static_cast<uint32_t>(w->sync_count));
+    b.PutWords({0, static_cast<uint32_t>(w->sync_count)});
     for (uint64_t i = 0; i < w->sample_count; ++i)
         if (w->samples[i].sync) b.Put32(static_cast<uint32_t>(i + 1));
     b.Leaf("stsc", 20);
-    b.Put32(0);
-    b.Put32(1);
-    b.Put32(1);
-    b.Put32(static_cast<uint32_t>(w->sample_count));
-    b.Put32(1);
+    b.PutWords({0, 1, 1, static_cast<uint32_t>(w->sample_count), 1});
     b.Leaf("stsz", 12 + 4 * w->sample_count);
-    b.Put32(0);
-    b.Put32(0);
-    b.Put32(static_cast<uint32_t>(w->sample_count));
+    b.PutWords({0, 0, static_cast<uint32_t>(w->sample_count)});
     for (uint64_t i = 0; i < w->sample_count; ++i) b.Put32(w->samples[i].size);
     b.Leaf("stco", 12);
-    b.Put32(0);
-    b.Put32(1);
-    b.Put32(static_cast<uint32_t>(w->media_start));
+    b.PutWords({0, 1, static_cast<uint32_t>(w->media_start)});
 
     b.End(stbl);
     b.End(minf);
