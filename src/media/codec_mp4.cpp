@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/codec_bytes.h"
 #include "media/codec_formats.h"
 #include "media/i420.h"
 #include "media/mp4.h"
@@ -445,8 +446,8 @@ Mp4Reader* mp4_reader_parse(FILE* file) {
 }
 
 Mp4Reader* codec_mp4_open(const char* path, codec_progress_fn progress, void* context) {
-    if (!path) return nullptr;
-    FILE* file = fopen(path, "rb");
+    uint64_t size;
+    FILE* file = path ? CodecOpenRegularFile(path, &size) : nullptr;
     if (!file) return nullptr;
     Mp4Reader* r = mp4_reader_parse(file);
     if (!r) {

@@ -5,6 +5,7 @@
 // with a stand-in library.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -71,6 +72,11 @@ TEST_F(H264Binding, LoadedWhileAnyMovieIsOpen) {
     EXPECT_EQ(codec_file_open(Wide(junk).c_str(), nullptr, nullptr), nullptr);
     EXPECT_EQ(g_H264.references, 0u);
     EXPECT_EQ(g_H264.handle, nullptr);
+    // So does a folder with a movie's name.
+    const std::string folder = dir.file("folder.mp4");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(codec_file_open(Wide(folder).c_str(), nullptr, nullptr), nullptr);
+    EXPECT_EQ(g_H264.references, 0u);
 }
 
 TEST_F(H264Binding, AMissingLibraryFailsOpenAndCreate) {
