@@ -87,6 +87,15 @@ void RouteToCapture(PlatMessage* message) {
     message->window = g_Capture;
 }
 
+// A popup never has the keyboard focus, so while one holds the capture
+// (a menu being tracked) key messages go to it as well.
+void RouteKeysToPopupCapture(PlatMessage* message) {
+    if (!g_Capture || g_Capture == message->window) return;
+    if (message->kind != kPlatMsgKeyDown && message->kind != kPlatMsgKeyUp && message->kind != kPlatMsgChar) return;
+    PlatWindowState* to = PlatFindWindow(g_Capture);
+    if (to && to->popup) message->window = g_Capture;
+}
+
 // Takes the next message; false when there is none.
 bool TakeQueuedUnrouted(PlatMessage* message, bool* mouseInput) {
     std::lock_guard<std::mutex> lock(g_QueueLock);
@@ -110,7 +119,10 @@ bool TakeQueuedUnrouted(PlatMessage* message, bool* mouseInput) {
 bool TakeQueued(PlatMessage* message) {
     bool mouseInput = false;
     if (!TakeQueuedUnrouted(message, &mouseInput)) return false;
-    if (mouseInput) RouteToCapture(message);
+    if (mouseInput)
+        RouteToCapture(message);
+    else
+        RouteKeysToPopupCapture(message);
     return true;
 }
 
@@ -314,6 +326,11 @@ bool PlatCapsLockToggled() { return g_CapsToggled.load(); }
 void PlatPostTestClick(uint32_t window, int32_t x, int32_t y) {
     EnqueueMouse(window, kPlatMsgLButtonDown, x, y);
     EnqueueMouse(window, kPlatMsgLButtonUp, x, y);
+}
+
+void PlatPostTestMouse(uint32_t window, PlatMsgKind kind, int32_t x, int32_t y, int32_t notches) {
+    if (kind < kPlatMsgMouseMove || kind > kPlatMsgMouseWheel) return;
+    EnqueueMouse(window, kind, x, y, notches);
 }
 
 void PlatPostTestKey(uint32_t window, uint32_t virtualKey, bool down) {

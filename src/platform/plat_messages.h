@@ -69,7 +69,8 @@ void PlatPostQuitMessage(int32_t exitCode);
 // input and the test entries below) goes to the capturing window with
 // coordinates relative to its client area. The capture in force when a
 // message is taken from the queue decides, so a capture that a handler sets
-// or releases holds for every message after it.
+// or releases holds for every message after it. While a popup window holds
+// the capture, key and character messages go to it too.
 void PlatSetCapture(uint32_t window);
 void PlatReleaseCapture();
 uint32_t PlatGetCapture();
@@ -79,6 +80,9 @@ bool PlatCapsLockToggled();
 
 // Test entries: queue the messages real input would produce for a window.
 void PlatPostTestClick(uint32_t window, int32_t x, int32_t y);  // left down and up at x, y
+// One mouse message (a kind from kPlatMsgMouseMove to kPlatMsgMouseWheel),
+// routed to the capturing window when it is taken, as real input is.
+void PlatPostTestMouse(uint32_t window, PlatMsgKind kind, int32_t x, int32_t y, int32_t notches = 0);
 // Key down or up of a virtual key; a caps-lock key down toggles the caps state.
 void PlatPostTestKey(uint32_t window, uint32_t virtualKey, bool down);
 void PlatPostTestChar(uint32_t window, uint32_t character);

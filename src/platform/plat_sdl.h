@@ -21,6 +21,7 @@ struct PlatWindowState {
     int32_t width = 0;
     int32_t height = 0;
     bool shown = false;
+    bool popup = false;  // a borderless popup (menus): placed exactly, never focused
 };
 // Null when the id names no window of the layer. User-interface thread only.
 PlatWindowState* PlatFindWindow(uint32_t window);

@@ -43,7 +43,9 @@ uint32_t PlatCreateWindow(const wchar_t* title, int32_t x, int32_t y, int32_t wi
     if (cut.size() > kMaxTitleCharacters) cut.resize(kMaxTitleCharacters);
     uint32_t flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (style == kPlatStyleResizable) flags |= SDL_WINDOW_RESIZABLE;
-    if (style == kPlatStylePopup) flags |= SDL_WINDOW_BORDERLESS;
+    // Popups are menus: on X11 an override-redirect window, placed exactly
+    // and never given the keyboard focus (the capture brings keys to it).
+    if (style == kPlatStylePopup) flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_POPUP_MENU | SDL_WINDOW_SKIP_TASKBAR;
     int sx = x < 0 ? SDL_WINDOWPOS_UNDEFINED : x;
     int sy = x < 0 ? SDL_WINDOWPOS_UNDEFINED : y;
     SDL_Window* sdl = SDL_CreateWindow(PlatWideToUtf8(cut.c_str()).c_str(), sx, sy, width, height, flags);
@@ -51,6 +53,7 @@ uint32_t PlatCreateWindow(const wchar_t* title, int32_t x, int32_t y, int32_t wi
     uint32_t id = SDL_GetWindowID(sdl);
     PlatWindowState state;
     state.sdl = sdl;
+    state.popup = style == kPlatStylePopup;
     SDL_GetWindowPosition(sdl, &state.x, &state.y);
     SDL_GetWindowSize(sdl, &state.width, &state.height);
     Windows()[id] = state;
