@@ -36,6 +36,7 @@ int32_t g_QuitCode = 0;
 // Input state of the user-interface thread.
 PlatWindowProc g_WindowProc = nullptr;
 uint32_t g_Capture = 0;
+bool g_PopupCapture = false;  // a popup holds the capture
 uint32_t g_WheelWindow = 0;
 float g_WheelRest = 0.0f;
 bool g_Composing = false;
@@ -128,6 +129,23 @@ bool TakeQueued(PlatMessage* message) {
 
 void EnqueueMouse(uint32_t window, PlatMsgKind kind, int32_t x, int32_t y, int32_t notches = 0) {
     Enqueue(window, kind, x, y, notches, true);
+}
+
+// While a popup holds the capture, a press outside every window of the
+// program goes to it as well, at its place relative to the popup.
+int OutsidePressWatch(void*, SDL_Event* event) {
+    int button = 0;
+    bool down = false;
+    if (!g_PopupCapture || !PlatRawButtonEvent(*event, &button, &down) || button < 1 || button > 3) return 0;
+    int gx = 0, gy = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    PlatWindowState* to = PlatFindWindow(g_Capture);
+    if (!to || PlatPointOverWindow(gx, gy)) return 0;  // SDL reports those itself
+    const PlatMsgKind kinds[3][2] = {{kPlatMsgLButtonUp, kPlatMsgLButtonDown},
+                                     {kPlatMsgMButtonUp, kPlatMsgMButtonDown},
+                                     {kPlatMsgRButtonUp, kPlatMsgRButtonDown}};
+    Enqueue(g_Capture, kinds[button - 1][down ? 1 : 0], gx - to->x, gy - to->y);
+    return 0;
 }
 
 void TranslateWindowEvent(const SDL_WindowEvent& event) {
@@ -310,12 +328,22 @@ void PlatPostQuitMessage(int32_t exitCode) {
 
 void PlatSetCapture(uint32_t window) {
     g_Capture = window;
+    PlatWindowState* state = PlatFindWindow(window);
+    g_PopupCapture = state && state->popup;
+    if (g_PopupCapture) {
+        static bool watching = false;
+        if (!watching) SDL_AddEventWatch(OutsidePressWatch, nullptr);
+        watching = true;
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    }
     SDL_CaptureMouse(SDL_TRUE);
 }
 
 void PlatReleaseCapture() {
     if (!g_Capture) return;
     g_Capture = 0;
+    if (g_PopupCapture) SDL_EventState(SDL_SYSWMEVENT, SDL_IGNORE);
+    g_PopupCapture = false;
     SDL_CaptureMouse(SDL_FALSE);
 }
 

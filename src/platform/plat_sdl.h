@@ -26,6 +26,13 @@ struct PlatWindowState {
 // Null when the id names no window of the layer. User-interface thread only.
 PlatWindowState* PlatFindWindow(uint32_t window);
 
+// A raw press or release of a mouse button (1 left, 2 middle, 3 right)
+// anywhere on the desktop; valid only inside an SDL event watch, where the
+// event's data still exists.
+bool PlatRawButtonEvent(const SDL_Event& event, int* button, bool* down);
+// True when a desktop point lies in the client area of a shown window.
+bool PlatPointOverWindow(int32_t x, int32_t y);
+
 // Translates one SDL event into queued messages.
 void PlatTranslateEvent(const SDL_Event& event);
 // Clears capture and pending input state that refers to a destroyed window.

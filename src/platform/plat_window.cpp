@@ -77,12 +77,24 @@ void PlatDestroyWindow(uint32_t window) {
     SDL_DestroyWindow(sdl);
 }
 
+bool PlatPointOverWindow(int32_t x, int32_t y) {
+    for (const auto& [id, state] : Windows())
+        if (state.shown && x >= state.x && y >= state.y && x - state.x < state.width && y - state.y < state.height)
+            return true;
+    return false;
+}
+
 void PlatShowWindow(uint32_t window, bool show) {
     PlatWindowState* state = PlatFindWindow(window);
     if (!state || state->shown == show) return;
     state->shown = show;
     if (show) {
+        // Without a window manager SDL focuses every window it maps; a popup
+        // hands the keyboard focus straight back, so the window that had it
+        // keeps it (and the mouse capture, which follows that focus).
+        SDL_Window* focus = state->popup ? SDL_GetKeyboardFocus() : nullptr;
         SDL_ShowWindow(state->sdl);
+        if (focus && focus != state->sdl) SDL_SetWindowInputFocus(focus);
     } else {
         SDL_HideWindow(state->sdl);
     }

@@ -1,7 +1,8 @@
 // Real X input under Xvfb (ctest runs these under xvfb-run), driven by
 // xdotool: typing and selecting in an edit box, the clipboard both ways
 // through xclip, and the file selection screen answered by typing and
-// clicking. Skipped on other drivers.
+// clicking, and a menu-bar menu with a submenu chosen and dismissed by the
+// mouse and the keyboard. Skipped on other drivers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/plat_messages.h"
 #include "platform/plat_sdl.h"
@@ -20,6 +22,7 @@
 #include "toolkit/fg_edit.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_loop.h"
+#include "toolkit/fg_menubar.h"
 #include "toolkit/support/ui_input.h"
 
 namespace {
@@ -147,6 +150,64 @@ TEST(FgX11Smoke, FileSelectionByTypingAndClicking) {
     EXPECT_EQ(std::wstring(path), root + L"/画像001.png");
     FgSetModalStartHook(previous, nullptr);
     g_LastFileDir[0] = 0;
+}
+
+TEST(FgX11Smoke, MenuBarSubmenuByMouseAndKeys) {
+    if (!HaveX11() || !kvtest::HaveTool("xwininfo")) GTEST_SKIP() << "needs an X display, xdotool and xwininfo";
+    class Dialog : public CFgUIDialog {
+    public:
+        CFgUIMenuBar bar;
+        std::vector<int32_t> chosen;
+        Dialog() {
+            AddChild(&bar);
+            bar.AddItem(L"File", L"Open\t1\nRecent\t{\nOne\t21\nTwo\t22\n}\nQuit\t3\n", nullptr, nullptr);
+            bar.callback = [](CFgUIMenuBar*, void* data, int32_t, int32_t id) {
+                static_cast<Dialog*>(data)->chosen.push_back(id);
+            };
+            bar.data = this;
+        }
+    } d;
+    ASSERT_EQ(d.Create(40, 30, 300, 120, L"korvane-x11-menu", kFgStyleFixed, nullptr), 1);
+    FgPumpMessages();
+    static std::atomic<int> opened{0};
+    FgModalStartHook previous = FgSetModalStartHook([](CFgScreen*, void*) { ++opened; }, nullptr);
+    auto at = [](int32_t x, int32_t y) {
+        return "xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 1";
+    };
+    // 14-pixel font: rows of 16. The root menu (7 columns: 53 x 50) opens below
+    // the title; "Recent" (row 1) opens its submenu (25 x 34) at the root's
+    // right edge less half a row, level with the row.
+    const int32_t rootX = d.x + 8, rootY = d.y + 22;
+    const int32_t subX = rootX + 53 - 8, subY = rootY + 2 + 16;
+    std::string tree;
+    ASSERT_EQ(RunWhilePumping(Find("korvane-x11-menu") + at(d.x + 20, d.y + 10) + " && sleep 0.4 && " +
+                                  at(rootX + 10, rootY + 2 + 16 + 7) + " && sleep 0.4 && xwininfo -root -tree && " +
+                                  "(import -window root '" + kvtest::ScreenshotDir() + "/menu-x11-screen.png' || true) && " +
+                                  at(subX + 10, subY + 2 + 16 + 7),
+                              [&] { return !d.chosen.empty(); }, &tree),
+              0);
+    EXPECT_EQ(d.chosen, std::vector<int32_t>{22});
+    auto place = [](int32_t w, int32_t h, int32_t x, int32_t y) {
+        return std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y);
+    };
+    EXPECT_NE(tree.find(place(53, 50, rootX, rootY)), std::string::npos) << tree;
+    EXPECT_NE(tree.find(place(25, 34, subX, subY)), std::string::npos) << tree;
+
+    // Esc, and a click on the desktop outside every window, close the tree
+    // without a choice.
+    for (const std::string& dismiss : {std::string("xdotool key Escape"), at(600, 440)}) {
+        SCOPED_TRACE(dismiss);
+        const int before = opened;
+        ASSERT_EQ(RunWhilePumping(Find("korvane-x11-menu") + at(d.x + 20, d.y + 10) + " && sleep 0.4 && " +
+                                      at(rootX + 10, rootY + 2 + 16 + 7) + " && sleep 0.4 && " + dismiss,
+                                  [&] { return opened > before && PlatGetCapture() == 0; }),
+                  0);
+        EXPECT_EQ(opened, before + 1);
+        EXPECT_EQ(PlatGetCapture(), 0u);
+    }
+    EXPECT_EQ(d.chosen, std::vector<int32_t>{22});
+    FgSetModalStartHook(previous, nullptr);
+    d.Destroy();
 }
 
 }  // namespace
