@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config ccache
   # platform layer and toolkit
-  libsdl2-dev libgl-dev libegl-dev libgl1-mesa-dri libfreetype-dev libfontconfig-dev
+  libsdl2-dev libx11-dev libxi-dev libgl-dev libegl-dev libgl1-mesa-dri libfreetype-dev libfontconfig-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-dejavu-core
   # media
   libpng-dev zlib1g-dev libjpeg-dev libopenh264-dev libopenh264-7
