@@ -155,6 +155,20 @@ std::vector<Named> Kernels() {
          }},
         {"particles grey", [](CImgBuff& i, const CImgBuff&) { ImgSeparateParticles(&i, 1, 4, 1, &kRoi); }},
         {"edge objects", [](CImgBuff& i, const CImgBuff&) { ImgEraseEdgeObjects(&i, 1, 0, 1, 1, 4, 1, &kRoi); }},
+        {"fft spectrum", [](CImgBuff& i, const CImgBuff&) {
+             ImgFftState st{};
+             ImgFftForward(&st, &i);
+             ImgFftSpectrumImage(&st, &i);
+             ImgFftReset(&st);
+         }},
+        {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
+             ImgFftState st{};
+             CImgBuff mask;
+             ImgFftForward(&st, &i);
+             ImgFftSpectrumImage(&st, &mask);
+             ImgFftInverse(&st, &i, nullptr, &mask);
+             ImgFftReset(&st);
+         }},
     };
 }
 
