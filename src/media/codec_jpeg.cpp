@@ -20,7 +20,8 @@ struct CodecJpegReader {
     jpeg_error_mgr error;
     jpeg_decompress_struct cinfo;
     FILE* stream;
-    bool failed;  // a library error left the decoder in an unknown state
+    bool failed;   // a library error left the decoder in an unknown state
+    bool started;  // decompression started: the decoder's buffers exist
 };
 
 struct CodecJpegWriter {
@@ -84,15 +85,24 @@ bool JpegSizePlausible(const jpeg_decompress_struct& c, FILE* stream) {
     return mcus <= static_cast<uint64_t>(st.st_size) * 8u;
 }
 
-// Reads the header and starts decompression of the reader's stream from its
-// current position; false on a library error or an implausible size.
-bool StartDecompress(CodecJpegReader* r) {
+// Reads the header of the reader's stream from its current position and
+// works out the output size; false on a library error or an implausible size.
+// Nothing picture-sized is allocated yet: a progressive file's coefficient
+// buffers, as large as the picture, come with the start of decompression,
+// which waits for the first read.
+bool ReadHeader(CodecJpegReader* r) {
+    r->started = false;
     return JpegGuarded(reinterpret_cast<j_common_ptr>(&r->cinfo), [&]() {
         jpeg_stdio_src(&r->cinfo, r->stream);
         jpeg_read_header(&r->cinfo, TRUE);
         if (!JpegSizePlausible(r->cinfo, r->stream)) ERREXIT(&r->cinfo, JERR_IMAGE_TOO_BIG);
-        jpeg_start_decompress(&r->cinfo);
+        jpeg_calc_output_dimensions(&r->cinfo);
     });
+}
+
+bool StartDecompress(CodecJpegReader* r) {
+    r->started = JpegGuarded(reinterpret_cast<j_common_ptr>(&r->cinfo), [&]() { jpeg_start_decompress(&r->cinfo); });
+    return r->started;
 }
 
 bool CreateDecompress(CodecJpegReader* r) {
@@ -176,7 +186,7 @@ int32_t codec_jpeg_open(codec_file* file, const char* path) {
         return 0;
     }
     r->stream = fopen(path, "rb");
-    if (!r->stream || !StartDecompress(r)) {
+    if (!r->stream || !ReadHeader(r)) {
         FreeReader(r);
         return 0;
     }
@@ -199,13 +209,17 @@ int32_t codec_jpeg_read(codec_file* file, uint64_t image, uint64_t first, uint64
     if (!r || image != 0 || first != 0 || count > 1) return 0;
     if (count == 0) return 1;
     jpeg_decompress_struct& c = r->cinfo;
-    if (r->failed || c.output_scanline != 0) {
+    if (r->failed || (r->started && c.output_scanline != 0)) {
         // Decoded before: decode the file again from its start.
         J_COLOR_SPACE space = c.out_color_space;
         jpeg_abort_decompress(&c);
         rewind(r->stream);
-        r->failed = !StartDecompress(r) || !SameOutput(c, file->info, space);
+        r->failed = !ReadHeader(r) || !SameOutput(c, file->info, space);
         if (r->failed) return 0;
+    }
+    if (!r->started && !StartDecompress(r)) {
+        r->failed = true;
+        return 0;
     }
     uint8_t* cmyk_row = nullptr;
     if (c.out_color_space == JCS_CMYK) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
+#include <algorithm>
 
 #include <jpeglib.h>
 
@@ -77,6 +79,27 @@ TEST_F(JpegFixtures, ReadingTwiceGivesThePictureTwice) {
     EXPECT_EQ(codec_file_read_frame(f, 0, 0, 0, second.data()), 1);
     EXPECT_TRUE(first == second);
     EXPECT_EQ(codec_file_close(f), 1);
+}
+
+// A 28-byte progressive, arithmetic-coded header claiming 65309 x 10244
+// pixels: opening it reports the size without allocating the decoder's
+// picture-sized coefficient buffers (a gigabyte); only a read would.
+TEST_F(JpegFixtures, OpeningAHugeProgressiveHeaderAllocatesNothingPictureSized) {
+    const uint8_t bytes[] = {0xff, 0xd8, 0x1f, 0x3c, 0x0e, 0xff, 0xca, 0x00, 0x0b, 0x08, 0x28, 0x04, 0xff, 0x1d,
+                             0x01, 0x01, 0x11, 0x00, 0xff, 0xda, 0x00, 0x08, 0x01, 0x01, 0x1f, 0x2c, 0x28, 0x00};
+    const std::string path = File("huge_progressive.jpg");
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(bytes, 1, sizeof bytes, out);
+    fclose(out);
+    const size_t before = mallinfo2().hblkhd;
+    codec_file* f = codec_file_open(Wide(path).c_str(), nullptr, nullptr);
+    const size_t during = mallinfo2().hblkhd;
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->info.width, 65309u);
+    EXPECT_EQ(f->info.height, 10244u);
+    EXPECT_LT(during - std::min(during, before), size_t{64} << 20);
+    codec_file_close(f);
 }
 
 // Writes a CMYK JPEG as Adobe applications do (inverted samples) with the
