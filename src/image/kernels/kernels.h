@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/kernels/align.h"
+#include "image/kernels/background_create.h"
 #include "image/kernels/background_subtract.h"
 #include "image/kernels/convolve.h"
 #include "image/kernels/equalize.h"

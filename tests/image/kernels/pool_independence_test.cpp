@@ -29,6 +29,20 @@ void Gaps(CImgBuff& i) {
             if ((x * 7 + y * 3) % 11 < 4) i.buffer->SetPixelGray8(x, y, 0);
 }
 
+// Background of three frames: the image, the (smaller) background and the
+// image again.
+void BackgroundFrames(CImgBuff& i, const CImgBuff& bg, bool denoised, int32_t mode) {
+    CImgBuff first;
+    first.CopyFrom(&i);
+    const CImgBuff* frames[3] = {&first, &bg, &first};
+    const ImgFrameSourceFn source = [](uint64_t index, CImgBuff* image, void* user) {
+        image->CopyFrom(static_cast<const CImgBuff* const*>(user)[index]);
+        return int32_t(1);
+    };
+    if (denoised) ImgCreateBackgroundDenoised(&i, 3, mode, 40.0, source, frames);
+    else ImgCreateBackground(&i, 3, mode, source, frames);
+}
+
 std::vector<Named> Kernels() {
     return {
         {"negate", [](CImgBuff& i, const CImgBuff&) { ImgNegate(&i, &kRoi); }},
@@ -161,6 +175,10 @@ std::vector<Named> Kernels() {
              ImgFftSpectrumImage(&st, &i);
              ImgFftReset(&st);
          }},
+        {"background average", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, false, 0); }},
+        {"background maximum", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, false, 1); }},
+        {"background lab", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, true, 0); }},
+        {"background mirrored", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, true, -1); }},
         {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
              ImgFftState st{};
              CImgBuff mask;

@@ -1,0 +1,337 @@
+// Background creation. Frames are fetched on the calling thread; each frame
+// is then folded into the accumulators over the pool, rows split between the
+// workers, so each accumulator entry has one writer. Results are written only
+// by the finishing pass: a cancel leaves frame 0 in the destination.
+#include "image/kernels/background_create.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "image/colour.h"
+#include "image/kernels/kernel_frame.h"
+#include "image/pool.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Accumulator = std::unique_ptr<T[], FreeDeleter>;
+
+// width * height * entries elements of T; null when the size overflows or
+// memory runs out.
+template <class T>
+Accumulator<T> Allocate(uint64_t width, uint64_t height, uint64_t entries) {
+    uint64_t n = 0, bytes = 0;
+    if (__builtin_mul_overflow(width, height, &n) || __builtin_mul_overflow(n, entries, &n) ||
+        __builtin_mul_overflow(n, sizeof(T), &bytes) || bytes > SIZE_MAX)
+        return nullptr;
+    return Accumulator<T>(static_cast<T*>(std::malloc(bytes ? bytes : 1)));
+}
+
+enum Group { kGroup8, kGroup16, kGroup32 };
+
+Group GroupOf(int32_t format) {
+    if (ImgFormatIn(ImgFormat8BitMask, format)) return kGroup8;
+    if (ImgFormatIn(ImgFormat16BitMask, format)) return kGroup16;
+    return kGroup32;
+}
+
+// The part of row y that both the destination and the frame hold: pixels
+// 0 .. n-1; 0 when the frame has no such row.
+int32_t Overlap(const C_ImgBuff& frame, int32_t width, int32_t y) {
+    if (!ImgFormatValid(frame.format) || y >= frame.height) return 0;
+    return std::min(width, frame.width);
+}
+
+// Reads pixels x0 .. x0+m-1 (m <= kImgSpanPixels) of row y of the frame
+// with the getter of a format group (grey: one value a pixel; colour: three).
+void ReadSpan(const C_ImgBuff& frame, Group group, bool colour, int32_t x0, int32_t y, int32_t m, uint32_t* out) {
+    const int entries = colour ? 3 : 1;
+    if (group == kGroup8) {
+        uint8_t b[3 * kImgSpanPixels];
+        if (colour) ImgReadRgb8Span(frame, x0, y, m, b);
+        else ImgReadGray8Span(frame, x0, y, m, b);
+        for (int32_t i = 0; i < m * entries; ++i) out[i] = b[i];
+    } else if (group == kGroup16) {
+        uint16_t b[3 * kImgSpanPixels];
+        if (colour) ImgReadRgb16Span(frame, x0, y, m, b);
+        else ImgReadGray16Span(frame, x0, y, m, b);
+        for (int32_t i = 0; i < m * entries; ++i) out[i] = b[i];
+    } else if (!colour && frame.format == kImgGray32) {
+        std::memcpy(out, frame.PixelAt(x0, y), size_t(m) * 4);
+    } else if (colour && frame.format == kImgRgb32) {
+        std::memcpy(out, frame.PixelAt(x0, y), size_t(m) * 12);
+    } else {
+        for (int32_t i = 0; i < m; ++i) {
+            if (colour) frame.GetPixelRgb32(x0 + i, y, &out[3 * i], &out[3 * i + 1], &out[3 * i + 2]);
+            else frame.GetPixelGray32(x0 + i, y, &out[i]);
+        }
+    }
+}
+
+// Writes one pixel's value(s) at the depth of the group.
+void WritePixel(C_ImgBuff& dst, Group group, bool colour, int32_t x, int32_t y, const uint32_t* v) {
+    switch (group) {
+        case kGroup8:
+            if (colour) dst.SetPixelRgb8(x, y, uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2]));
+            else dst.SetPixelGray8(x, y, uint8_t(v[0]));
+            break;
+        case kGroup16:
+            if (colour) dst.SetPixelRgb16(x, y, uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2]));
+            else dst.SetPixelGray16(x, y, uint16_t(v[0]));
+            break;
+        default:
+            if (colour) dst.SetPixelRgb32(x, y, v[0], v[1], v[2]);
+            else dst.SetPixelGray32(x, y, v[0]);
+            break;
+    }
+}
+
+struct BackgroundJob {
+    int32_t mode;
+    C_ImgBuff* destination;
+    CImgBuff* frame;
+    ImgFrameSourceFn source;
+    void* user;
+    uint64_t width;
+    uint64_t height;
+    uint64_t frameCount;
+    Group group;
+    bool colour;
+    int entries;
+    double noiseLevel;
+};
+
+// One pass over every frame: fetch on this thread, then fold(row y, pixel
+// count n) over the rows on the pool. False when the source cancelled.
+template <class Fold>
+bool RunPass(const BackgroundJob& job, Fold&& fold) {
+    for (uint64_t f = 0; f < job.frameCount; ++f) {
+        if (!job.source(f, job.frame, job.user)) return false;
+        const C_ImgBuff& frame = *job.frame->buffer;
+        auto rows = [&](uint64_t first, uint64_t count) {
+            for (uint64_t y = first; y < first + count; ++y) {
+                const int32_t n = Overlap(frame, int32_t(job.width), int32_t(y));
+                if (n > 0) fold(frame, int32_t(y), n);
+            }
+        };
+        PoolParallelRun(job.height, rows);
+    }
+    return true;
+}
+
+// Finishing pass: value(x, y, out) gives each destination pixel.
+template <class Value>
+void Finish(const BackgroundJob& job, Value&& value) {
+    auto rows = [&](uint64_t first, uint64_t count) {
+        for (uint64_t y = first; y < first + count; ++y)
+            for (uint64_t x = 0; x < job.width; ++x) value(int32_t(x), int32_t(y));
+    };
+    PoolParallelRun(job.height, rows);
+}
+
+int32_t Average(const BackgroundJob& job) {
+    const uint64_t e = job.entries;
+    Accumulator<double> sums = Allocate<double>(job.width, job.height, e);
+    if (!sums) return 0;
+    std::memset(sums.get(), 0, job.width * job.height * e * sizeof(double));
+    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        uint32_t v[3 * kImgSpanPixels];
+        double* s = sums.get() + job.width * e * uint64_t(y);
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+            for (int32_t i = 0; i < m * int32_t(e); ++i) s[x0 * e + i] += double(v[i]);
+        }
+    });
+    if (!done) return -1;
+    const double top = job.group == kGroup8 ? 255.0 : job.group == kGroup16 ? 65535.0 : 4294967295.0;
+    const double count = double(job.frameCount);
+    Finish(job, [&](int32_t x, int32_t y) {
+        const double* s = sums.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
+        uint32_t out[3];
+        for (uint64_t c = 0; c < e; ++c) out[c] = ImgClampToU32(std::min(s[c] / count, top));
+        WritePixel(*job.destination, job.group, job.colour, x, y, out);
+    });
+    return 1;
+}
+
+template <class T>
+int32_t Extreme(const BackgroundJob& job) {
+    const uint64_t e = job.entries;
+    Accumulator<T> acc = Allocate<T>(job.width, job.height, e);
+    if (!acc) return 0;
+    const bool maximum = job.mode == 1;
+    std::memset(acc.get(), maximum ? 0 : 0xFF, job.width * job.height * e * sizeof(T));
+    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        uint32_t v[3 * kImgSpanPixels];
+        T* a = acc.get() + job.width * e * uint64_t(y);
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+            T* p = a + x0 * e;
+            if (maximum)
+                for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::max(p[i], T(v[i]));
+            else
+                for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::min(p[i], T(v[i]));
+        }
+    });
+    if (!done) return -1;
+    Finish(job, [&](int32_t x, int32_t y) {
+        const T* a = acc.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
+        uint32_t out[3];
+        for (uint64_t c = 0; c < e; ++c) out[c] = a[c];
+        WritePixel(*job.destination, job.group, job.colour, x, y, out);
+    });
+    return 1;
+}
+
+// L*a*b* of frame pixel (x, y).
+inline void LabAt(const C_ImgBuff& frame, int32_t x, int32_t y, double* lab) {
+    double cx = 0, cy = 0, cz = 0;
+    frame.GetPixelXyz(x, y, &cx, &cy, &cz);
+    ImgXyzToLab(cx, cy, cz, &lab[0], &lab[1], &lab[2]);
+}
+
+int32_t LabAverage(const BackgroundJob& job) {
+    const uint64_t pixels = job.width * job.height;
+    Accumulator<double> sums = Allocate<double>(job.width, job.height, 3);
+    Accumulator<double> kept = Allocate<double>(job.width, job.height, 4);
+    if (!sums || !kept) return 0;
+    std::memset(sums.get(), 0, pixels * 3 * sizeof(double));
+    std::memset(kept.get(), 0, pixels * 4 * sizeof(double));
+    bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        double* s = sums.get() + job.width * 3 * uint64_t(y);
+        for (int32_t x = 0; x < n; ++x) {
+            double lab[3];
+            LabAt(frame, x, y, lab);
+            for (int c = 0; c < 3; ++c) s[3 * x + c] += lab[c];
+        }
+    });
+    if (!done) return -1;
+    const double count = double(job.frameCount);
+    for (uint64_t i = 0; i < pixels * 3; ++i) sums[i] /= count;
+    done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        const double* mean = sums.get() + job.width * 3 * uint64_t(y);
+        double* k = kept.get() + job.width * 4 * uint64_t(y);
+        for (int32_t x = 0; x < n; ++x) {
+            double lab[3];
+            LabAt(frame, x, y, lab);
+            const double* m = mean + 3 * x;
+            const double dl = lab[0] - m[0], da = lab[1] - m[1], db = lab[2] - m[2];
+            const double d = lab[0] > 50.0 && m[0] > 50.0 ? dl * dl + 0.25 * da * da + 0.25 * db * db : dl * dl;
+            if (d <= job.noiseLevel) {
+                for (int c = 0; c < 3; ++c) k[4 * x + c] += lab[c];
+                k[4 * x + 3] += 1.0;
+            }
+        }
+    });
+    if (!done) return -1;
+    Finish(job, [&](int32_t x, int32_t y) {
+        const uint64_t i = job.width * uint64_t(y) + uint64_t(x);
+        const double* k = kept.get() + 4 * i;
+        const double n = k[3];
+        // A pixel that no frame came near keeps its mean.
+        if (n > 0) job.destination->SetPixelLab(x, y, k[0] / n, k[1] / n, k[2] / n);
+        else job.destination->SetPixelLab(x, y, sums[3 * i], sums[3 * i + 1], sums[3 * i + 2]);
+    });
+    return 1;
+}
+
+int32_t MirroredExtreme(const BackgroundJob& job) {
+    const uint64_t pixels = job.width * job.height;
+    Accumulator<double> sums = Allocate<double>(job.width, job.height, 3);
+    Accumulator<uint32_t> maxima = Allocate<uint32_t>(job.width, job.height, 3);
+    Accumulator<uint32_t> minima = Allocate<uint32_t>(job.width, job.height, 3);
+    if (!sums || !maxima || !minima) return 0;
+    std::memset(sums.get(), 0, pixels * 3 * sizeof(double));
+    std::memset(maxima.get(), 0, pixels * 3 * sizeof(uint32_t));
+    std::memset(minima.get(), 0xFF, pixels * 3 * sizeof(uint32_t));
+    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        uint32_t v[3 * kImgSpanPixels];
+        const uint64_t row = job.width * 3 * uint64_t(y);
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, kGroup32, true, x0, y, m, v);
+            const uint64_t at = row + uint64_t(x0) * 3;
+            for (int32_t i = 0; i < 3 * m; ++i) {
+                sums[at + i] += double(v[i]);
+                maxima[at + i] = std::max(maxima[at + i], v[i]);
+                minima[at + i] = std::min(minima[at + i], v[i]);
+            }
+        }
+    });
+    if (!done) return -1;
+    const double count = double(job.frameCount);
+    for (uint64_t i = 0; i < pixels * 3; ++i) sums[i] /= count;
+    Finish(job, [&](int32_t x, int32_t y) {
+        const uint64_t at = (job.width * uint64_t(y) + uint64_t(x)) * 3;
+        uint32_t out[3];
+        for (int c = 0; c < 3; ++c) {
+            // The truncated mean lies between the minimum and the maximum,
+            // so every difference and both mirrors stay in range.
+            const uint64_t m = ImgClampToU32(sums[at + c]), hi = maxima[at + c], lo = minima[at + c];
+            if (job.mode == 1) out[c] = uint32_t(hi - m > m - lo ? 2 * m - lo : hi);
+            else out[c] = uint32_t(hi - m <= m - lo ? 2 * m - hi : lo);
+        }
+        job.destination->SetPixelRgb32(x, y, out[0], out[1], out[2]);
+    });
+    return 1;
+}
+
+// The common start of both kernels: checks, frame 0 into the destination,
+// the job record. 0 when refused.
+int32_t Start(CImgBuff* destination, uint64_t frameCount, int32_t mode, ImgFrameSourceFn source, void* user, CImgBuff* frame,
+              BackgroundJob* job) {
+    if (!destination || !destination->buffer || !ImgFormatValid(destination->buffer->format) || frameCount == 0 ||
+        (mode != -1 && mode != 0 && mode != 1) || !source || !frame->buffer)
+        return 0;
+    source(0, destination, user);
+    if (!destination->buffer) return 0;
+    C_ImgBuff& d = *destination->buffer;
+    if (!ImgFormatValid(d.format) || d.width < 1 || d.height < 1) return 0;
+    *job = BackgroundJob{};
+    job->mode = mode;
+    job->destination = &d;
+    job->frame = frame;
+    job->source = source;
+    job->user = user;
+    job->width = uint64_t(d.width);
+    job->height = uint64_t(d.height);
+    job->frameCount = frameCount;
+    job->group = GroupOf(d.format);
+    job->colour = d.format >= kImgRgb8;
+    job->entries = job->colour ? 3 : 1;
+    return 1;
+}
+
+}  // namespace
+
+int32_t ImgCreateBackground(CImgBuff* destination, uint64_t frameCount, int32_t mode, ImgFrameSourceFn source, void* user) {
+    CImgBuff frame;
+    BackgroundJob job;
+    if (!Start(destination, frameCount, mode, source, user, &frame, &job)) return 0;
+    if (mode == 0) return Average(job);
+    switch (job.group) {
+        case kGroup8:
+            return Extreme<uint8_t>(job);
+        case kGroup16:
+            return Extreme<uint16_t>(job);
+        default:
+            return Extreme<uint32_t>(job);
+    }
+}
+
+int32_t ImgCreateBackgroundDenoised(CImgBuff* destination, uint64_t frameCount, int32_t mode, double noiseLevel,
+                                    ImgFrameSourceFn source, void* user) {
+    if (!(noiseLevel >= 0.0)) return 0;
+    CImgBuff frame;
+    BackgroundJob job;
+    if (!Start(destination, frameCount, mode, source, user, &frame, &job)) return 0;
+    job.noiseLevel = noiseLevel;
+    return mode == 0 ? LabAverage(job) : MirroredExtreme(job);
+}

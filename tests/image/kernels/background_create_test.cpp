@@ -1,0 +1,262 @@
+// Background creation from a stub frame source over frames in memory, with
+// a scripted cancel: plain and outlier-excluding kernels against numpy over
+// the stack, in every depth group.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/kernels/background_create.h"
+#include "support/kernel_test_util.h"
+
+namespace {
+
+// Hands out copies of its frames; the call numbered `cancelAt` (counting
+// from 0) answers 0 without copying.
+struct Stub {
+    std::vector<std::unique_ptr<CImgBuff>> frames;
+    int64_t cancelAt = -1;
+    int64_t calls = 0;
+    std::vector<uint64_t> indices;
+
+    static int32_t Fetch(uint64_t index, CImgBuff* image, void* user) {
+        Stub* s = static_cast<Stub*>(user);
+        s->indices.push_back(index);
+        if (s->calls++ == s->cancelAt) return 0;
+        image->CopyFrom(s->frames.at(index).get());
+        return 1;
+    }
+    CImgBuff& Add() {
+        frames.push_back(std::make_unique<CImgBuff>());
+        return *frames.back();
+    }
+    std::string Stack() const {
+        std::string all;
+        for (const auto& f : frames) all += ktest::Block(*f);
+        return all;
+    }
+};
+
+struct Group {
+    int32_t format;
+    const char* dtype;
+    int channels;
+    const char* top;
+};
+const Group kGroups[] = {{kImgGray8, "np.uint8", 1, "255.0"},         {kImgGray16, "np.uint16", 1, "65535.0"},
+                         {kImgGray32, "np.uint32", 1, "4294967295.0"}, {kImgRgb8, "np.uint8", 3, "255.0"},
+                         {kImgRgb16, "np.uint16", 3, "65535.0"},       {kImgRgb32, "np.uint32", 3, "4294967295.0"}};
+
+TEST(BackgroundCreate, PlainKernelsMatchNumpy) {
+    const int32_t w = 23, h = 17, n = 5;
+    for (const Group& g : kGroups) {
+        Stub stub;
+        for (int f = 0; f < n; ++f) ASSERT_TRUE(ktest::MakeNoise(stub.Add(), w, h, g.format, uint32_t(100 + f)));
+        std::vector<std::string> results;
+        for (int mode : {0, 1, -1}) {
+            CImgBuff dst;
+            ASSERT_EQ(dst.buffer->Create(2, 2, kImgGray8), 1);
+            stub.indices.clear();
+            ASSERT_EQ(ImgCreateBackground(&dst, n, mode, Stub::Fetch, &stub), 1);
+            EXPECT_EQ(stub.indices, (std::vector<uint64_t>{0, 0, 1, 2, 3, 4}));
+            ASSERT_EQ(dst.buffer->format, g.format);
+            results.push_back(ktest::Block(dst));
+        }
+        const std::string shape = std::to_string(n) + ", " + std::to_string(h) + ", " + std::to_string(w) + (g.channels == 3 ? ", 3" : "");
+        const std::string script = std::string("s = np.fromfile(sys.argv[1], ") + g.dtype + ").reshape(" + shape + ")\n" +
+                                   "avg = np.trunc(np.minimum(s.astype(np.float64).sum(0) / " + std::to_string(n) + ", " + g.top +
+                                   ")).astype(" + g.dtype + ")\n" +
+                                   "open(sys.argv[-1], 'wb').write(avg.tobytes() + s.max(0).tobytes() + s.min(0).tobytes())\n";
+        ktest::ExpectConcatenated(results, ktest::RunNumpy(script, {stub.Stack()}));
+    }
+}
+
+// The outlier-excluding maximum and minimum: per channel at 32 bits, mean m
+// truncated, M and L; written back through the 32-bit setter.
+TEST(BackgroundCreate, MirroredExtremesMatchNumpy) {
+    const int32_t w = 19, h = 11, n = 4;
+    for (const Group& g : kGroups) {
+        Stub stub;
+        for (int f = 0; f < n; ++f) ASSERT_TRUE(ktest::MakeNoise(stub.Add(), w, h, g.format, uint32_t(200 + f)));
+        std::vector<std::string> results;
+        for (int mode : {1, -1}) {
+            CImgBuff dst;
+            ASSERT_EQ(dst.buffer->Create(1, 1, kImgRgb8), 1);
+            ASSERT_EQ(ImgCreateBackgroundDenoised(&dst, n, mode, 0.0, Stub::Fetch, &stub), 1);
+            results.push_back(ktest::Block(dst));
+        }
+        const int bits = g.format == kImgGray8 || g.format == kImgRgb8 ? 8 : g.format == kImgGray16 || g.format == kImgRgb16 ? 16 : 32;
+        const std::string shape = std::to_string(n) + ", " + std::to_string(h) + ", " + std::to_string(w) + (g.channels == 3 ? ", 3" : "");
+        const std::string script = std::string("s = np.fromfile(sys.argv[1], ") + g.dtype + ").reshape(" + shape + ").astype(np.uint64)\n" +
+                                   "bits = " + std::to_string(bits) + "\n" +
+                                   "wide = s * {8: 16843009, 16: 65537, 32: 1}[bits]\n"
+                                   "m = np.trunc(wide.astype(np.float64).sum(0) / " + std::to_string(n) + ").astype(np.int64)\n"
+                                   "M = wide.max(0).astype(np.int64); L = wide.min(0).astype(np.int64)\n"
+                                   "hi = np.where(M - m > m - L, 2 * m - L, M)\n"
+                                   "lo = np.where(M - m <= m - L, 2 * m - M, L)\n"
+                                   "out = b''\n"
+                                   "for v in (hi, lo):\n"
+                                   "    v = (v >> (32 - bits)).astype(" + g.dtype + ")\n"
+                                   "    out += v.tobytes()\n"
+                                   "open(sys.argv[-1], 'wb').write(out)\n";
+        // A grey destination goes through its RGB rendering (three equal
+        // channels) and is written back as grey: the same numbers.
+        ktest::ExpectConcatenated(results, ktest::RunNumpy(script, {stub.Stack()}));
+    }
+}
+
+// One pixel of format 6 over a scripted run of values.
+uint32_t MirroredOne(const std::vector<uint32_t>& values, int mode) {
+    Stub stub;
+    for (uint32_t v : values) {
+        CImgBuff& f = stub.Add();
+        f.buffer->Create(1, 1, kImgRgb32);
+        f.SetPixelRgb32(0, 0, v, v, v);
+    }
+    CImgBuff dst;
+    dst.buffer->Create(1, 1, kImgRgb32);
+    EXPECT_EQ(ImgCreateBackgroundDenoised(&dst, values.size(), mode, 0.0, Stub::Fetch, &stub), 1);
+    uint32_t r = 0, g = 0, b = 0;
+    dst.GetPixelRgb32(0, 0, &r, &g, &b);
+    EXPECT_TRUE(r == g && g == b);
+    return r;
+}
+
+TEST(BackgroundCreate, SmallCases) {
+    EXPECT_EQ(MirroredOne({10, 10, 10, 250}, 1), 130u);
+    EXPECT_EQ(MirroredOne({10, 20, 30}, 1), 30u);
+    EXPECT_EQ(MirroredOne({0, 200, 200, 200}, -1), 100u);
+    EXPECT_EQ(MirroredOne({4294967295u, 4294967295u, 0}, 1), 4294967295u);
+    EXPECT_EQ(MirroredOne({4294967295u, 0, 0}, -1), 0u);
+    // Average of 10 and 13 is 11; one frame gives frame 0 back in every mode.
+    Stub two;
+    for (uint8_t v : {10, 13}) {
+        two.Add().buffer->Create(3, 2, kImgGray8);
+        std::memset(two.frames.back()->buffer->pixels, v, 6);
+    }
+    CImgBuff dst;
+    dst.buffer->Create(1, 1, kImgGray8);
+    ASSERT_EQ(ImgCreateBackground(&dst, 2, 0, Stub::Fetch, &two), 1);
+    EXPECT_EQ(ktest::Block(dst), std::string(6, char(11)));
+    for (int32_t f : ktest::kAllFormats) {
+        Stub one;
+        ASSERT_TRUE(ktest::MakeNoise(one.Add(), 9, 7, f, 5));
+        for (int mode : {0, 1, -1}) {
+            CImgBuff out;
+            out.buffer->Create(1, 1, kImgGray8);
+            ASSERT_EQ(ImgCreateBackground(&out, 1, mode, Stub::Fetch, &one), 1);
+            if (f <= kImgRgb32) {
+                EXPECT_EQ(ktest::Block(out), ktest::Block(*one.frames[0])) << ImgFormatName(f) << " " << mode;
+            }
+        }
+    }
+}
+
+// A frame smaller than frame 0 adds nothing where it has no pixel; the
+// divisor stays the frame count.
+TEST(BackgroundCreate, SmallerFrame) {
+    Stub stub;
+    stub.Add().buffer->Create(4, 3, kImgGray8);
+    std::memset(stub.frames[0]->buffer->pixels, 30, 12);
+    stub.Add().buffer->Create(2, 2, kImgGray8);
+    std::memset(stub.frames[1]->buffer->pixels, 60, 4);
+    CImgBuff avg, mx;
+    avg.buffer->Create(1, 1, kImgGray8);
+    mx.buffer->Create(1, 1, kImgGray8);
+    ASSERT_EQ(ImgCreateBackground(&avg, 2, 0, Stub::Fetch, &stub), 1);
+    ASSERT_EQ(ImgCreateBackground(&mx, 2, 1, Stub::Fetch, &stub), 1);
+    const std::string a = ktest::Block(avg), m = ktest::Block(mx);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const bool inside = x < 2 && y < 2;
+            EXPECT_EQ(uint8_t(a[y * 4 + x]), inside ? 45 : 15) << x << "," << y;
+            EXPECT_EQ(uint8_t(m[y * 4 + x]), inside ? 60 : 30) << x << "," << y;
+        }
+}
+
+// L*a*b* average: only frames within the noise level of the mean count; a
+// pixel that no frame came near keeps its mean. Four grey frames (L* about
+// 66), frame 1 black at (4, 3): there the mean L* is 3/4 of the grey's, the
+// grey frames lie (L*/4)^2 from it, the black one (3 L*/4)^2.
+TEST(BackgroundCreate, LabAverageExcludesOutliers) {
+    Stub stub;
+    for (int f = 0; f < 4; ++f) {
+        CImgBuff& img = stub.Add();
+        img.buffer->Create(6, 5, kImgRgb16);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 6; ++x) img.SetPixelRgb16(x, y, 40000, 40000, 40000);
+    }
+    stub.frames[1]->SetPixelRgb16(4, 3, 0, 0, 0);
+    const auto run = [&](double noise) {
+        auto out = std::make_unique<CImgBuff>();
+        out->buffer->Create(1, 1, kImgGray8);
+        stub.indices.clear();
+        EXPECT_EQ(ImgCreateBackgroundDenoised(out.get(), 4, 0, noise, Stub::Fetch, &stub), 1);
+        return out;
+    };
+    const std::unique_ptr<CImgBuff> strict = run(0.0), loose = run(1e12), middle = run(1000.0);
+    EXPECT_EQ(stub.indices, (std::vector<uint64_t>{0, 0, 1, 2, 3, 0, 1, 2, 3}));
+    const auto grey = [](const CImgBuff& img, int x, int y) {
+        uint16_t r = 0, g = 0, b = 0;
+        img.GetPixelRgb16(x, y, &r, &g, &b);
+        EXPECT_TRUE(std::abs(int(r) - int(g)) <= 1 && std::abs(int(g) - int(b)) <= 1);
+        return int(g);
+    };
+    // Where every frame is the grey, every level keeps it.
+    for (const CImgBuff* out : {strict.get(), loose.get(), middle.get()}) EXPECT_NEAR(grey(*out, 0, 0), 40000, 1);
+    // The black frame is left out at level 1000, counted at a huge level.
+    EXPECT_NEAR(grey(*middle, 4, 3), 40000, 1);
+    EXPECT_LT(grey(*loose, 4, 3), 30000);
+    // At level 0 no frame equals the mean there: the mean is written, which
+    // is what the huge level gives too.
+    EXPECT_EQ(grey(*strict, 4, 3), grey(*loose, 4, 3));
+}
+
+TEST(BackgroundCreate, CancelReturnsMinusOneWithFrameZero) {
+    struct Case {
+        const char* name;
+        bool denoised;
+        int mode;
+        int64_t cancelAt;  // call number: 0 is frame 0 of the start
+    };
+    const Case cases[] = {{"average first frame", false, 0, 1}, {"maximum last frame", false, 1, 4},   {"minimum", false, -1, 2},
+                          {"lab pass one", true, 0, 3},         {"lab pass two", true, 0, 6},         {"mirrored", true, 1, 2}};
+    for (const Case& c : cases) {
+        Stub stub;
+        for (int f = 0; f < 4; ++f) ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 8, 6, kImgRgb8, uint32_t(30 + f)));
+        stub.cancelAt = c.cancelAt;
+        CImgBuff dst;
+        dst.buffer->Create(1, 1, kImgGray16);
+        const int32_t r = c.denoised ? ImgCreateBackgroundDenoised(&dst, 4, c.mode, 5.0, Stub::Fetch, &stub)
+                                     : ImgCreateBackground(&dst, 4, c.mode, Stub::Fetch, &stub);
+        EXPECT_EQ(r, -1) << c.name;
+        EXPECT_EQ(ktest::Block(dst), ktest::Block(*stub.frames[0])) << c.name;
+        EXPECT_EQ(stub.calls, c.cancelAt + 1) << c.name;
+    }
+}
+
+TEST(BackgroundCreate, Refusals) {
+    Stub stub;
+    ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 4, 4, kImgGray8, 1));
+    CImgBuff dst, empty;
+    dst.buffer->Create(1, 1, kImgGray8);
+    EXPECT_EQ(ImgCreateBackground(&empty, 1, 0, Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackground(&dst, 0, 0, Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackground(&dst, 1, 2, Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackground(&dst, 1, 0, nullptr, &stub), 0);
+    EXPECT_EQ(ImgCreateBackground(nullptr, 1, 0, Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackgroundDenoised(&dst, 1, 0, -1.0, Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackgroundDenoised(&dst, 1, 0, std::numeric_limits<double>::quiet_NaN(), Stub::Fetch, &stub), 0);
+    EXPECT_EQ(ImgCreateBackgroundDenoised(&dst, 1, -2, 0.0, Stub::Fetch, &stub), 0);
+    EXPECT_TRUE(stub.indices.empty());  // nothing fetched for refused arguments
+    // A source that leaves the destination empty.
+    Stub blank;
+    blank.Add();
+    EXPECT_EQ(ImgCreateBackground(&dst, 1, 0, Stub::Fetch, &blank), 0);
+}
+
+}  // namespace
