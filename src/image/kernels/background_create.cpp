@@ -124,6 +124,20 @@ bool RunPass(const BackgroundJob& job, Fold&& fold) {
     return true;
 }
 
+// A pass that reads each row of each frame in spans with the getter of a
+// group: fold(row y, first pixel x0, pixel count m, values).
+template <class Fold>
+bool RunSpanPass(const BackgroundJob& job, Group group, bool colour, Fold&& fold) {
+    return RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        uint32_t v[3 * kImgSpanPixels];
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, group, colour, x0, y, m, v);
+            fold(uint64_t(y), uint64_t(x0), m, v);
+        }
+    });
+}
+
 // Finishing pass: value(x, y, out) gives each destination pixel.
 template <class Value>
 void Finish(const BackgroundJob& job, Value&& value) {
@@ -139,14 +153,9 @@ int32_t Average(const BackgroundJob& job) {
     Accumulator<double> sums = Allocate<double>(job.width, job.height, e);
     if (!sums) return 0;
     std::memset(sums.get(), 0, job.width * job.height * e * sizeof(double));
-    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        uint32_t v[3 * kImgSpanPixels];
-        double* s = sums.get() + job.width * e * uint64_t(y);
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-            for (int32_t i = 0; i < m * int32_t(e); ++i) s[x0 * e + i] += double(v[i]);
-        }
+    const bool done = RunSpanPass(job, job.group, job.colour, [&](uint64_t y, uint64_t x0, int32_t m, const uint32_t* v) {
+        double* s = sums.get() + (job.width * y + x0) * e;
+        for (int32_t i = 0; i < m * int32_t(e); ++i) s[i] += double(v[i]);
     });
     if (!done) return -1;
     const double top = job.group == kGroup8 ? 255.0 : job.group == kGroup16 ? 65535.0 : 4294967295.0;
@@ -167,18 +176,12 @@ int32_t Extreme(const BackgroundJob& job) {
     if (!acc) return 0;
     const bool maximum = job.mode == 1;
     std::memset(acc.get(), maximum ? 0 : 0xFF, job.width * job.height * e * sizeof(T));
-    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        uint32_t v[3 * kImgSpanPixels];
-        T* a = acc.get() + job.width * e * uint64_t(y);
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-            T* p = a + x0 * e;
-            if (maximum)
-                for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::max(p[i], T(v[i]));
-            else
-                for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::min(p[i], T(v[i]));
-        }
+    const bool done = RunSpanPass(job, job.group, job.colour, [&](uint64_t y, uint64_t x0, int32_t m, const uint32_t* v) {
+        T* p = acc.get() + (job.width * y + x0) * e;
+        if (maximum)
+            for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::max(p[i], T(v[i]));
+        else
+            for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::min(p[i], T(v[i]));
     });
     if (!done) return -1;
     Finish(job, [&](int32_t x, int32_t y) {
@@ -251,18 +254,12 @@ int32_t MirroredExtreme(const BackgroundJob& job) {
     std::memset(sums.get(), 0, pixels * 3 * sizeof(double));
     std::memset(maxima.get(), 0, pixels * 3 * sizeof(uint32_t));
     std::memset(minima.get(), 0xFF, pixels * 3 * sizeof(uint32_t));
-    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        uint32_t v[3 * kImgSpanPixels];
-        const uint64_t row = job.width * 3 * uint64_t(y);
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, kGroup32, true, x0, y, m, v);
-            const uint64_t at = row + uint64_t(x0) * 3;
-            for (int32_t i = 0; i < 3 * m; ++i) {
-                sums[at + i] += double(v[i]);
-                maxima[at + i] = std::max(maxima[at + i], v[i]);
-                minima[at + i] = std::min(minima[at + i], v[i]);
-            }
+    const bool done = RunSpanPass(job, kGroup32, true, [&](uint64_t y, uint64_t x0, int32_t m, const uint32_t* v) {
+        const uint64_t at = (job.width * y + x0) * 3;
+        for (int32_t i = 0; i < 3 * m; ++i) {
+            sums[at + i] += double(v[i]);
+            maxima[at + i] = std::max(maxima[at + i], v[i]);
+            minima[at + i] = std::min(minima[at + i], v[i]);
         }
     });
     if (!done) return -1;

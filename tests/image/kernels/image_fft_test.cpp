@@ -175,6 +175,31 @@ TEST(ImageFft, MasksCoefficientByCoefficient) {
                           {"zero red", kImgRgb8, false, 1},
                           {"level colour", kImgRgb8, true, 1}};
     const int32_t w = 50, h = 40, s = 64;
+    std::vector<std::string> inputs, arrays;
+    std::string script =
+        "def masked(img, mask, scale, d, level, ch):\n"
+        "    dt = np.uint8 if d == 1 else np.uint16\n"
+        "    shape = (40, 50) if ch == 1 else (40, 50, 3)\n"
+        "    img = np.fromfile(img, dt).reshape(shape).astype(np.float64)\n"
+        "    mask = np.fromfile(mask, dt).reshape(shape).astype(np.float64)\n"
+        "    scale = np.fromfile(scale, np.float64)\n"
+        "    D = 255.0 if d == 1 else 65535.0\n"
+        "    if ch == 3: mask = mask * 16843009.0; D = 4294967295.0\n"
+        "    out = b''\n"
+        "    for c in range(ch):\n"
+        "        a = np.zeros((64, 64)); a[:40, :50] = (img if ch == 1 else img[:, :, c]) / (255.0 if d == 1 else 65535.0)\n"
+        "        F = np.fft.fftshift(np.fft.fft2(a))\n"
+        "        m = mask if ch == 1 else mask[:, :, c]\n"
+        "        win = F[12:52, 7:57]\n"
+        "        if level:\n"
+        "            mag = np.abs(win)\n"
+        "            f = np.sqrt(10 ** (m / D / scale[c]) - 1) / np.where(mag > 0, mag, 1)\n"
+        "            win = np.where(mag > 0, win * f, 0)\n"
+        "        win = np.where(m == 0, 0, win)\n"
+        "        F[12:52, 7:57] = win\n"
+        "        out += np.fft.ifftshift(F).astype(np.complex128).tobytes()\n"
+        "    return out\n"
+        "out = b''\n";
     for (const Case& c : cases) {
         CImgBuff img, mask, out;
         ASSERT_TRUE(ktest::MakeNoise(img, w, h, c.format, 21));
@@ -190,43 +215,30 @@ TEST(ImageFft, MasksCoefficientByCoefficient) {
             ASSERT_EQ(mask.SetPixelRgb8(11, 7, 0, g, b), 1);
         }
         const int channels = c.format >= kImgRgb8 ? 3 : 1;
-        std::string scales(reinterpret_cast<const char*>(st.s.scale), sizeof st.s.scale);
+        const size_t first = inputs.size() + 1;
+        inputs.push_back(ktest::Block(img));
+        inputs.push_back(ktest::Block(mask));
+        inputs.emplace_back(reinterpret_cast<const char*>(st.s.scale), sizeof st.s.scale);
         ASSERT_EQ(ImgFftInverse(&st.s, &out, c.level ? nullptr : &mask, c.level ? &mask : nullptr), 1);
-        std::string arrays;
-        for (int ch = 0; ch < channels; ++ch)
-            arrays.append(reinterpret_cast<const char*>(st.s.array[ch]), size_t(s) * s * sizeof(FftComplex));
-        const int d = c.format == kImgGray16 ? 2 : 1;
-        const std::string script =
-            "d = " + std::to_string(d) + "; level = " + (c.level ? "True" : "False") + "; ch = " + std::to_string(channels) +
-            "\n"
-            "dt = np.uint8 if d == 1 else np.uint16\n"
-            "shape = (40, 50) if ch == 1 else (40, 50, 3)\n"
-            "img = np.fromfile(sys.argv[1], dt).reshape(shape).astype(np.float64)\n"
-            "mask = np.fromfile(sys.argv[2], dt).reshape(shape).astype(np.float64)\n"
-            "scale = np.fromfile(sys.argv[3], np.float64)\n"
-            "D = 255.0 if d == 1 else 65535.0\n"
-            "if ch == 3: mask = mask * 16843009.0; D = 4294967295.0\n"
-            "out = b''\n"
-            "for c in range(ch):\n"
-            "    a = np.zeros((64, 64)); a[:40, :50] = (img if ch == 1 else img[:, :, c]) / (255.0 if d == 1 else 65535.0)\n"
-            "    F = np.fft.fftshift(np.fft.fft2(a))\n"
-            "    m = mask if ch == 1 else mask[:, :, c]\n"
-            "    win = F[12:52, 7:57]\n"
-            "    if level:\n"
-            "        mag = np.abs(win)\n"
-            "        f = np.sqrt(10 ** (m / D / scale[c]) - 1) / np.where(mag > 0, mag, 1)\n"
-            "        win = np.where(mag > 0, win * f, 0)\n"
-            "    win = np.where(m == 0, 0, win)\n"
-            "    F[12:52, 7:57] = win\n"
-            "    out += np.fft.ifftshift(F).astype(np.complex128).tobytes()\n"
-            "open(sys.argv[-1], 'wb').write(out)\n";
-        const std::string expected = ktest::RunNumpy(script, {ktest::Block(img), ktest::Block(mask), scales});
-        ASSERT_EQ(expected.size(), arrays.size()) << c.name;
-        const FftComplex* ours = reinterpret_cast<const FftComplex*>(arrays.data());
-        const FftComplex* ref = reinterpret_cast<const FftComplex*>(expected.data());
+        std::string a;
+        for (int ch = 0; ch < channels; ++ch) a.append(reinterpret_cast<const char*>(st.s.array[ch]), size_t(s) * s * sizeof(FftComplex));
+        arrays.push_back(a);
+        script += "out += masked(sys.argv[" + std::to_string(first) + "], sys.argv[" + std::to_string(first + 1) + "], sys.argv[" +
+                  std::to_string(first + 2) + "], " + (c.format == kImgGray16 ? "2" : "1") + ", " + (c.level ? "True" : "False") + ", " +
+                  std::to_string(channels) + ")\n";
+    }
+    script += "open(sys.argv[-1], 'wb').write(out)\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    size_t at = 0;
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        ASSERT_GE(expected.size(), at + arrays[k].size()) << c.name;
+        const FftComplex* ours = reinterpret_cast<const FftComplex*>(arrays[k].data());
+        const FftComplex* ref = reinterpret_cast<const FftComplex*>(expected.data() + at);
+        at += arrays[k].size();
         double diff = 0, top = 0;
         int zeros = 0, refZeros = 0;
-        for (size_t i = 0; i < arrays.size() / sizeof(FftComplex); ++i) {
+        for (size_t i = 0; i < arrays[k].size() / sizeof(FftComplex); ++i) {
             diff = std::max(diff, std::hypot(ours[i].re - ref[i].re, ours[i].im - ref[i].im));
             top = std::max(top, std::hypot(ref[i].re, ref[i].im));
             zeros += ours[i].re == 0 && ours[i].im == 0;
@@ -236,6 +248,7 @@ TEST(ImageFft, MasksCoefficientByCoefficient) {
         EXPECT_EQ(zeros, refZeros) << c.name;
         EXPECT_EQ(zeros, c.paint >= 0 ? 1 : 0) << c.name;  // only that coefficient, not its mirror
     }
+    EXPECT_EQ(at, expected.size());
 }
 
 TEST(ImageFft, MaskMayBeTheOutputHandle) {
