@@ -84,6 +84,14 @@ bool PlatPointOverWindow(int32_t x, int32_t y) {
     return false;
 }
 
+void PlatSetWindowTitle(uint32_t window, const wchar_t* title) {
+    PlatWindowState* state = PlatFindWindow(window);
+    if (!state) return;
+    std::wstring cut = title ? std::wstring(title) : std::wstring();
+    if (cut.size() > kMaxTitleCharacters) cut.resize(kMaxTitleCharacters);
+    SDL_SetWindowTitle(state->sdl, PlatWideToUtf8(cut.c_str()).c_str());
+}
+
 void PlatShowWindow(uint32_t window, bool show) {
     PlatWindowState* state = PlatFindWindow(window);
     if (!state || state->shown == show) return;

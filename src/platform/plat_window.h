@@ -35,6 +35,8 @@ void PlatDestroyWindow(uint32_t window);
 void PlatShowWindow(uint32_t window, bool show);
 // Resizes the client area; the size message reaches the handler before this returns.
 void PlatSetWindowSize(uint32_t window, int32_t width, int32_t height);
+// Replaces the caption text (cut as at creation).
+void PlatSetWindowTitle(uint32_t window, const wchar_t* title);
 void PlatSetWindowUser(uint32_t window, void* user);
 void* PlatGetWindowUser(uint32_t window);
 bool PlatWindowExists(uint32_t window);
