@@ -258,9 +258,11 @@ void CMainScreen::SetPlayRange(uint64_t start, uint64_t end, uint64_t step) {
         sceneBar.UpdateThumb();
         if (sceneBar.listener) sceneBar.listener->OnPositionChanged(0);
     }
+    // The geometry as read, before the roll (SetSourceFormat swaps it for
+    // the roll itself; the source in hand is already rolled).
     const C_ImgBuff* b = sourceImage.buffer;
-    SetSourceFormat(b ? static_cast<uint64_t>(b->width) : 0, b ? static_cast<uint64_t>(b->height) : 0,
-                    b ? SourceBytesPerPixel(b->format) : 0, sceneBar.sceneCount);
+    SetSourceFormat(lastSourceFormat[0], lastSourceFormat[1], b ? SourceBytesPerPixel(b->format) : 0,
+                    sceneBar.sceneCount);
     LoadFrame(1);
 }
 
