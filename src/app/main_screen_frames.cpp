@@ -164,7 +164,8 @@ void CMainScreen::LoadFrame(int32_t redraw) {
             sourceImage.FreePixels();
     }
     if (measureTimes) times.swapSeconds += SecondsSince(swap);
-    // While playing, the reader decodes the next scene during the chain run.
+    // While playing, the reader decodes the next scene during the chain run,
+    // the upload and the wait for the next step.
     PrefetchNext();
     if (Empty(sourceImage)) {
         {

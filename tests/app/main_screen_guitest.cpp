@@ -678,6 +678,14 @@ TEST(MainScreenHelpers, ExtensionListsPathsAndThreads) {
     EXPECT_EQ(SourceBytesPerPixel(12), 0u);
 }
 
+TEST_F(MainScreenTest, BuiltInExtensionListsWithoutModules) {
+    EXPECT_STREQ(screen->openExtensions, L"jpg jpeg tif tiff png bmp dcm avi mp4");
+    EXPECT_STREQ(screen->stillExtensions, L"jpg jpeg tif tiff png bmp dcm");
+    EXPECT_STREQ(screen->multiPageExtensions, L"tif tiff dcm");
+    EXPECT_STREQ(screen->saveStillExtensions, L"jpg jpeg tif tiff png bmp");
+    EXPECT_STREQ(screen->saveMovieExtensions, L"avi mp4");
+}
+
 TEST_F(MainScreenTest, InfoMessage) {
     screen->SetLanguage(L"en");
     kvtest::ModalAnswers answers;
