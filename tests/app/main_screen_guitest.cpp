@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/filter_registry.h"
 #include "app/main_screen.h"
 #include "filters/core/imgfilter.h"
 #include "image/pool.h"
@@ -289,6 +290,23 @@ TEST_F(MainScreenTest, UnbuiltFilterCommandShowsTheAddError) {
     // A null filter (failed creation) is refused the same way.
     screen->AddFilterCommand(nullptr);
     EXPECT_EQ(answers.messages.size(), 2u);
+}
+
+TEST_F(MainScreenTest, BuiltFilterIsListedAndAddedFromItsMenu) {
+    screen->SetLanguage(L"en");
+    ASSERT_TRUE(SetFilterFactory(10003, []() -> CImgFilter* { return new ProbeFilter; }));
+    screen->BuildMenus();
+    const std::wstring& processing = screen->menuBar.items[static_cast<size_t>(g_ProcessingMenuItem)].menuText;
+    EXPECT_NE(processing.find(L"Reversal\t10003\n"), std::wstring::npos);
+    EXPECT_NE(processing.find(L"Gamma\t-1\n"), std::wstring::npos);
+    EXPECT_EQ(processing.rfind(L"Process rect\t-1\nGroup tag\t-1\n", 0), 0u);
+    screen->MenuCommand(g_ProcessingMenuItem, 10003);
+    EXPECT_EQ(screen->sidePanel.chains[0].Count(), 1u);
+    EXPECT_EQ(screen->sidePanelShown, 1u);
+    // The same id from the Measure menu is not a Measure filter.
+    screen->MenuCommand(g_MeasureMenuItem, 10003);
+    EXPECT_EQ(screen->sidePanel.chains[0].Count(), 1u);
+    SetFilterFactory(10003, nullptr);
 }
 
 TEST_F(MainScreenTest, DisplayContentReRunsOnlyOnChange) {
