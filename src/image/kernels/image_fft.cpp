@@ -258,6 +258,7 @@ bool StateUsable(const ImgFftState* st) {
     return st && PowerOfTwoAtLeast2(st->transformWidth) && PowerOfTwoAtLeast2(st->transformHeight) && st->array[0] &&
            ImgFormatValid(st->format) && st->bytesPerPixel != 0 && st->width >= 1 && st->height >= 1 &&
            st->width <= st->transformWidth && st->height <= st->transformHeight &&
+           SquareBytes(uint64_t(st->transformWidth), uint64_t(st->transformHeight), sizeof(FftComplex)) != 0 &&
            (!IsColour(st->format) || (st->array[1] && st->array[2]));
 }
 

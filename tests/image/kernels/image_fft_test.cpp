@@ -301,6 +301,13 @@ TEST(ImageFft, Refusals) {
     bad.transformWidth = 3;
     EXPECT_EQ(ImgFftSpectrumImage(&bad, &out), 0);
     EXPECT_EQ(ImgFftInverse(&bad, &out, nullptr, nullptr), 0);
+    // Transform sides whose array size does not fit are refused before
+    // anything is touched.
+    bad = st.s;
+    bad.transformWidth = bad.transformHeight = 1 << 30;
+    EXPECT_EQ(ImgFftSpectrumImage(&bad, &out), 0);
+    EXPECT_EQ(ImgFftInverse(&bad, &out, nullptr, nullptr), 0);
+    EXPECT_TRUE(unchanged());
     // A grey state is not reused for a colour image of the same pixel size.
     CImgBuff g32, cmyk;
     ASSERT_TRUE(ktest::MakeNoise(g32, 8, 8, kImgGray32, 2));
