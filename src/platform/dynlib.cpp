@@ -20,6 +20,11 @@ void* PlatGetProcAddress(void* library, const char* name) {
     return dlsym(library, name);
 }
 
+const char* PlatLibraryError() {
+    const char* text = dlerror();
+    return text ? text : "unknown error";
+}
+
 int PlatFreeLibrary(void* library) {
     if (!library) return 0;
     return dlclose(library) == 0 ? 1 : 0;

@@ -10,5 +10,8 @@ void* PlatLoadLibrary(const char* path);
 void* PlatLoadSystemLibrary(const char* name);
 // The address of an exported symbol, or null.
 void* PlatGetProcAddress(void* library, const char* name);
+// The loader's text for the last failed load or look-up on this thread
+// ("unknown error" when it gave none).
+const char* PlatLibraryError();
 // Releases a library from PlatLoadLibrary; 1 done, 0 for null or failure.
 int PlatFreeLibrary(void* library);
