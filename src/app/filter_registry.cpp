@@ -1,6 +1,7 @@
 #include "app/filter_registry.h"
 
 #include <cwchar>
+#include <new>
 
 #include "filters/core/imgfilter.h"
 
@@ -66,9 +67,47 @@ FilterRow* Row(uint32_t id) {
 
 }  // namespace
 
-int32_t BuildFilterRegistry() { return 1; }
+FilterRegistryEntry* g_FilterRegistry = nullptr;
+uint32_t g_FilterRegistryCount = 0;
 
-void FreeFilterRegistry() {}
+int32_t BuildFilterRegistry() {
+    FreeFilterRegistry();
+    auto* table = new (std::nothrow) FilterRegistryEntry[kFilterRegistryCount];
+    if (!table) return 0;
+    for (uint32_t i = 0; i < kFilterRegistryCount; ++i) {
+        FilterRegistryEntry& entry = table[i];
+        entry.id = kFilterRegistryFirst + i;
+        static_assert(sizeof(entry.identifier) / sizeof(wchar_t) > kFilterIdMax, "identifier too short");
+        if (!g_Rows[i].factory) {
+            MakeFilterId(g_Rows[i].english, entry.identifier);
+            continue;
+        }
+        CImgFilter* filter = g_Rows[i].factory();
+        if (!filter) {
+            delete[] table;
+            return 0;
+        }
+        std::wcsncpy(entry.identifier, filter->GetId(), kFilterIdMax);
+        entry.identifier[kFilterIdMax] = L'\0';
+        delete filter;
+    }
+    g_FilterRegistry = table;
+    g_FilterRegistryCount = kFilterRegistryCount;
+    return 1;
+}
+
+void FreeFilterRegistry() {
+    delete[] g_FilterRegistry;
+    g_FilterRegistry = nullptr;
+    g_FilterRegistryCount = 0;
+}
+
+CImgFilter* CreateFilterByName(const wchar_t* identifier) {
+    if (!identifier) return nullptr;
+    for (uint32_t i = 0; i < g_FilterRegistryCount; ++i)
+        if (std::wcscmp(g_FilterRegistry[i].identifier, identifier) == 0) return CreateFilterById(g_FilterRegistry[i].id);
+    return nullptr;
+}
 
 CImgFilter* CreateFilterById(uint32_t id) {
     const FilterRow* row = Row(id);

@@ -13,8 +13,23 @@ using FilterFactoryFn = CImgFilter* (*)();
 constexpr uint32_t kFilterRegistryFirst = 10000;
 constexpr uint32_t kFilterRegistryCount = 43;
 
+// One row of the registry: a filter's settings-section identifier and its
+// command number.
+struct FilterRegistryEntry {
+    wchar_t identifier[34];
+    uint32_t id;
+};
+extern FilterRegistryEntry* g_FilterRegistry;
+extern uint32_t g_FilterRegistryCount;
+
+// Fills the registry from the table, each identifier as the row's filter
+// names itself (`GetId`), from its English name while the row has no
+// factory. 0 (an empty registry) when memory or a construction fails.
 int32_t BuildFilterRegistry();
 void FreeFilterRegistry();
+// A new filter from a settings-section identifier: the registry's row whose
+// identifier matches exactly (case-sensitive), or null. The caller owns it.
+CImgFilter* CreateFilterByName(const wchar_t* identifier);
 // A new filter of that command number, or null (unknown number, no factory,
 // allocation failure). The caller owns it.
 CImgFilter* CreateFilterById(uint32_t id);

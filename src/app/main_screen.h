@@ -88,6 +88,18 @@ private:
     std::thread thread_;
 };
 
+// The committed save settings: the JPEG quality, the AVI frame codec (0
+// bitmap, 1 JPEG, 2 PNG) and the MP4 rate control.
+struct SaveSettings {
+    uint32_t jpegQuality = 75;
+    uint32_t aviCodec = 1;
+    uint32_t mp4Quality = 25;
+    uint32_t mp4Bps = 5000000;
+    uint32_t mp4KeyFrame = 10;
+    uint32_t mp4RateMode = 0;  // 0 bit rate, 1 quality
+    uint32_t mp4KeyFrameOn = 1;
+};
+
 // Times of the stages of the frame road, summed (for the benchmark).
 struct FrameRoadTimes {
     uint64_t frames = 0;
@@ -154,6 +166,7 @@ public:
     // Save settings' path policy: 0 separate folders, 1 open folder first,
     // 2 save folder first.
     uint32_t pathPolicy = 0;
+    SaveSettings saveSettings;
     // The window title last set.
     wchar_t titleText[kMainTitleMax] = {};
     // Per-stage times of the frame road, gathered when `measureTimes` is set.

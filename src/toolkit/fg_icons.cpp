@@ -127,3 +127,48 @@ CFgTexture* FgAcquireIconAtlas() { return Acquire(g_IconAtlas, kFgIconCell, 6, 0
 void FgReleaseIconAtlas() { Release(g_IconAtlas); }
 CFgTexture* FgAcquireArrowTexture() { return Acquire(g_Arrows, kFgArrowCell, 4, 1, PaintArrows); }
 void FgReleaseArrowTexture() { Release(g_Arrows); }
+
+void FgDecodeIconPixels(uint8_t* rgba, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i) {
+        uint8_t* p = rgba + 4 * i;
+        if (p[0] >= 1 && p[0] <= 254) {
+            p[3] = static_cast<uint8_t>(255 - p[0]);
+            p[0] = p[1] = p[2] = 0;
+        }
+    }
+}
+
+void FgFadeIconPixels(const uint8_t* rgba, uint8_t* out, uint64_t count) {
+    for (uint64_t i = 0; i < 4 * count; ++i)
+        out[i] = (i % 4 == 3) ? rgba[i] : static_cast<uint8_t>(255 - ((255 - rgba[i]) >> 1));
+}
+
+int32_t FgBuildIconStrip(CFgTexture* texture, uint64_t cellWidth, uint64_t cellHeight, uint64_t columns,
+                         FgIconInkFn inside) {
+    if (!texture || !inside || !cellWidth || !cellHeight || !columns) return 0;
+    const uint64_t rowPixels = cellWidth * columns * cellHeight;
+    std::vector<uint8_t> pixels(rowPixels * 2 * 4);
+    const uint64_t pitch = cellWidth * columns;
+    for (uint64_t cell = 0; cell < columns; ++cell) {
+        for (uint64_t y = 0; y < cellHeight; ++y) {
+            for (uint64_t x = 0; x < cellWidth; ++x) {
+                int covered = 0;
+                for (int sy = 0; sy < 4; ++sy)
+                    for (int sx = 0; sx < 4; ++sx)
+                        covered += inside(cell, x + (sx + 0.5) / 4.0, y + (sy + 0.5) / 4.0) ? 1 : 0;
+                uint8_t* p = pixels.data() + 4 * (y * pitch + cell * cellWidth + x);
+                if (covered == 0) {
+                    p[0] = p[1] = p[2] = 255, p[3] = 0;
+                } else if (covered == 16) {
+                    p[0] = p[1] = p[2] = 0, p[3] = 255;
+                } else {
+                    const uint8_t grey = static_cast<uint8_t>(std::clamp(255 - covered * 255 / 16, 1, 254));
+                    p[0] = p[1] = p[2] = grey, p[3] = 255;
+                }
+            }
+        }
+    }
+    FgDecodeIconPixels(pixels.data(), rowPixels);
+    FgFadeIconPixels(pixels.data(), pixels.data() + rowPixels * 4, rowPixels);
+    return texture->Create(cellWidth, cellHeight, columns, 2, 1, pixels.data());
+}

@@ -87,6 +87,9 @@ public:
     CCfgPack* AddPack(const wchar_t* name);
 };
 
+// The value of the section's first item with that key; null when none.
+const wchar_t* CfgFindValue(const CCfgPack* pack, const wchar_t* key);
+
 // Removes leading and trailing blanks, tabs and line feeds; 1 when text is left.
 int32_t TrimCfgBlanks(wchar_t* line);
 // Trims, then joins the first run of blanks and tabs into one blank; 0 when

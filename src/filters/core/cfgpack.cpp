@@ -45,6 +45,13 @@ CCfgItem* CCfgPack::AddItem(const wchar_t* key, const wchar_t* value) {
     return item;
 }
 
+const wchar_t* CfgFindValue(const CCfgPack* pack, const wchar_t* key) {
+    if (!pack || !key) return nullptr;
+    for (const CCfgItem* item = pack->firstItem; item; item = item->next)
+        if (item->key && std::wcscmp(item->key, key) == 0) return item->value;
+    return nullptr;
+}
+
 int32_t CCfgPack::ParseItemLine(const wchar_t* line) {
     wchar_t* copy = CfgCopyText(line);
     if (!copy) return 0;

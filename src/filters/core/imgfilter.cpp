@@ -6,9 +6,7 @@
 #include "filters/core/cfgfile.h"
 #include "filters/core/imgfilter.h"
 
-const wchar_t* CImgFilter::GetId() {
-    if (idCache[0] != L'\0') return idCache;
-    const wchar_t* name = GetName(L"en");
+void MakeFilterId(const wchar_t* name, wchar_t* out) {
     size_t n = 0;
     for (; name && name[n] && n < static_cast<size_t>(kFilterIdMax); ++n) {
         wchar_t c = name[n];
@@ -16,9 +14,13 @@ const wchar_t* CImgFilter::GetId() {
             c = L'_';
         else if (c >= L'A' && c <= L'Z')
             c = static_cast<wchar_t>(c - L'A' + L'a');
-        idCache[n] = c;
+        out[n] = c;
     }
-    idCache[n] = L'\0';
+    out[n] = L'\0';
+}
+
+const wchar_t* CImgFilter::GetId() {
+    if (idCache[0] == L'\0') MakeFilterId(GetName(L"en"), idCache);
     return idCache;
 }
 
@@ -50,20 +52,9 @@ void CImgFilter::SaveConfig(CCfgPack* pack) {
     if (HasUi()) pack->AddItem(L"if_visible", visible ? L"1" : L"0");
 }
 
-namespace {
-
-const wchar_t* FindValue(const CCfgPack* pack, const wchar_t* key) {
-    for (const CCfgItem* item = pack->firstItem; item; item = item->next) {
-        if (item->key && std::wcscmp(item->key, key) == 0) return item->value;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 void CImgFilter::LoadConfig(CCfgPack* pack) {
     if (!pack) return;
-    if (const wchar_t* v = FindValue(pack, L"if_enable")) {
+    if (const wchar_t* v = CfgFindValue(pack, L"if_enable")) {
         if (std::wcscmp(v, L"0") == 0) {
             enabled = 0;
             OnEnable(0);
@@ -72,7 +63,7 @@ void CImgFilter::LoadConfig(CCfgPack* pack) {
             OnEnable(1);
         }
     }
-    if (const wchar_t* v = FindValue(pack, L"if_visible")) {
+    if (const wchar_t* v = CfgFindValue(pack, L"if_visible")) {
         if (std::wcscmp(v, L"0") == 0) {
             visible = 0;
             uiParent = nullptr;

@@ -17,6 +17,11 @@ class CFgFont;
 constexpr int32_t kFilterUnitMax = 256;  // characters of the unit, terminator included
 constexpr int32_t kFilterIdMax = 32;     // characters of a settings-section identifier
 
+// The settings-section identifier of a filter named `name` in English:
+// lower-cased, each blank an underscore, cut to 32 characters. `out` holds
+// kFilterIdMax + 1 characters.
+void MakeFilterId(const wchar_t* name, wchar_t* out);
+
 // Turns an integer display coordinate into an OpenGL coordinate of the
 // current drawing target.
 using OverlayToGlFn = double (*)(int32_t);

@@ -25,6 +25,12 @@ void TrimTrailingZeros(wchar_t* text);
 // Formats value as "%lf" (always with '.'), cut to size - 1 characters,
 // then without trailing zeros. Returns buffer; null for a null buffer.
 wchar_t* DoubleToText(wchar_t* buffer, size_t size, double value);
+// Plain decimal with at most 15 significant digits, never an exponent,
+// without trailing zeros: 1.4e-6 -> "0.0000014", 1e20 ->
+// "100000000000000000000". Not finite numbers give "0". Cut to size - 1
+// characters (a 400-character buffer holds every double). Returns buffer;
+// null for a null buffer.
+wchar_t* DoubleToPlainText(wchar_t* buffer, size_t size, double value);
 // Strict decimal: [-]digits[.digits] ("-" only when signAllowed). Any other
 // form (exponent, blank, comma, leading point, empty) gives 0.0.
 double TextToDouble(const wchar_t* text, int32_t signAllowed);

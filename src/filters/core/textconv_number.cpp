@@ -1,6 +1,8 @@
 // Number text: formatting without trailing zeros and strict decimal
 // parsers. Always '.' as the decimal point, whatever the locale.
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <limits>
@@ -32,6 +34,43 @@ wchar_t* DoubleToText(wchar_t* buffer, size_t size, double value) {
     for (size_t i = 0; i < length; ++i) buffer[i] = static_cast<wchar_t>(text[i]);
     buffer[length] = L'\0';
     buffer[size - 1] = L'\0';
+    TrimTrailingZeros(buffer);
+    return buffer;
+}
+
+wchar_t* DoubleToPlainText(wchar_t* buffer, size_t size, double value) {
+    if (!buffer) return nullptr;
+    if (size == 0) return buffer;
+    std::string out = "0";
+    if (std::isfinite(value) && value != 0.0) {
+        // Round to 15 significant digits once, then spell the digits out
+        // around the decimal point.
+        char sci[64];
+        auto [end, ec] = std::to_chars(sci, sci + sizeof(sci), value, std::chars_format::scientific, 14);
+        if (ec == std::errc()) {
+            const std::string text(sci, end);
+            const size_t e = text.find('e');
+            const bool negative = text[0] == '-';
+            std::string digits;
+            for (size_t i = negative ? 1 : 0; i < e; ++i)
+                if (text[i] != '.') digits += text[i];
+            const int exponent = std::atoi(text.c_str() + e + 1);
+            // The point sits after digit number exponent + 1.
+            std::string body;
+            if (exponent < 0) {
+                body = "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+            } else if (static_cast<size_t>(exponent) + 1 >= digits.size()) {
+                body = digits + std::string(static_cast<size_t>(exponent) + 1 - digits.size(), '0');
+            } else {
+                body = digits.substr(0, static_cast<size_t>(exponent) + 1) + "." +
+                       digits.substr(static_cast<size_t>(exponent) + 1);
+            }
+            out = (negative ? "-" : "") + body;
+        }
+    }
+    size_t length = out.size() < size - 1 ? out.size() : size - 1;
+    for (size_t i = 0; i < length; ++i) buffer[i] = static_cast<wchar_t>(out[i]);
+    buffer[length] = L'\0';
     TrimTrailingZeros(buffer);
     return buffer;
 }

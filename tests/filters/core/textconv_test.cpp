@@ -51,6 +51,46 @@ TEST(TextConv, DoubleToTextCutsToBufferAndAcceptsNoBuffer) {
     EXPECT_EQ(DoubleToText(nullptr, 10, 1.0), nullptr);
 }
 
+// Expected texts from numpy.format_float_positional(v, precision=15,
+// unique=False, fractional=False, trim='-').
+TEST(TextConv, DoubleToPlainTextKeepsFifteenSignificantDigitsWithoutExponent) {
+    const struct {
+        double value;
+        const wchar_t* text;
+    } cases[] = {
+        {1.4e-6, L"0.0000014"},
+        {4e-7, L"0.0000004"},
+        {1e20, L"100000000000000000000"},
+        {0.1, L"0.1"},
+        {1.0 / 3.0, L"0.333333333333333"},
+        {123456789.123456789, L"123456789.123457"},
+        {-2.5e-12, L"-0.0000000000025"},
+        {99999999999999.99, L"100000000000000"},
+        {1.2345678901234567e20, L"123456789012346000000"},
+        {0.5, L"0.5"},
+        {0.0, L"0"},
+        {std::numeric_limits<double>::infinity(), L"0"},
+        {std::numeric_limits<double>::quiet_NaN(), L"0"},
+    };
+    for (const auto& c : cases) {
+        wchar_t buffer[400];
+        EXPECT_EQ(DoubleToPlainText(buffer, 400, c.value), buffer);
+        EXPECT_STREQ(buffer, c.text) << c.value;
+    }
+    // The smallest subnormal still spells its digits; every text parses back
+    // within the rounding of 15 digits.
+    wchar_t buffer[400];
+    DoubleToPlainText(buffer, 400, 5e-324);
+    EXPECT_EQ(std::wcslen(buffer), 340u);
+    for (double v : {1.4e-6, 3.14159265358979, 6.02214076e23, 1e-300, 0.001}) {
+        DoubleToPlainText(buffer, 400, v);
+        EXPECT_NEAR(TextToDouble(buffer, 1), v, v * 1e-14) << Narrow(buffer);
+    }
+    wchar_t small[5];
+    EXPECT_STREQ(DoubleToPlainText(small, 5, 12.25), L"12.2");  // "12.25" cut
+    EXPECT_EQ(DoubleToPlainText(nullptr, 10, 1.0), nullptr);
+}
+
 TEST(TextConv, TrimTrailingZeros) {
     const struct {
         const wchar_t* in;

@@ -1,0 +1,256 @@
+// The filter registry and filter-list files: the identifiers of the 43
+// built-in filters, the factory's refusals, and ".ifl" files written and
+// read through the main screen with test filters installed on rows.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/filter_registry.h"
+#include "app/support/main_screen_fixture.h"
+#include "filters/core/cfgfile.h"
+#include "toolkit/support/file_select_answer.h"
+
+namespace {
+
+using namespace kvapptest;
+
+// A filter named as a registry row, with one setting of its own.
+class RowFilter : public CImgFilter {
+public:
+    explicit RowFilter(const wchar_t* english, bool ui = false, uint32_t filterKind = 0)
+        : english_(english), ui_(ui) {
+        kind = filterKind;
+    }
+    int32_t value = 0;
+    const wchar_t* badValue = nullptr;  // a value the settings text cannot hold
+    const wchar_t* GetName(const wchar_t*) override { return english_; }
+    int32_t HasUi() override { return ui_ ? 1 : 0; }
+    void SaveConfig(CCfgPack* pack) override {
+        CImgFilter::SaveConfig(pack);
+        wchar_t text[32];
+        std::swprintf(text, 32, L"%d", value);
+        pack->AddItem(L"value", badValue ? badValue : text);
+    }
+    void LoadConfig(CCfgPack* pack) override {
+        CImgFilter::LoadConfig(pack);
+        if (const wchar_t* v = CfgFindValue(pack, L"value")) value = static_cast<int32_t>(std::wcstol(v, nullptr, 10));
+    }
+
+private:
+    const wchar_t* english_;
+    bool ui_;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// Installs test filters on three rows for the life of a test and rebuilds
+// the registry so that their identifiers are the rows' own.
+class FilterListTest : public MainScreenTest {
+protected:
+    void SetUp() override {
+        SetFilterFactory(10022, [] { return static_cast<CImgFilter*>(new RowFilter(L"Group tag", false, 1)); });
+        SetFilterFactory(10007, [] { return static_cast<CImgFilter*>(new RowFilter(L"Gamma", true)); });
+        SetFilterFactory(10042, [] { return static_cast<CImgFilter*>(new RowFilter(L"2D pattern tracking", true)); });
+        MainScreenTest::SetUp();
+        screen->SetLanguage(L"en");
+    }
+    void TearDown() override {
+        MainScreenTest::TearDown();
+        for (uint32_t id : {10022u, 10007u, 10042u}) SetFilterFactory(id, nullptr);
+        BuildFilterRegistry();
+    }
+    RowFilter* Add(uint32_t id, int32_t value) {
+        auto* f = static_cast<RowFilter*>(CreateFilterById(id));
+        f->value = value;
+        EXPECT_EQ(screen->AddFilterToChain(f, 0), 1);
+        return f;
+    }
+    const FilterChain& Chain() const { return screen->sidePanel.chains[screen->sidePanel.activeChain]; }
+    std::string Path(const char* name) { return fx.dir().file(name); }
+};
+
+TEST(FilterRegistry, IdentifiersOfTheFortyThreeFilters) {
+    ASSERT_EQ(BuildFilterRegistry(), 1);
+    const wchar_t* expected[] = {
+        L"process_rect", L"component_extraction", L"extraction", L"reversal", L"noise_remover", L"window_cut",
+        L"histogram", L"gamma", L"zoom", L"projective_transformation", L"filter", L"binary_image_process",
+        L"auto_measurement", L"manual_measurement", L"mask", L"background_removal", L"generate_bg_image",
+        L"equalize_histogram", L"select_components", L"bayer_convert", L"particle_tracking_/_ptv",
+        L"2d_hsv_tracking", L"group_tag", L"up_convert", L"down_convert", L"white_balance", L"color_correction",
+        L"pixel_value_adjustment", L"pseudo-color", L"color_filter", L"color_map", L"strobe_photo",
+        L"anti_shake_/_composit", L"piv", L"change_conditions", L"separation", L"fft", L"ifft", L"frequency_mask",
+        L"ifft_ex", L"flip", L"overlap_compare", L"2d_pattern_tracking"};
+    ASSERT_EQ(g_FilterRegistryCount, 43u);
+    for (uint32_t i = 0; i < 43; ++i) {
+        EXPECT_EQ(g_FilterRegistry[i].id, 10000 + i);
+        EXPECT_STREQ(g_FilterRegistry[i].identifier, expected[i]) << i;
+    }
+    FreeFilterRegistry();
+    EXPECT_EQ(g_FilterRegistryCount, 0u);
+    EXPECT_EQ(CreateFilterByName(L"gamma"), nullptr);
+}
+
+TEST(FilterRegistry, FactoryRefusesUnknownUnbuiltAndWrongCase) {
+    ASSERT_TRUE(SetFilterFactory(10007, [] { return static_cast<CImgFilter*>(new RowFilter(L"Gamma")); }));
+    EXPECT_FALSE(SetFilterFactory(10043, nullptr));
+    EXPECT_FALSE(SetFilterFactory(9999, nullptr));
+    ASSERT_EQ(BuildFilterRegistry(), 1);
+    CImgFilter* gamma = CreateFilterByName(L"gamma");
+    ASSERT_NE(gamma, nullptr);
+    EXPECT_STREQ(gamma->GetName(L"en"), L"Gamma");
+    EXPECT_EQ(gamma->owner, nullptr);  // the factory adds it to no chain
+    delete gamma;
+    for (const wchar_t* refused : {L"Gamma", L"GAMMA", L"gamma ", L"zoom", L"", L"/no/such/plugin.wfm"})
+        EXPECT_EQ(CreateFilterByName(refused), nullptr) << refused;
+    EXPECT_EQ(CreateFilterByName(nullptr), nullptr);
+    EXPECT_EQ(CreateFilterById(10043), nullptr);
+    EXPECT_EQ(CreateFilterById(10008), nullptr);  // no factory yet
+    SetFilterFactory(10007, nullptr);
+    ASSERT_EQ(BuildFilterRegistry(), 1);
+}
+
+TEST_F(FilterListTest, SavedChainIsGoldenAndReadsBackWithItsSettings) {
+    screen->SetConnect(4);
+    screen->sidePanel.bg.store(0);
+    screen->sidePanel.SetCalibration(1.4e-6, -1, L"mm");
+    Add(10022, 0);
+    RowFilter* gamma = Add(10007, 7);
+    Add(10042, 3);
+    gamma->enabled = 0;
+    const std::string path = Path("chain.ifl");
+    ASSERT_EQ(screen->WriteFilterListFile(W(path).c_str()), 1);
+    EXPECT_EQ(ReadText(path),
+              "[korvane] {\n ifl_ver 1\n connect 4\n bg 0\n axis_y -1\n scale 0.0000014\n unit mm\n}\n"
+              "[group_tag] {\n if_enable 1\n value 0\n}\n"
+              "[gamma] {\n if_enable 0\n if_visible 1\n value 7\n}\n"
+              "[2d_pattern_tracking] {\n if_enable 1\n if_visible 1\n value 3\n}\n");
+
+    // Another chain and other header values, then the list again.
+    screen->SetConnect(8);
+    screen->sidePanel.bg.store(1);
+    screen->sidePanel.SetCalibration(2.0, 1, L"px");
+    screen->sidePanel.RemoveAllFilters(0);
+    Add(10007, 99);
+    ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
+    ASSERT_EQ(Chain().Count(), 3u);
+    const int32_t values[] = {0, 7, 3};
+    const wchar_t* ids[] = {L"group_tag", L"gamma", L"2d_pattern_tracking"};
+    for (int i = 0; i < 3; ++i) {
+        auto* f = static_cast<RowFilter*>(Chain().filters[static_cast<size_t>(i)]);
+        EXPECT_STREQ(f->GetId(), ids[i]);
+        EXPECT_EQ(f->value, values[i]);
+        EXPECT_DOUBLE_EQ(f->calibScale, 1.4e-6);
+        EXPECT_EQ(f->calibAxisY, -1);
+        EXPECT_STREQ(f->calibUnit, L"mm");
+    }
+    EXPECT_EQ(Chain().filters[1]->enabled.load(), 0u);
+    EXPECT_EQ(screen->sidePanel.connect.load(), 4u);
+    EXPECT_EQ(screen->sidePanel.bg.load(), 0u);
+    EXPECT_EQ(screen->sidePanelShown, 1u);
+}
+
+TEST_F(FilterListTest, ListOfTheActiveChainLoadsIntoTheActiveChain) {
+    screen->sidePanel.SwitchChain(1);
+    Add(10007, 5);
+    const std::string path = Path("chain2.ifl");
+    ASSERT_EQ(screen->WriteFilterListFile(W(path).c_str()), 1);
+    screen->sidePanel.SwitchChain(3);
+    ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
+    EXPECT_EQ(screen->sidePanel.chains[3].Count(), 1u);
+    EXPECT_EQ(screen->sidePanel.chains[1].Count(), 1u);  // the other chains are untouched
+    EXPECT_EQ(screen->sidePanel.chains[0].Count(), 0u);
+}
+
+TEST_F(FilterListTest, ReadingCases) {
+    const std::string header = "[korvane] {\n ifl_ver 1\n connect 4\n bg 0\n axis_y -1\n scale 2.5\n unit cm\n}\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        int32_t result;
+        uint64_t filters;
+        bool message;
+        bool panelShown;  // a missing or newer version leaves the emptied panel shown
+    };
+    const Case cases[] = {
+        {"no header", "[gamma] {\n if_enable 1\n}\n", 0, 0, false, false},
+        {"no version", "[korvane] {\n connect 4\n}\n[gamma] {\n}\n", 0, 0, false, true},
+        {"version 1", "[korvane] {\n ifl_ver 1\n}\n[gamma] {\n}\n", 1, 1, false, true},
+        {"version 01", "[korvane] {\n ifl_ver 01\n}\n[gamma] {\n}\n", 1, 1, false, true},
+        {"version 2", "[korvane] {\n ifl_ver 2\n}\n[gamma] {\n}\n", 0, 0, true, true},
+        {"version beyond 64 bits", "[korvane] {\n ifl_ver 99999999999999999999999\n}\n[gamma] {\n}\n", 0, 0, true,
+         true},
+        {"header only", header, 1, 0, false, false},
+        {"wrong case", header + "[gamma] {\n}\n[Gamma] {\n}\n", 0, 0, false, false},
+        {"not a filter", header + "[gamma] {\n}\n[/no/such/plugin.wfm] {\n}\n", 0, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        screen->sidePanel.RemoveAllFilters(1);
+        Add(10042, 1);
+        Add(10042, 2);
+        const std::string path = Path("case.ifl");
+        WriteText(path, c.text);
+        kvtest::ModalAnswers answers;
+        EXPECT_EQ(screen->ReadFilterListFile(W(path).c_str()), c.result);
+        EXPECT_EQ(Chain().Count(), c.filters);
+        EXPECT_EQ(screen->sidePanelShown, c.panelShown ? 1u : 0u);
+        ASSERT_EQ(answers.messages.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(answers.messages[0], L"It is a file created with a newer version and can not be read");
+        }
+    }
+    // The header-only list applied its header.
+    screen->SetConnect(8);
+    WriteText(Path("header.ifl"), header);
+    ASSERT_EQ(screen->ReadFilterListFile(W(Path("header.ifl")).c_str()), 1);
+    EXPECT_EQ(screen->sidePanel.connect.load(), 4u);
+    EXPECT_DOUBLE_EQ(screen->sidePanel.calibScale, 2.5);
+    EXPECT_EQ(screen->sidePanel.calibAxisY, -1);
+    EXPECT_STREQ(screen->sidePanel.calibUnit, L"cm");
+}
+
+TEST_F(FilterListTest, UnreadableFileChangesNothing) {
+    Add(10007, 1);
+    EXPECT_EQ(screen->ReadFilterListFile(W(Path("missing.ifl")).c_str()), 0);
+    EXPECT_EQ(Chain().Count(), 1u);
+    EXPECT_EQ(screen->sidePanelShown, 1u);
+}
+
+TEST_F(FilterListTest, FailedWriteKeepsTheOldListAndLeavesNoTemporary) {
+    const std::string path = Path("kept.ifl");
+    WriteText(path, "old list\n");
+    RowFilter* f = Add(10007, 1);
+    f->badValue = L"two\nlines";  // a value the settings text refuses to write
+    EXPECT_EQ(screen->WriteFilterListFile(W(path).c_str()), 0);
+    EXPECT_EQ(ReadText(path), "old list\n");
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path()))
+        files += entry.path().filename().string().rfind("kept.ifl", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(files, 1);
+    // A folder that does not exist: nothing written, failure reported.
+    EXPECT_EQ(screen->WriteFilterListFile(W(Path("no/such/dir/x.ifl")).c_str()), 0);
+    // Written again without the bad value, the list replaces the old one
+    // with the usual file mode.
+    f->badValue = nullptr;
+    ASSERT_EQ(screen->WriteFilterListFile(W(path).c_str()), 1);
+    EXPECT_NE(ReadText(path).find("[gamma]"), std::string::npos);
+    const auto perms = std::filesystem::status(path).permissions();
+    EXPECT_NE(perms & std::filesystem::perms::others_read, std::filesystem::perms::none);
+}
+
+}  // namespace
