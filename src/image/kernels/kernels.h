@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/kernels/align.h"
+#include "image/kernels/bayer.h"
 #include "image/kernels/background_create.h"
 #include "image/kernels/background_subtract.h"
 #include "image/kernels/convolve.h"

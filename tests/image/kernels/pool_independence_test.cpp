@@ -179,6 +179,13 @@ std::vector<Named> Kernels() {
         {"background maximum", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, false, 1); }},
         {"background lab", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, true, 0); }},
         {"background mirrored", [](CImgBuff& i, const CImgBuff& bg) { BackgroundFrames(i, bg, true, -1); }},
+        {"bayer mosaic", [](CImgBuff& i, const CImgBuff&) { ImgBayer(&i, 0, 5, nullptr, nullptr); }},
+        {"bayer linear", [](CImgBuff& i, const CImgBuff&) { ImgBayer(&i, 1, 2, nullptr, &kRoi); }},
+        {"bayer linear xtrans", [](CImgBuff& i, const CImgBuff&) { ImgBayer(&i, 1, 5, nullptr, &kRoi); }},
+        {"bayer adaptive", [](CImgBuff& i, const CImgBuff&) {
+             const double gains[4] = {0, 1.2, 0.9, 1.7};
+             ImgBayer(&i, 2, 1, gains, &kRoi);
+         }},
         {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
              ImgFftState st{};
              CImgBuff mask;
