@@ -71,12 +71,11 @@ void SetRgb(C_ImgBuff& b, int32_t x, int32_t y, uint16_t r, uint16_t g, uint16_t
 void SetRgb(C_ImgBuff& b, int32_t x, int32_t y, uint32_t r, uint32_t g, uint32_t bl) { b.SetPixelRgb32(x, y, r, g, bl); }
 
 // Everything a pass reads: the mosaic plane M (the entry image read as grey
-// at the group's depth, or at 32 bits for the XTRANS linear pass), the green
-// plane P, the image written, the pattern, the gains and the region.
+// at the group's depth, or at 32 bits for the XTRANS linear pass), the image
+// written, the pattern, the gains and the region.
 template <class T, class S = T>
 struct Run {
     S* m;
-    T* p;
     C_ImgBuff* image;
     bool direct;  // the image is RGB of T: rows are written in place
     int32_t w, h;
@@ -259,7 +258,7 @@ KV_AVX2 int32_t GreenAvx2(const T* c, int64_t w, int32_t n, int32_t gp, T* p) {
 
 // The colour interior, interleaved into o; returns the pixels done.
 template <class T, bool RedRow>
-KV_AVX2 int32_t ColourAvx2(const T* m, const T* p, int64_t w, int32_t n, int32_t cp, T* o) {
+KV_AVX2 int32_t ColourAvx2(const T* m, int64_t w, const T* pu, const T* pc, const T* pd, int32_t n, int32_t cp, T* o) {
     using V = Simd<T>;
     __m128i mk[3][3];
     LoadMasks<T>(mk);
@@ -267,13 +266,13 @@ KV_AVX2 int32_t ColourAvx2(const T* m, const T* p, int64_t w, int32_t n, int32_t
     int32_t i = 0;
     for (; i + V::kLanes <= n; i += V::kLanes) {
         const T* mq = m + i;
-        const T* pq = p + i;
+        const T *pq = pc + i, *pn = pu + i, *ps = pd + i;
         const __m256i p0 = V::Load(pq), m0 = V::Load(mq), p2 = V::Twice(p0);
         const __m256i xh = V::Sub(V::Sub(V::Add(V::Twice(V::Add(V::Load(mq - 1), V::Load(mq + 1))), p2), V::Load(pq - 1)), V::Load(pq + 1));
-        const __m256i xv = V::Sub(V::Sub(V::Add(V::Twice(V::Add(V::Load(mq - w), V::Load(mq + w))), p2), V::Load(pq - w)), V::Load(pq + w));
+        const __m256i xv = V::Sub(V::Sub(V::Add(V::Twice(V::Add(V::Load(mq - w), V::Load(mq + w))), p2), V::Load(pn)), V::Load(ps));
         const __m256i mne = V::Load(mq + 1 - w), msw = V::Load(mq - 1 + w), mnw = V::Load(mq - 1 - w), mse = V::Load(mq + 1 + w);
-        const __m256i a2 = V::Sub(V::Sub(p2, V::Load(pq + 1 - w)), V::Load(pq - 1 + w));
-        const __m256i d2 = V::Sub(V::Sub(p2, V::Load(pq - 1 - w)), V::Load(pq + 1 + w));
+        const __m256i a2 = V::Sub(V::Sub(p2, V::Load(pn + 1)), V::Load(ps - 1));
+        const __m256i d2 = V::Sub(V::Sub(p2, V::Load(pn - 1)), V::Load(ps + 1));
         const __m256i da = V::Add(V::Abs(a2), V::Abs(V::Sub(mne, msw))), dd = V::Add(V::Abs(d2), V::Abs(V::Sub(mnw, mse)));
         const __m256i ea = V::Add(V::Twice(V::Add(mne, msw)), a2), ed = V::Add(V::Twice(V::Add(mnw, mse)), d2);
         const __m256i e8 = Pick(V::Less(da, dd), V::Twice(ea), Pick(V::Less(dd, da), V::Twice(ed), V::Add(ea, ed)));
@@ -528,10 +527,9 @@ KV_KERNEL_CLONES void GreenPlanar(const T* __restrict c, int64_t w, int32_t n, i
 }
 
 template <class T>
-void GreenRow(const Run<T>& run, int32_t y, int32_t gx0, int32_t gx1) {
+void GreenRow(const Run<T>& run, int32_t y, int32_t gx0, int32_t gx1, T* p) {
     const int8_t* codes = run.Codes(y);
     const int64_t w = run.w;
-    T* p = run.p + y * w;
     const T* m = run.m + y * w;
     const auto one = [&](int32_t x) { p[x] = run.Code(codes, x) == kBayerGreen ? m[x] : GreenAt(run, x, y); };
     const int32_t a = std::max(gx0, 2), b = std::min(gx1, run.w - 3);
@@ -555,23 +553,23 @@ void GreenRow(const Run<T>& run, int32_t y, int32_t gx0, int32_t gx1) {
 // diagonal estimate and the horizontal and vertical colour of green cells,
 // in quarters (the tie in eighths), rounded and clamped.
 template <class T>
-void ColourInside(const Run<T>& run, const int8_t* codes, int32_t x, int32_t y, T* o) {
+void ColourInside(const Run<T>& run, const T* const* rows, const int8_t* codes, int32_t x, int32_t y, T* o) {
     using A = Acc<T>;
     const int64_t w = run.w;
     const T* m = run.m + y * w + x;
-    const T* p = run.p + y * w + x;
+    const T *pn = rows[0] + x, *p = rows[1] + x, *ps = rows[2] + x;
     const int8_t code = run.Code(codes, x);
     const A p2 = 2 * A(p[0]);
     o[1] = p[0];
     if (code == kBayerGreen) {
         const T xh = static_cast<T>(RoundShift<A>(2 * (A(m[-1]) + m[1]) + p2 - p[-1] - p[1], 2, TopOf<T>()));
-        const T xv = static_cast<T>(RoundShift<A>(2 * (A(m[-w]) + m[w]) + p2 - p[-w] - p[w], 2, TopOf<T>()));
+        const T xv = static_cast<T>(RoundShift<A>(2 * (A(m[-w]) + m[w]) + p2 - pn[0] - ps[0], 2, TopOf<T>()));
         const bool redRight = run.Code(codes, x + 1) == kBayerRed;
         o[0] = redRight ? xh : xv;
         o[2] = redRight ? xv : xh;
         return;
     }
-    const A a2 = p2 - p[1 - w] - p[w - 1], d2 = p2 - p[-1 - w] - p[1 + w];
+    const A a2 = p2 - pn[1] - ps[-1], d2 = p2 - pn[-1] - ps[1];
     const A am = A(m[1 - w]) - m[w - 1], dm = A(m[-1 - w]) - m[1 + w];
     const A da = (a2 < 0 ? -a2 : a2) + (am < 0 ? -am : am), dd = (d2 < 0 ? -d2 : d2) + (dm < 0 ? -dm : dm);
     const A ea = 2 * (A(m[1 - w]) + m[w - 1]) + a2, ed = 2 * (A(m[-1 - w]) + m[1 + w]) + d2;
@@ -584,13 +582,13 @@ void ColourInside(const Run<T>& run, const int8_t* codes, int32_t x, int32_t y, 
 
 // Colour at the image border: means of the neighbours inside the image.
 template <class T>
-void ColourBorder(const Run<T>& run, const int8_t* codes, int32_t x, int32_t y, T* o) {
+void ColourBorder(const Run<T>& run, const T* const* rows, const int8_t* codes, int32_t x, int32_t y, T* o) {
     const int64_t w = run.w;
     const T* m = run.m + y * w + x;
     const bool left = x > 0, right = x + 1 < run.w, top = y > 0, bottom = y + 1 < run.h;
     const auto mean = [](double sum, int n) { return static_cast<T>(RoundClamp(sum / n, TopOf<T>())); };
     const int8_t code = run.Code(codes, x);
-    o[1] = run.p[y * w + x];
+    o[1] = rows[1][x];
     if (code == kBayerGreen) {
         const T h = mean((left ? double(m[-1]) : 0.0) + (right ? double(m[1]) : 0.0), left + right);
         const T v = mean((top ? double(m[-w]) : 0.0) + (bottom ? double(m[w]) : 0.0), top + bottom);
@@ -614,15 +612,16 @@ void ColourBorder(const Run<T>& run, const int8_t* codes, int32_t x, int32_t y, 
 // red or blue cells (diagonal estimate), the others green (horizontal and
 // vertical colour).
 template <class T, bool RedRow>
-KV_KERNEL_CLONES void ColourPlanar(const T* __restrict m, const T* __restrict p, int64_t w, int32_t n, int32_t cp,
+KV_KERNEL_CLONES void ColourPlanar(const T* __restrict m, int64_t w, const T* __restrict pn, const T* __restrict p,
+                                   const T* __restrict ps, int32_t n, int32_t cp,
                                    T* __restrict R, T* __restrict G, T* __restrict B) {
     using L = Lane<T>;
     for (int32_t i = 0; i < n; ++i) {
         const L p0 = p[i], m0 = m[i], p2 = static_cast<L>(2 * p0);
         const L xh8 = static_cast<L>(2 * (2 * (L(m[i - 1]) + L(m[i + 1])) + p2 - L(p[i - 1]) - L(p[i + 1])));
-        const L xv8 = static_cast<L>(2 * (2 * (L(m[i - w]) + L(m[i + w])) + p2 - L(p[i - w]) - L(p[i + w])));
+        const L xv8 = static_cast<L>(2 * (2 * (L(m[i - w]) + L(m[i + w])) + p2 - L(pn[i]) - L(ps[i])));
         const L mne = m[i + 1 - w], msw = m[i - 1 + w], mnw = m[i - 1 - w], mse = m[i + 1 + w];
-        const L a2 = static_cast<L>(p2 - L(p[i + 1 - w]) - L(p[i - 1 + w])), d2 = static_cast<L>(p2 - L(p[i - 1 - w]) - L(p[i + 1 + w]));
+        const L a2 = static_cast<L>(p2 - L(pn[i + 1]) - L(ps[i - 1])), d2 = static_cast<L>(p2 - L(pn[i - 1]) - L(ps[i + 1]));
         const L am = static_cast<L>(mne - msw), dm = static_cast<L>(mnw - mse);
         const L da = static_cast<L>((a2 < 0 ? -a2 : a2) + (am < 0 ? -am : am));
         const L dd = static_cast<L>((d2 < 0 ? -d2 : d2) + (dm < 0 ? -dm : dm));
@@ -641,7 +640,7 @@ KV_KERNEL_CLONES void ColourPlanar(const T* __restrict m, const T* __restrict p,
 }
 
 template <class T>
-void ColourRow(const Run<T>& run, int32_t y) {
+void ColourRow(const Run<T>& run, int32_t y, const T* const* rows) {
     const int8_t* codes = run.Codes(y);
     const bool rowInside = y > 0 && y + 1 < run.h;
     const bool planar = rowInside && run.pattern->width == 2;
@@ -652,9 +651,9 @@ void ColourRow(const Run<T>& run, int32_t y) {
         const int32_t xe = xs + n - 1;
         const auto one = [&](int32_t x) {
             if (rowInside && x > 0 && x + 1 < run.w) {
-                ColourInside(run, codes, x, y, o + 3 * (x - xs));
+                ColourInside(run, rows, codes, x, y, o + 3 * (x - xs));
             } else {
-                ColourBorder(run, codes, x, y, o + 3 * (x - xs));
+                ColourBorder(run, rows, codes, x, y, o + 3 * (x - xs));
             }
         };
         const int32_t a = std::max(xs, 1), b = std::min(xe, run.w - 2);
@@ -664,22 +663,22 @@ void ColourRow(const Run<T>& run, int32_t y) {
         }
         for (int32_t x = xs; x < a; ++x) one(x);
         const T* m = run.m + y * w;
-        const T* p = run.p + y * w;
+        const T *pn = rows[0], *p = rows[1], *ps = rows[2];
         const int32_t cp = (colourPhase - a) & 1;
         int32_t done = 0;
 #if defined(__x86_64__)
         if constexpr (sizeof(T) <= 2) {
             if (HaveAvx2())
-                done = redRow ? ColourAvx2<T, true>(m + a, p + a, w, b - a + 1, cp, o + 3 * (a - xs))
-                              : ColourAvx2<T, false>(m + a, p + a, w, b - a + 1, cp, o + 3 * (a - xs));
+                done = redRow ? ColourAvx2<T, true>(m + a, w, pn + a, p + a, ps + a, b - a + 1, cp, o + 3 * (a - xs))
+                              : ColourAvx2<T, false>(m + a, w, pn + a, p + a, ps + a, b - a + 1, cp, o + 3 * (a - xs));
         }
 #endif
         const int32_t at = a + done, rest = b - at + 1;
         T r[kImgSpanPixels], g[kImgSpanPixels], bl[kImgSpanPixels];
         if (redRow) {
-            ColourPlanar<T, true>(m + at, p + at, w, rest, cp, r, g, bl);
+            ColourPlanar<T, true>(m + at, w, pn + at, p + at, ps + at, rest, cp, r, g, bl);
         } else {
-            ColourPlanar<T, false>(m + at, p + at, w, rest, cp, r, g, bl);
+            ColourPlanar<T, false>(m + at, w, pn + at, p + at, ps + at, rest, cp, r, g, bl);
         }
         Interleave(r, g, bl, o + 3 * (at - xs), rest);
         for (int32_t x = b + 1; x <= xe; ++x) one(x);
@@ -798,11 +797,16 @@ int32_t Demosaic(CImgBuff* image, uint32_t mode, const BayerPattern& pat, const 
         }
         if (!m) return 0;
     }
-    T* p = nullptr;
+    // Mode 2 works in bands of rows; each band keeps the green of three
+    // rows (the row being coloured and its neighbours) in a ring.
+    const int32_t rows = r.y1 - r.y0 + 1;
+    const int32_t bandRows = std::max<int32_t>(16, static_cast<int32_t>((rows + 4 * PoolGetProcessorCount() - 1) / (4 * PoolGetProcessorCount())));
+    const int32_t bands = (rows + bandRows - 1) / bandRows;
+    T* rings = nullptr;
     if (mode == 2) {
-        p = NewPlane<T>(w, h);
-        pGuard.block = reinterpret_cast<uint8_t*>(p);
-        if (!p) return 0;
+        rings = NewPlane<T>(w, 3 * bands);
+        pGuard.block = reinterpret_cast<uint8_t*>(rings);
+        if (!rings) return 0;
     }
     C_ImgBuff source;
     if (grey) {
@@ -815,21 +819,33 @@ int32_t Demosaic(CImgBuff* image, uint32_t mode, const BayerPattern& pat, const 
     const bool direct = b.format == colourFormat;
     const double* g = UnitGains(gains) ? nullptr : gains;
     if (xtrans) {
-        const Run<T, uint32_t> run{static_cast<uint32_t*>(m), nullptr, &b, direct, w, h, &pat, g, r.x0, r.y0, r.x1, r.y1};
+        const Run<T, uint32_t> run{static_cast<uint32_t*>(m), &b, direct, w, h, &pat, g, r.x0, r.y0, r.x1, r.y1};
         ImgForEachRegionRow(r, [&](int32_t y) { LinearXtransRow(run, y); });
         return 1;
     }
-    const Run<T> run{static_cast<T*>(m), p, &b, direct, w, h, &pat, g, r.x0, r.y0, r.x1, r.y1};
+    const Run<T> run{static_cast<T*>(m), &b, direct, w, h, &pat, g, r.x0, r.y0, r.x1, r.y1};
     if (mode == 1) {
         ImgForEachRegionRow(r, [&](int32_t y) { Linear2x2Row(run, y); });
         return 1;
     }
     if (g) ImgForEachRegionRow(r, [&](int32_t y) { GainRow(run, y); });
-    // Green over the region grown by one pixel, so that the colour pass
-    // reads no unset green.
-    const ImgRect grown{std::max(r.x0 - 1, 0), std::max(r.y0 - 1, 0), std::min(r.x1 + 1, w - 1), std::min(r.y1 + 1, h - 1)};
-    ImgForEachRegionRow(grown, [&](int32_t y) { GreenRow(run, y, grown.x0, grown.x1); });
-    ImgForEachRegionRow(r, [&](int32_t y) { ColourRow(run, y); });
+    // Green over the columns of the region grown by one pixel and the rows
+    // next to each coloured row, so that the colour step reads no unset green.
+    const int32_t gx0 = std::max(r.x0 - 1, 0), gx1 = std::min(r.x1 + 1, w - 1);
+    auto band = [&](uint64_t first, uint64_t count) {
+        for (uint64_t k = first; k < first + count; ++k) {
+            T* ring = rings + static_cast<int64_t>(k) * 3 * w;
+            const auto green = [&](int32_t y) { return ring + (y % 3) * static_cast<int64_t>(w); };
+            const int32_t ya = r.y0 + static_cast<int32_t>(k) * bandRows, yb = std::min(ya + bandRows - 1, r.y1);
+            int32_t next = std::max(ya - 1, 0);
+            for (int32_t y = ya; y <= yb; ++y) {
+                for (; next <= std::min(y + 1, h - 1); ++next) GreenRow(run, next, gx0, gx1, green(next));
+                const T* rowsP[3] = {y > 0 ? green(y - 1) : nullptr, green(y), y + 1 < h ? green(y + 1) : nullptr};
+                ColourRow(run, y, rowsP);
+            }
+        }
+    };
+    PoolParallelRun(static_cast<uint64_t>(bands), band);
     return 1;
 }
 

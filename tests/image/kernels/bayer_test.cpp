@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -142,53 +143,63 @@ TEST(Bayer, MosaicCases) {
 
 // Modes 1 and 2 for every group, pattern, a whole and a partial region, and
 // without and with gains, from grey mosaics and from an RGB16 image read as
-// its weighted grey.
+// its weighted grey; and a tall image, whose rows the adaptive mode splits
+// into bands.
 TEST(Bayer, DemosaicMatchesModel) {
-    // Wide enough for the vector interiors of 8-bit rows.
-    const int32_t w = 41, h = 11;
-    const ImgRect part{2, 1, 37, 8};
     std::vector<std::string> inputs, results;
     std::string cases = "cases = [";
     struct Source {
         int32_t format, bits;
         bool grey;
     };
+    const auto add = [&](uint32_t mode, const Source& s, uint32_t pattern, int32_t w, int32_t h, const ImgRect* region,
+                         const double* gains) {
+        CImgBuff img;
+        ASSERT_TRUE(ktest::MakeNoise(img, w, h, s.format, 40 + pattern));
+        inputs.push_back(ktest::Block(img));
+        ASSERT_EQ(ImgBayer(&img, mode, pattern, gains, region), 1);
+        ASSERT_EQ(img.buffer->format, s.bits == 8 ? kImgRgb8 : s.bits == 16 ? kImgRgb16 : kImgRgb32);
+        results.push_back(ktest::Block(img));
+        const ImgRect r = region ? *region : ImgRect{0, 0, w - 1, h - 1};
+        char text[200];
+        std::snprintf(text, sizeof text, "(%u, %d, %s, %u, %d, %d, (%d, %d, %d, %d), %s),", mode, s.bits, s.grey ? "True" : "False",
+                      pattern, w, h, r.x0, r.y0, r.x1, r.y1, GainsText(gains).c_str());
+        cases += text;
+    };
+    // Wide enough for the vector interiors of 8-bit rows.
+    const ImgRect part{2, 1, 37, 8};
     const Source sources[] = {{kImgGray8, 8, true}, {kImgGray16, 16, true}, {kImgGray32, 32, true}, {kImgRgb16, 16, false}};
     for (uint32_t mode : {1u, 2u})
         for (const Source& s : sources)
             for (uint32_t pattern = 0; pattern < kBayerPatternCount; ++pattern)
                 for (bool whole : {true, false})
-                    for (const double* gains : {static_cast<const double*>(nullptr), kGains}) {
-                        CImgBuff img;
-                        ASSERT_TRUE(ktest::MakeNoise(img, w, h, s.format, 40 + pattern));
-                        inputs.push_back(ktest::Block(img));
-                        ASSERT_EQ(ImgBayer(&img, mode, pattern, gains, whole ? nullptr : &part), 1);
-                        ASSERT_EQ(img.buffer->format, s.bits == 8 ? kImgRgb8 : s.bits == 16 ? kImgRgb16 : kImgRgb32);
-                        results.push_back(ktest::Block(img));
-                        cases += "(" + std::to_string(mode) + ", " + std::to_string(s.bits) + ", " + (s.grey ? "True" : "False") +
-                                 ", " + std::to_string(pattern) + ", " + (whole ? "(0, 0, 40, 10)" : "(2, 1, 37, 8)") + ", " +
-                                 GainsText(gains) + "),";
-                    }
+                    for (const double* gains : {static_cast<const double*>(nullptr), kGains})
+                        add(mode, s, pattern, 41, 11, whole ? nullptr : &part, gains);
+    const ImgRect tall{1, 3, 18, 66};
+    for (uint32_t pattern : {1u, 4u}) {
+        add(2, sources[0], pattern, 20, 70, nullptr, nullptr);
+        add(2, sources[1], pattern, 20, 70, &tall, kGains);
+    }
     const std::string script = Model() + cases + "]\n" + R"(
 WIDEN = {8: 16843009, 16: 65537, 32: 1}
 def weighted(r, g, b):
     return (299 * r + 587 * g + 114 * b + 500) // 1000
 out = b''
-for i, (mode, bits, grey, pattern, region, gains) in enumerate(cases):
+for i, (mode, bits, grey, pattern, w, h, region, gains) in enumerate(cases):
     dt = {8: np.uint8, 16: np.uint16, 32: np.uint32}[bits]
     top = (1 << bits) - 1
     raw = np.fromfile(sys.argv[1 + i], dt).astype(np.uint64)
     xtrans = mode == 1 and pattern >= 4
     if grey:
-        m = raw.reshape(11, 41)
+        m = raw.reshape(h, w)
         full = np.repeat(m[:, :, None], 3, axis=2)
         if xtrans:
             m = m * WIDEN[bits]
     else:
-        full = raw.reshape(11, 41, 3)
+        full = raw.reshape(h, w, 3)
         r, g, b = full[:, :, 0], full[:, :, 1], full[:, :, 2]
-        w = WIDEN[bits] if xtrans else 1
-        m = weighted(r * w, g * w, b * w)
+        k = WIDEN[bits] if xtrans else 1
+        m = weighted(r * k, g * k, b * k)
     if mode == 1:
         res = linear(m, pattern, gains, top, region)
         if xtrans:
