@@ -43,6 +43,10 @@ bool PlatWindowExists(uint32_t window);
 // Client position on the desktop and client size.
 bool PlatGetWindowRect(uint32_t window, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 
+// The X11 window id of the window; 0 without one (another video driver,
+// no such window). User-interface thread only.
+uint64_t PlatGetNativeWindowId(uint32_t window);
+
 // OpenGL 1.x compatibility context with 24-bit colour, depth and stencil.
 // Creating one leaves the current context as it was. Null on failure.
 void* PlatCreateGlContext(uint32_t window);
