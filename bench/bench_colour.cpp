@@ -80,6 +80,33 @@ auto PeerBayer(int32_t format, int code) {
     };
 }
 
+auto OursComponent(int32_t code) {
+    return [code](benchmark::State& s) {
+        CImgBuff img;
+        for (auto _ : s) {
+            s.PauseTiming();
+            img.CopyFrom(&Picture(kImgRgb8));
+            s.ResumeTiming();
+            ImgExtractComponent(&img, code, 0, nullptr);
+        }
+    };
+}
+
+// code >= 0: a cvtColor conversion; -1: extractChannel of channel 0.
+auto PeerComponent(int code) {
+    return [code](benchmark::State& s) {
+#ifdef KV_HAVE_OPENCV
+        cv::Mat src = Wrap(Picture(kImgRgb8)), dst;
+        for (auto _ : s) {
+            if (code < 0) cv::extractChannel(src, dst, 0);
+            else cv::cvtColor(src, dst, code);
+        }
+#else
+        (void)code, (void)s;
+#endif
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +123,17 @@ int main(int argc, char** argv) {
         pairs.Add("bayer linear", frame, OursBayer(f, 1), PeerBayer(f, linear));
         pairs.Add("bayer adaptive", frame, OursBayer(f, 2), PeerBayer(f, edge));
     }
+#ifdef KV_HAVE_OPENCV
+    const int grey = cv::COLOR_BGR2GRAY, hsv = cv::COLOR_BGR2HSV_FULL, lab = cv::COLOR_BGR2Lab;
+#else
+    const int grey = 0, hsv = 0, lab = 0;
+#endif
+    const std::string rgb = "rgb8/4096x3072";
+    pairs.Add("component grey", rgb, OursComponent(kComponentGrey), PeerComponent(grey));
+    pairs.Add("component R", rgb, OursComponent(kComponentRed), PeerComponent(-1));
+    pairs.Add("component S", rgb, OursComponent(kComponentSaturation), PeerComponent(hsv));
+    pairs.Add("component V", rgb, OursComponent(kComponentValue), PeerComponent(hsv));
+    pairs.Add("component L*", rgb, OursComponent(kComponentLightness), PeerComponent(lab));
     kvbench::RunAndPrint(pairs);
     PoolStop();
     return 0;

@@ -186,6 +186,14 @@ std::vector<Named> Kernels() {
              const double gains[4] = {0, 1.2, 0.9, 1.7};
              ImgBayer(&i, 2, 1, gains, &kRoi);
          }},
+        {"component", [](CImgBuff& i, const CImgBuff&) {
+             // A different code in each band of rows, with and without colour.
+             for (int32_t code = 1; code <= 22; ++code) {
+                 const ImgRect band{3, code * 2, 60, code * 2 + 1};
+                 ImgExtractComponent(&i, code, code % 2, &band);
+                 ImgExtractComponent(&i, code, 0, &band);
+             }
+         }},
         {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
              ImgFftState st{};
              CImgBuff mask;
