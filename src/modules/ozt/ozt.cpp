@@ -104,6 +104,9 @@ KV_MODULE_EXPORT void* em_open(const char* path, uint16_t* bits, uint64_t* width
     OztHandle* h = static_cast<OztHandle*>(calloc(1, sizeof(OztHandle)));
     if (!h) return nullptr;
     h->file = fopen(path, "rb");
+    // Frames go straight from the file into the caller's buffer, one read
+    // each, with no copy through a stream buffer.
+    if (h->file) setvbuf(h->file, nullptr, _IONBF, 0);
     struct stat st;
     if (!h->file || fstat(fileno(h->file), &st) != 0 || !S_ISREG(st.st_mode)) {
         FreeHandle(h);
