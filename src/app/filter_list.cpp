@@ -100,6 +100,7 @@ int32_t CMainScreen::ReadFilterListFile(const wchar_t* path) {
         ++read;
     }
 
+    calibration.SetCalibration(scale, axisY, unit);
     sidePanel.SetCalibration(scale, axisY, unit);
     sidePanel.Refilter(0);
     if (read && !sidePanelShown) ShowSidePanel();

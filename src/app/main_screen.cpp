@@ -92,6 +92,8 @@ CMainScreen::CMainScreen() {
     BuildFilterRegistry();
     OverlaySetScreenTarget(this);
     OverlaySetTextureTarget(0, 0);
+    calibration.mainScreen = this;
+    playEdit.mainScreen = this;
     sidePanel.mainScreen = this;
     sidePanel.uiParent = this;
     sidePanel.SetVisible(0, 0);
@@ -105,6 +107,7 @@ CMainScreen::CMainScreen() {
     saveMultiPageExtensions = CopyText(kBuiltinSaveMultiPage);
     saveMovieExtensions = CopyText(kBuiltinSaveMovie);
     openExtensions = JoinExtensionLists(stillExtensions, movieExtensions);
+    LoadSettings();
 
     picture.overlayCallback = &CMainScreen::OnPictureOverlay;
     picture.paintCallback = nullptr;
@@ -120,6 +123,7 @@ CMainScreen::CMainScreen() {
 }
 
 CMainScreen::~CMainScreen() {
+    SaveSettings();
     // The worker may still be running a chain over the images below and
     // would notify this screen: it is stopped and joined first, and so is
     // the frame reader, which may hold the movie handle.
@@ -212,7 +216,10 @@ void CMainScreen::OnLButtonDown(int32_t x, int32_t y) {
     dragX = ix;
     dragY = iy;
     const uint32_t flags = MouseFlags();
-    if (CImgFilter* f = SelectedFilter()) f->OnLButtonDown(ix, iy, flags);
+    if (Calibrating())
+        calibration.AddPoint(ix, iy);
+    else if (CImgFilter* f = SelectedFilter())
+        f->OnLButtonDown(ix, iy, flags);
 }
 
 void CMainScreen::OnRButtonDown(int32_t x, int32_t y) {
@@ -230,7 +237,10 @@ void CMainScreen::OnRButtonDown(int32_t x, int32_t y) {
     dragX = ix;
     dragY = iy;
     const uint32_t flags = MouseFlags();
-    if (CImgFilter* f = SelectedFilter()) f->OnRButtonDown(ix, iy, flags);
+    if (Calibrating() && calibration.pointCount > 0)
+        calibration.RemovePoint();
+    else if (CImgFilter* f = SelectedFilter())
+        f->OnRButtonDown(ix, iy, flags);
 }
 
 void CMainScreen::OnLButtonUp(int32_t x, int32_t y) {

@@ -18,6 +18,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/calibration_ui.h"
+#include "app/encode_ui.h"
+#include "app/play_edit_ui.h"
 #include "app/scene_bar.h"
 #include "app/side_panel.h"
 #include "image/imgbuff.h"
@@ -88,18 +91,6 @@ private:
     std::thread thread_;
 };
 
-// The committed save settings: the JPEG quality, the AVI frame codec (0
-// bitmap, 1 JPEG, 2 PNG) and the MP4 rate control.
-struct SaveSettings {
-    uint32_t jpegQuality = 75;
-    uint32_t aviCodec = 1;
-    uint32_t mp4Quality = 25;
-    uint32_t mp4Bps = 5000000;
-    uint32_t mp4KeyFrame = 10;
-    uint32_t mp4RateMode = 0;  // 0 bit rate, 1 quality
-    uint32_t mp4KeyFrameOn = 1;
-};
-
 // Times of the stages of the frame road, summed (for the benchmark).
 struct FrameRoadTimes {
     uint64_t frames = 0;
@@ -117,6 +108,11 @@ public:
 
     // --- members, in order of construction ---
     CFgUIPicture picture;
+    CCalibrationUI calibration;
+    // The save settings: the committed values of the image save settings
+    // dialog, read by every save, file selection and the settings file.
+    CEncodeUI saveSettings;
+    CPlayEditUI playEdit;
     uint32_t guideColor = 1;
     int32_t roll = 0;
     uint64_t movieMsPerFrame = 0;
@@ -163,10 +159,6 @@ public:
     wchar_t* saveMovieExtensions = nullptr;
     // The source format last sent to the chain, before any swap for the roll.
     uint64_t lastSourceFormat[4] = {};
-    // Save settings' path policy: 0 separate folders, 1 open folder first,
-    // 2 save folder first.
-    uint32_t pathPolicy = 0;
-    SaveSettings saveSettings;
     // The window title last set.
     wchar_t titleText[kMainTitleMax] = {};
     // Per-stage times of the frame road, gathered when `measureTimes` is set.
@@ -192,7 +184,7 @@ public:
     uint32_t MouseFlags();
     // The selected filter of the active chain when it exists and is enabled.
     CImgFilter* SelectedFilter();
-    bool Calibrating() const { return false; }
+    bool Calibrating() const { return calibration.IsOpen(); }
 
     // --- menus ---
     void BuildMenus();
@@ -245,6 +237,10 @@ public:
     void ShowSidePanel();
     void HideSidePanel();
     int32_t AddFilterToChain(CImgFilter* filter, int32_t run);
+
+    // --- settings file ---
+    void LoadSettings();
+    void SaveSettings();
 
     // --- layout, busy lock, language, guide colour, filter lists ---
     void Layout();

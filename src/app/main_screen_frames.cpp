@@ -282,6 +282,8 @@ void CMainScreen::DrawOverlay(CFgScreen* screen, CFgFont* font, int32_t viewX0, 
                               int32_t viewY1, int32_t imageX0, int32_t imageY0, int32_t imageX1, int32_t imageY1,
                               int32_t zoom) {
     sidePanel.DrawOverlays(screen, font, viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom);
+    if (Calibrating())
+        calibration.DrawPoints(viewX0, viewY0, viewX1, viewY1, imageX0, imageY0, imageX1, imageY1, zoom);
     if (!Empty(sourceImage) && sceneBar.sceneCount > 1 && font) {
         static const double kGuide[8][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1},
                                             {0, 1, 1}, {1, 0, 1}, {1, 1, 0}, {1, 1, 1}};

@@ -45,20 +45,30 @@ void CMainScreen::Layout() {
 
 void CMainScreen::LockDialogs() {
     if (busyCount != UINT32_MAX) ++busyCount;
-    // The calibration, play-range and save-settings dialogs join the lock
-    // when they exist; the composite dialog never does.
-    if (busyCount == 1) EnableAll(0);
+    // The composite dialog is not part of the lock.
+    if (busyCount != 1) return;
+    EnableAll(0);
+    calibration.EnableAll(0);
+    playEdit.EnableAll(0);
+    saveSettings.EnableAll(0);
 }
 
 void CMainScreen::UnlockDialogs() {
     if (busyCount == 0) return;
-    if (--busyCount == 0) EnableAll(1);
+    if (--busyCount != 0) return;
+    EnableAll(1);
+    calibration.EnableAll(1);
+    playEdit.EnableAll(1);
+    saveSettings.EnableAll(1);
 }
 
 void CMainScreen::SetLanguage(const wchar_t* code) {
     if (!code || sidePanel.language == code) return;
     sidePanel.SetLanguage(code);
     sidePanel.Refilter(0);
+    calibration.SetLanguage(code);
+    playEdit.SetLanguage(code);
+    saveSettings.SetLanguage(code);
     BuildMenus();
     Layout();
 }

@@ -37,7 +37,7 @@ uint64_t FrameBytesPerPixel(const codec_file* file) {
 }  // namespace
 
 const wchar_t* CMainScreen::OpenStartFolder() const {
-    switch (pathPolicy) {
+    switch (saveSettings.pathPolicy) {
         case 0: return lastOpenPath;
         case 1: return lastOpenPath ? lastOpenPath : lastSavePath;
         default: return lastSavePath ? lastSavePath : lastOpenPath;
@@ -45,7 +45,7 @@ const wchar_t* CMainScreen::OpenStartFolder() const {
 }
 
 const wchar_t* CMainScreen::SaveStartFolder() const {
-    switch (pathPolicy) {
+    switch (saveSettings.pathPolicy) {
         case 0: return lastSavePath;
         case 1: return lastOpenPath ? lastOpenPath : lastSavePath;
         default: return lastSavePath ? lastSavePath : lastOpenPath;
@@ -84,6 +84,7 @@ void CMainScreen::OpenFile(const wchar_t* path) {
         height = file->info.height;
         if (file->info.frame_count > 1) {
             movieFile = file;
+            playEdit.ResetRange(file->info.frame_count);
             ShowSceneBar(file->info.frame_count);
             const uint64_t ms = file->info.frame_interval / 1000;
             if (ms != 0) {
@@ -173,6 +174,7 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
             return;
         }
         movieFile = file;
+        playEdit.ResetRange(file->info.frame_count);
         width = file->info.width;
         height = file->info.height;
         frames = file->info.frame_count;
@@ -285,7 +287,7 @@ void CMainScreen::RememberOpenPath(const wchar_t* path) {
         delete[] lastOpenPath;
         lastOpenPath = copy;
     }
-    if (pathPolicy != 0) {
+    if (saveSettings.pathPolicy != 0) {
         if (wchar_t* copy = HeapCopy(path)) {
             delete[] lastSavePath;
             lastSavePath = copy;

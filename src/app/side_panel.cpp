@@ -550,6 +550,7 @@ void CSidePanel::EnableImageView(int32_t flag) {
 
 void CSidePanel::ChangeCalibration(double scale, int32_t axisY, const wchar_t* unit) {
     if (!mainScreen) return;
+    mainScreen->calibration.SetCalibration(scale, axisY, unit);
     SetCalibration(scale, axisY, unit);
     Refilter(0);
 }
@@ -580,7 +581,5 @@ void CSidePanel::GetEncodeSettings(codec_write_options* settings) {
         *settings = {75, 0, 0, 0, 5000000, 0};
         return;
     }
-    const SaveSettings& s = mainScreen->saveSettings;
-    *settings = {s.jpegQuality, s.aviCodec, 0, s.mp4RateMode == 1 ? s.mp4Quality : 0, s.mp4Bps,
-                 s.mp4KeyFrameOn ? s.mp4KeyFrame : 0};
+    mainScreen->saveSettings.GetWriteOptions(settings);
 }

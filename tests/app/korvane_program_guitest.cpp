@@ -28,7 +28,10 @@ std::string Trim(std::string s) {
 
 TEST(KorvaneProgram, WithoutADisplayExplainsAndExitsOne) {
     std::string out;
-    const int status = kvtest::RunCommand("SDL_VIDEODRIVER=no-such-driver '" + Program() + "' 2>&1", &out);
+    kvtest::TempDir dir("korvane_nodisplay");
+    const int status = kvtest::RunCommand("XDG_CONFIG_HOME='" + dir.path() + "' SDL_VIDEODRIVER=no-such-driver '" +
+                                              Program() + "' 2>&1",
+                                          &out);
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("main window cannot be created"), std::string::npos) << out;
 }
@@ -92,6 +95,7 @@ TEST(KorvaneX11Smoke, OpensSequenceFromCommandLinePlaysAndCloses) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         setenv("SDL_VIDEODRIVER", "x11", 1);
+        setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
         const std::string first = dir.path() + "/f_001.png", last = dir.path() + "/f_005.png";
         execl(Program().c_str(), "korvane", first.c_str(), last.c_str(), static_cast<char*>(nullptr));
         _exit(127);

@@ -37,6 +37,7 @@ TEST(MainScreenTeardown, DestroyedDuringAsynchronousRunsAndReadsAhead) {
                       30 * k, dir.path().c_str(), k);
         ASSERT_EQ(kvtest::RunCommand(cmd), 0);
     }
+    setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
     PoolStart();
     const std::wstring first = PlatUtf8ToWide((dir.path() + "/d_001.png").c_str());
     const std::wstring last = PlatUtf8ToWide((dir.path() + "/d_004.png").c_str());

@@ -553,7 +553,7 @@ TEST_F(MainScreenTest, PathPolicyDecidesTheRememberedFolders) {
         SCOPED_TRACE(policy);
         delete[] screen->lastSavePath;
         screen->lastSavePath = nullptr;
-        screen->pathPolicy = policy;
+        screen->saveSettings.pathPolicy = policy;
         screen->OpenFile(path.c_str());
         ASSERT_NE(screen->lastOpenPath, nullptr);
         EXPECT_STREQ(screen->lastOpenPath, path.c_str());
@@ -563,12 +563,12 @@ TEST_F(MainScreenTest, PathPolicyDecidesTheRememberedFolders) {
     delete[] screen->lastSavePath;
     screen->lastSavePath = new wchar_t[16];
     std::wcscpy(screen->lastSavePath, save);
-    screen->pathPolicy = 0;
+    screen->saveSettings.pathPolicy = 0;
     EXPECT_STREQ(screen->OpenStartFolder(), path.c_str());
     EXPECT_STREQ(screen->SaveStartFolder(), save);
-    screen->pathPolicy = 1;
+    screen->saveSettings.pathPolicy = 1;
     EXPECT_STREQ(screen->SaveStartFolder(), path.c_str());
-    screen->pathPolicy = 2;
+    screen->saveSettings.pathPolicy = 2;
     EXPECT_STREQ(screen->OpenStartFolder(), save);
 }
 

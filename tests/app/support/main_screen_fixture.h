@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -92,6 +93,8 @@ private:
 class MainScreenTest : public testing::Test {
 protected:
     void SetUp() override {
+        // The settings file is read and written in a folder of the test's own.
+        setenv("XDG_CONFIG_HOME", (fx.dir().path() + "/config").c_str(), 1);
         // Four processors, so that the CPU menu is the same on every machine.
         PoolSetProcessorCountForTesting(4);
         PoolStart();
