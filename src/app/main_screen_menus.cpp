@@ -197,7 +197,7 @@ const wchar_t* CMainScreen::BuildViewMenu(void* data, int32_t) {
                                    {206, 10, L"100fps"}};
     for (const Rate& r : kRates) m.Check(self->useMovieRate == 0 && self->msPerFrame == r.ms, r.label, r.id);
     m.Close();
-    const bool range = kDialogsAvailable && n >= 2 && self->menuBar.barEnabled != 0;
+    const bool range = n >= 2 && self->menuBar.barEnabled != 0;
     m.Check(false, jp ? L"動画再生範囲" : L"Video playback range", range ? 20004 : -1);
     m.Check(self->frameSkip != 0, jp ? L"フレームスキップ" : L"Skip frame", 100);
     m.Check(self->sceneBarShown != 0, jp ? L"ビデオパネル" : L"Video panel", 101);
@@ -239,8 +239,8 @@ const wchar_t* CMainScreen::BuildConfigMenu(void* data, int32_t) {
     m.Check(self->wheelMode == 2, jp ? L"シーン操作" : L"Video", 102);
     m.Close();
     m.Raw(jp ? L"言語\t{\n✓日本語\t300\n\u3000Engish\t301\n}\n" : L"Language\t{\n 日本語\t300\n*English\t301\n}\n");
-    m.Item(jp ? L"キャリブレーション設定" : L"Calibration", kDialogsAvailable ? 20001 : -1);
-    m.Item(jp ? L"画像保存設定" : L"Image save settings", kDialogsAvailable ? 20002 : -1);
+    m.Item(jp ? L"キャリブレーション設定" : L"Calibration", 20001);
+    m.Item(jp ? L"画像保存設定" : L"Image save settings", 20002);
     return text.c_str();
 }
 
@@ -318,6 +318,8 @@ void CMainScreen::MenuCommand(int32_t item, int32_t id) {
             sceneBar.frameSkip = frameSkip != 0;
         } else if (id >= 400 && id <= 407) {
             SetGuideColor(u - 400);
+        } else if (id == 20004) {
+            if (!playEdit.IsOpen()) playEdit.Show(this);
         } else {
             static const int32_t kZoomIds[8] = {1000, 1025, 1050, 1100, 1200, 1400, 1800, 1916};
             static const int32_t kZoomCodes[8] = {0, -4, -2, 1, 2, 4, 8, 16};
@@ -348,6 +350,10 @@ void CMainScreen::MenuCommand(int32_t item, int32_t id) {
         } else if (id >= 401 && id <= 464) {
             SetWorkerThreadCount(id - 400);
             UpdateTitle();
+        } else if (id == 20001) {
+            if (!calibration.IsOpen()) calibration.Show(this);
+        } else if (id == 20002) {
+            if (!saveSettings.IsOpen()) saveSettings.Show(this);
         } else if (id >= 500 && id <= 503) {
             static const int32_t kRolls[4] = {0, 1, 2, -1};
             const int32_t newRoll = kRolls[id - 500];

@@ -93,7 +93,7 @@ TEST_F(MainScreenTest, ViewAndConfigMenusGolden) {
               "CPU\t{\n 1\t401\n 2\t402\n 3\t403\n*4\t404\n}\n"
               "Mouse wheel\t{\n Off\t100\n Zoom\t101\n*Video\t102\n}\n"
               "Language\t{\n 日本語\t300\n*English\t301\n}\n"
-              "Calibration\t-1\nImage save settings\t-1\n");
+              "Calibration\t20001\nImage save settings\t20002\n");
     screen->SetLanguage(L"jp");
     screen->MenuCommand(g_ConfigMenuItem, 402);
     screen->MenuCommand(g_ConfigMenuItem, 503);
@@ -105,7 +105,7 @@ TEST_F(MainScreenTest, ViewAndConfigMenusGolden) {
               "CPU\t{\n\u30001\t401\n✓2\t402\n\u30003\t403\n\u30004\t404\n}\n"
               "マウスホイール\t{\n\u3000OFF\t100\n\u3000表示倍率操作\t101\n✓シーン操作\t102\n}\n"
               "言語\t{\n✓日本語\t300\n\u3000Engish\t301\n}\n"
-              "キャリブレーション設定\t-1\n画像保存設定\t-1\n");
+              "キャリブレーション設定\t20001\n画像保存設定\t20002\n");
     const std::string view = Menu(&CMainScreen::BuildViewMenu);
     EXPECT_EQ(view.rfind("\u3000表示内容\t{\n✓標準\t2\n", 0), 0u) << view;
     EXPECT_NE(view.find("\u3000動画再生範囲\t-1\n\u3000フレームスキップ\t100\n"), std::string::npos) << view;
