@@ -3,6 +3,7 @@
 
 #include "image/kernels/align.h"
 #include "image/kernels/bayer.h"
+#include "image/kernels/colour_lut.h"
 #include "image/kernels/component_extract.h"
 #include "image/kernels/background_create.h"
 #include "image/kernels/background_subtract.h"

@@ -194,6 +194,22 @@ std::vector<Named> Kernels() {
                  ImgExtractComponent(&i, code, 0, &band);
              }
          }},
+        {"white balance", [](CImgBuff& i, const CImgBuff&) {
+             // The estimate is written into the image so that it is compared too.
+             double rgb[3] = {0, 0, 0};
+             int32_t used = -1;
+             ImgEstimateWhiteBalance(&i, &rgb[0], &rgb[1], &rgb[2], 60, 40, &used);
+             ColorLut* lut = ImgColorLutCreateWhiteBalance(0.9, 0.8, 0.6);
+             ImgColorLutApply(lut, &i);
+             ImgColorLutDestroy(lut);
+             std::memcpy(i.buffer->pixels, rgb, sizeof rgb);
+         }},
+        {"colour correction", [](CImgBuff& i, const CImgBuff&) {
+             const double r[6] = {0.9, 0.8, 0.2, 0.1, 0.2, 0.8}, g[6] = {0.2, 0.8, 0.9, 0.7, 0.1, 0.1}, b[6] = {0.1, 0.1, 0.2, 0.9, 0.9, 0.7};
+             ColorLut* lut = ImgColorLutCreateColorCorrection(r, g, b, nullptr, nullptr, nullptr, 1, 1);
+             ImgColorLutApply(lut, &i);
+             ImgColorLutDestroy(lut);
+         }},
         {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
              ImgFftState st{};
              CImgBuff mask;
