@@ -93,6 +93,7 @@ CMainScreen::CMainScreen() {
     OverlaySetScreenTarget(this);
     OverlaySetTextureTarget(0, 0);
     calibration.mainScreen = this;
+    composite.mainScreen = this;
     playEdit.mainScreen = this;
     sidePanel.mainScreen = this;
     sidePanel.uiParent = this;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/calibration_ui.h"
+#include "app/composite_ui.h"
 #include "app/encode_ui.h"
 #include "app/play_edit_ui.h"
 #include "app/scene_bar.h"
@@ -109,6 +110,7 @@ public:
     // --- members, in order of construction ---
     CFgUIPicture picture;
     CCalibrationUI calibration;
+    CCompositeUI composite;
     // The save settings: the committed values of the image save settings
     // dialog, read by every save, file selection and the settings file.
     CEncodeUI saveSettings;

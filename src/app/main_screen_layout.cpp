@@ -69,6 +69,7 @@ void CMainScreen::SetLanguage(const wchar_t* code) {
     calibration.SetLanguage(code);
     playEdit.SetLanguage(code);
     saveSettings.SetLanguage(code);
+    composite.SetLanguage(code);
     BuildMenus();
     Layout();
 }

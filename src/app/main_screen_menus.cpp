@@ -20,10 +20,8 @@ int32_t g_PluginMenuItem = -1;
 
 namespace {
 
-// Saving, the image-save settings, calibration, composite and play-range
-// dialogs are not part of the program yet: their entries are greyed.
+// Saving is not part of the program yet: its entries are greyed.
 constexpr bool kSavingAvailable = false;
-constexpr bool kDialogsAvailable = false;
 
 // Menu text under construction, with the check marks of the language.
 class MenuText {
@@ -108,7 +106,7 @@ void CMainScreen::BuildMenus() {
     }
     {
         MenuText m(&tool, jp);
-        m.Item(jp ? L"成分合成" : L"Composite", kDialogsAvailable ? 20003 : -1);
+        m.Item(jp ? L"成分合成" : L"Composite", 20003);
         FilterItems(m, kToolFilters, language);
     }
     menuBar.RemoveAllItems();
@@ -277,7 +275,11 @@ void CMainScreen::MenuCommand(int32_t item, int32_t id) {
         return;
     }
     if (item == g_ToolMenuItem) {
-        if (InList(u, kToolFilters)) AddFilterCommand(CreateFilterById(u));
+        if (id == 20003) {
+            if (!composite.IsOpen()) composite.Show(this);
+        } else if (InList(u, kToolFilters)) {
+            AddFilterCommand(CreateFilterById(u));
+        }
         return;
     }
     if (item == g_ViewMenuItem) {
