@@ -29,3 +29,4 @@
 #include "image/kernels/sample_tables.h"
 #include "image/kernels/template_match.h"
 #include "image/kernels/up_convert.h"
+#include "image/kernels/wavelength_filter.h"

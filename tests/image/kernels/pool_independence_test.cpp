@@ -210,6 +210,11 @@ std::vector<Named> Kernels() {
              ImgColorLutApply(lut, &i);
              ImgColorLutDestroy(lut);
          }},
+        {"wavelength tint", [](CImgBuff& i, const CImgBuff&) { ImgWavelengthFilter(&i, 520.5, 1, 0, 1.0, &kRoi); }},
+        {"wavelength grey", [](CImgBuff& i, const CImgBuff&) {
+             ImgWavelengthFilter(&i, 610.0, 2, 1, 1.0, &kRoi);
+             ImgWavelengthFilter(&i, 470.0, 0, 3, 1.7, &kRoi);
+         }},
         {"fft inverse", [](CImgBuff& i, const CImgBuff&) {
              ImgFftState st{};
              CImgBuff mask;
