@@ -1,9 +1,6 @@
 // Filter-list files (".ifl"): a "korvane" header section with the chain's
 // connectivity, background and calibration, then one section per filter of
 // the active chain, named by the filter's identifier.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -136,33 +133,5 @@ int32_t CMainScreen::WriteFilterListFile(const wchar_t* path) {
         filter->SaveConfig(section);
     }
 
-    char* target = WideToAnsi(path);
-    if (!target) return 0;
-    // Written beside the target and renamed over it once complete, so a
-    // failed write never leaves a cut list in place of the old one.
-    std::string temporary = std::string(target) + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        std::free(target);
-        return 0;
-    }
-    // mkstemp makes the file private; a list gets the usual mode.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        close(fd);
-        unlink(temporary.c_str());
-        std::free(target);
-        return 0;
-    }
-    for (const CCfgPack* section = file.firstPack; ok && section; section = section->next)
-        ok = section->Write(out) != 0;
-    ok = std::fflush(out) == 0 && ok;
-    ok = std::fclose(out) == 0 && ok;
-    ok = ok && std::rename(temporary.c_str(), target) == 0;
-    if (!ok) unlink(temporary.c_str());
-    std::free(target);
-    return ok ? 1 : 0;
+    return file.Save(path);
 }

@@ -4,60 +4,106 @@
 #include <new>
 
 #include "filters/core/imgfilter.h"
+#include "filters/analysis/lf_ameasure.h"
+#include "filters/analysis/lf_anti_shake.h"
+#include "filters/analysis/lf_bg_create.h"
+#include "filters/analysis/lf_mmeasure.h"
+#include "filters/analysis/lf_overlap_compare.h"
+#include "filters/analysis/lf_piv.h"
+#include "filters/analysis/lf_ptv.h"
+#include "filters/analysis/lf_strobe_photo.h"
+#include "filters/analysis/lf_track2d.h"
+#include "filters/processing/lf_atrans.h"
+#include "filters/processing/lf_bayer.h"
+#include "filters/processing/lf_bg_erase.h"
+#include "filters/processing/lf_binary.h"
+#include "filters/processing/lf_clear.h"
+#include "filters/processing/lf_color_correction.h"
+#include "filters/processing/lf_color_map.h"
+#include "filters/processing/lf_config.h"
+#include "filters/processing/lf_convert.h"
+#include "filters/processing/lf_down_conv.h"
+#include "filters/processing/lf_extract.h"
+#include "filters/processing/lf_fft.h"
+#include "filters/processing/lf_filter.h"
+#include "filters/processing/lf_flatting_histogram.h"
+#include "filters/processing/lf_flip.h"
+#include "filters/processing/lf_freq_mask.h"
+#include "filters/processing/lf_gamma.h"
+#include "filters/processing/lf_group.h"
+#include "filters/processing/lf_histogram.h"
+#include "filters/processing/lf_ifft.h"
+#include "filters/processing/lf_ifft_ex.h"
+#include "filters/processing/lf_lut.h"
+#include "filters/processing/lf_mask.h"
+#include "filters/processing/lf_noise_remover.h"
+#include "filters/processing/lf_ptrans.h"
+#include "filters/processing/lf_rect.h"
+#include "filters/processing/lf_reversal.h"
+#include "filters/processing/lf_select.h"
+#include "filters/processing/lf_separation.h"
+#include "filters/processing/lf_up_conv.h"
+#include "filters/processing/lf_wave.h"
+#include "filters/processing/lf_white_balance.h"
+#include "filters/processing/lf_window_cut.h"
 
 namespace {
 
 struct FilterRow {
     const wchar_t* english;
     const wchar_t* japanese;
-    FilterFactoryFn factory;
+    FilterFactoryFn builtin;            // null result while the class is not built
+    FilterFactoryFn installed = nullptr;  // set by tests, taking the row's place
+    bool built = false;                 // builtin makes a filter
+
+    FilterFactoryFn Factory() const { return installed ? installed : built ? builtin : nullptr; }
 };
 
 // Indexed by command number - 10000.
 FilterRow g_Rows[kFilterRegistryCount] = {
-    {L"Process rect", L"処理領域", nullptr},
-    {L"Component extraction", L"成分抽出", nullptr},
-    {L"Extraction", L"抽出", nullptr},
-    {L"Reversal", L"反転", nullptr},
-    {L"Noise remover", L"ノイズ除去", nullptr},
-    {L"Window cut", L"ウィンドウカット", nullptr},
-    {L"Histogram", L"ヒストグラム", nullptr},
-    {L"Gamma", L"ガンマ変換", nullptr},
-    {L"Zoom", L"部分拡大", nullptr},
-    {L"Projective transformation", L"射影変換", nullptr},
-    {L"Filter", L"フィルター", nullptr},
-    {L"Binary image process", L"2値画像処理", nullptr},
-    {L"Auto measurement", L"自動計測", nullptr},
-    {L"Manual measurement", L"マニュアル計測", nullptr},
-    {L"Mask", L"背景除去/マスク", nullptr},
-    {L"Background removal", L"背景除去/マスク", nullptr},
-    {L"Generate BG image", L"背景画像の作成", nullptr},
-    {L"Equalize histogram", L"ヒストグラム平坦化", nullptr},
-    {L"Select components", L"成分選択", nullptr},
-    {L"Bayer convert", L"ベイヤー変換", nullptr},
-    {L"Particle tracking / PTV", L"粒子追跡/PTV", nullptr},
-    {L"2D hsv tracking", L"2D hsv tracking", nullptr},
-    {L"Group tag", L"グループタグ", nullptr},
-    {L"Up convert", L"アップコンバート", nullptr},
-    {L"Down convert", L"ダウンコンバート", nullptr},
-    {L"White balance", L"ホワイトバランス", nullptr},
-    {L"Color correction", L"色補正", nullptr},
-    {L"Pixel value adjustment", L"画素値調整", nullptr},
-    {L"Pseudo-color", L"疑似カラー", nullptr},
-    {L"Color filter", L"カラーフィルター", nullptr},
-    {L"Color map", L"色分布図", nullptr},
-    {L"Strobe photo", L"ストロボ写真の合成", nullptr},
-    {L"Anti shake / Composit", L"ブレ補正 / 加算平均", nullptr},
-    {L"PIV", L"PIV", nullptr},
-    {L"Change conditions", L"条件変更", nullptr},
-    {L"Separation", L"物体の分離", nullptr},
-    {L"FFT", L"FFT", nullptr},
-    {L"IFFT", L"IFFT", nullptr},
-    {L"Frequency mask", L"周波数マスク", nullptr},
-    {L"IFFT EX", L"IFFT EX", nullptr},
-    {L"Flip", L"反転", nullptr},
-    {L"Overlap compare", L"重ねて比較", nullptr},
-    {L"2D pattern tracking", L"2D pattern tracking", nullptr},
+    {L"Process rect", L"処理領域", CreateLfRect},
+    {L"Component extraction", L"成分抽出", CreateLfConvert},
+    {L"Extraction", L"抽出", CreateLfExtract},
+    {L"Reversal", L"反転", CreateLfReversal},
+    {L"Noise remover", L"ノイズ除去", CreateLfNoiseRemover},
+    {L"Window cut", L"ウィンドウカット", CreateLfWindowCut},
+    {L"Histogram", L"ヒストグラム", CreateLfHistogram},
+    {L"Gamma", L"ガンマ変換", CreateLfGamma},
+    {L"Zoom", L"部分拡大", CreateLfAtrans},
+    {L"Projective transformation", L"射影変換", CreateLfPtrans},
+    {L"Filter", L"フィルター", CreateLfFilter},
+    {L"Binary image process", L"2値画像処理", CreateLfBinary},
+    {L"Auto measurement", L"自動計測", CreateLfAmeasure},
+    {L"Manual measurement", L"マニュアル計測", CreateLfMmeasure},
+    {L"Mask", L"背景除去/マスク", CreateLfMask},
+    {L"Background removal", L"背景除去/マスク", CreateLfBgErase},
+    {L"Generate BG image", L"背景画像の作成", CreateLfBgCreate},
+    {L"Equalize histogram", L"ヒストグラム平坦化", CreateLfFlattingHistogram},
+    {L"Select components", L"成分選択", CreateLfSelect},
+    {L"Bayer convert", L"ベイヤー変換", CreateLfBayer},
+    {L"Particle tracking / PTV", L"粒子追跡/PTV", CreateLfPtv},
+    {L"2D hsv tracking", L"2D hsv tracking", CreateLfTrack2dHsv},
+    {L"Group tag", L"グループタグ", CreateLfGroup},
+    {L"Up convert", L"アップコンバート", CreateLfUpConv},
+    {L"Down convert", L"ダウンコンバート", CreateLfDownConv},
+    {L"White balance", L"ホワイトバランス", CreateLfWhiteBalance},
+    {L"Color correction", L"色補正", CreateLfColorCorrection},
+    {L"Pixel value adjustment", L"画素値調整", CreateLfClear},
+    {L"Pseudo-color", L"疑似カラー", CreateLfLut},
+    {L"Color filter", L"カラーフィルター", CreateLfWave},
+    {L"Color map", L"色分布図", CreateLfColorMap},
+    {L"Strobe photo", L"ストロボ写真の合成", CreateLfStrobePhoto},
+    {L"Anti shake / Composit", L"ブレ補正 / 加算平均", CreateLfAntiShake},
+    {L"PIV", L"PIV", CreateLfPiv},
+    {L"Change conditions", L"条件変更", CreateLfConfig},
+    {L"Separation", L"物体の分離", CreateLfSeparation},
+    {L"FFT", L"FFT", CreateLfFFT},
+    {L"IFFT", L"IFFT", CreateLfIFFT},
+    {L"Frequency mask", L"周波数マスク", CreateLfFreqMask},
+    {L"IFFT EX", L"IFFT EX", CreateLfIFFTEX},
+    {L"Flip", L"反転", CreateLfFlip},
+    {L"Overlap compare", L"重ねて比較", CreateLfOverlapCompare},
+    {L"2D pattern tracking", L"2D pattern tracking", CreateLfTrack2dPattern},
 };
 
 FilterRow* Row(uint32_t id) {
@@ -78,11 +124,17 @@ int32_t BuildFilterRegistry() {
         FilterRegistryEntry& entry = table[i];
         entry.id = kFilterRegistryFirst + i;
         static_assert(sizeof(entry.identifier) / sizeof(wchar_t) > kFilterIdMax, "identifier too short");
-        if (!g_Rows[i].factory) {
-            MakeFilterId(g_Rows[i].english, entry.identifier);
+        FilterRow& row = g_Rows[i];
+        CImgFilter* filter = row.builtin ? row.builtin() : nullptr;
+        row.built = filter != nullptr;
+        if (row.installed) {
+            delete filter;
+            filter = row.installed();
+        }
+        if (!row.Factory()) {
+            MakeFilterId(row.english, entry.identifier);
             continue;
         }
-        CImgFilter* filter = g_Rows[i].factory();
         if (!filter) {
             delete[] table;
             return 0;
@@ -111,7 +163,7 @@ CImgFilter* CreateFilterByName(const wchar_t* identifier) {
 
 CImgFilter* CreateFilterById(uint32_t id) {
     const FilterRow* row = Row(id);
-    return row && row->factory ? row->factory() : nullptr;
+    return row && row->Factory() ? row->Factory()() : nullptr;
 }
 
 const wchar_t* FilterMenuName(uint32_t id, const wchar_t* language) {
@@ -122,12 +174,12 @@ const wchar_t* FilterMenuName(uint32_t id, const wchar_t* language) {
 
 bool FilterBuilt(uint32_t id) {
     const FilterRow* row = Row(id);
-    return row && row->factory;
+    return row && row->Factory();
 }
 
 bool SetFilterFactory(uint32_t id, FilterFactoryFn factory) {
     FilterRow* row = Row(id);
     if (!row) return false;
-    row->factory = factory;
+    row->installed = factory;
     return true;
 }

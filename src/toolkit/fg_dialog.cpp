@@ -110,7 +110,7 @@ void CFgUICtrl::FocusPrevious() {
 
 void CFgUICtrl::EnableAll(int32_t enable) {
     const uint32_t on = enable ? 1 : 0;
-    if (OnEnable(enable)) {
+    if (OnEnableAll(enable)) {
         for (CFgUIObj* child = first; child; child = child->next) {
             if (!child->CanEnable(enable)) continue;
             child->enabled = on;

@@ -40,7 +40,7 @@ public:
 
     virtual void DrawBackground() {}
     virtual void DrawOverlay() {}
-    virtual int32_t OnEnable(int32_t enable) {
+    virtual int32_t OnEnableAll(int32_t enable) {
         (void)enable;
         return 1;
     }

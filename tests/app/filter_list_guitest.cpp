@@ -3,7 +3,9 @@
 // read through the main screen with test filters installed on rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
@@ -251,6 +253,51 @@ TEST_F(FilterListTest, FailedWriteKeepsTheOldListAndLeavesNoTemporary) {
     EXPECT_NE(ReadText(path).find("[gamma]"), std::string::npos);
     const auto perms = std::filesystem::status(path).permissions();
     EXPECT_NE(perms & std::filesystem::perms::others_read, std::filesystem::perms::none);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kvapptest;
+
+TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
+    screen->SetLanguage(L"en");
+    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017};
+    for (uint32_t id = 10000; id <= 10042; ++id) {
+        CImgFilter* f = CreateFilterById(id);
+        const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
+        EXPECT_EQ(f != nullptr, isBuilt) << id;
+        EXPECT_EQ(FilterBuilt(id), isBuilt) << id;
+        if (!f) continue;
+        EXPECT_STREQ(f->GetId(), g_FilterRegistry[id - 10000].identifier) << id;
+        EXPECT_STREQ(f->GetName(L"en"), FilterMenuName(id, L"en")) << id;
+        EXPECT_STREQ(f->GetName(L"jp"), FilterMenuName(id, L"jp")) << id;
+        EXPECT_STREQ(f->GetName(nullptr), FilterMenuName(id, L"en")) << id;
+        delete f;
+    }
+    for (uint32_t id : built) ASSERT_EQ(screen->AddFilterToChain(CreateFilterById(id), 0), 1) << id;
+    kvtest::TempDir dir("all_seven");
+    const std::string path = dir.file("seven.ifl");
+    ASSERT_EQ(screen->WriteFilterListFile(W(path).c_str()), 1);
+    const char* golden =
+        "[korvane] {\n ifl_ver 1\n connect 8\n bg 1\n axis_y 1\n scale 1\n unit \n}\n"
+        "[process_rect] {\n if_enable 1\n set 0\n x 0\n y 0\n w 0\n h 0\n}\n"
+        "[change_conditions] {\n if_enable 1\n if_visible 1\n connect 8\n bg 1\n}\n"
+        "[group_tag] {\n if_enable 1\n}\n"
+        "[up_convert] {\n if_enable 1\n}\n"
+        "[down_convert] {\n if_enable 1\n}\n"
+        "[reversal] {\n if_enable 1\n}\n"
+        "[equalize_histogram] {\n if_enable 1\n}\n";
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), golden);
+    screen->sidePanel.RemoveAllFilters(1);
+    ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
+    const FilterChain& chain = screen->sidePanel.chains[0];
+    ASSERT_EQ(chain.Count(), 7u);
+    for (size_t i = 0; i < 7; ++i) EXPECT_STREQ(chain.filters[i]->GetId(), g_FilterRegistry[built[i] - 10000].identifier);
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
 // A settings file in memory: its sections in file order.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
@@ -48,4 +52,32 @@ int32_t CCfgFile::Load(const wchar_t* path) {
     }
     std::fclose(file);
     return ok;
+}
+
+int32_t CCfgFile::Save(const wchar_t* path) const {
+    if (!path || !path[0]) return 0;
+    char* target = WideToAnsi(path);
+    if (!target) return 0;
+    std::string temporary = std::string(target) + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        std::free(target);
+        return 0;
+    }
+    // mkstemp makes the file private; a settings file gets the usual mode.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* out = fdopen(fd, "wb");
+    bool ok = out != nullptr;
+    if (!out) close(fd);
+    for (const CCfgPack* section = firstPack; ok && section; section = section->next) ok = section->Write(out) != 0;
+    if (out) {
+        ok = std::fflush(out) == 0 && ok;
+        ok = std::fclose(out) == 0 && ok;
+    }
+    ok = ok && std::rename(temporary.c_str(), target) == 0;
+    if (!ok) unlink(temporary.c_str());
+    std::free(target);
+    return ok ? 1 : 0;
 }

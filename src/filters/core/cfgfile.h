@@ -83,6 +83,11 @@ public:
     // Reads every section of the file at path and appends them; 0 when the
     // file cannot be opened, or when memory ran out (what was read stays).
     int32_t Load(const wchar_t* path);
+    // Writes every section to path, all or nothing: a temporary beside the
+    // target, each write, the flush and the close checked, then renamed
+    // over it. 0 on any failure, with the old file (if any) unchanged and
+    // no temporary left. The file gets the usual mode for new files.
+    int32_t Save(const wchar_t* path) const;
     // Appends an empty section; null for an invalid name or short memory.
     CCfgPack* AddPack(const wchar_t* name);
 };

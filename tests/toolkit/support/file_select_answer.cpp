@@ -35,8 +35,10 @@ void ModalAnswers::Hook(CFgScreen* screen, void* user) {
     } else if (auto* box = dynamic_cast<CMsgboxScreen*>(screen)) {
         std::wstring text;
         for (const FgTextLine& line : box->layout.lines) text += (text.empty() ? L"" : L"\n") + line.text;
+        const size_t n = self->messages.size();
         self->messages.push_back(text);
-        ClickButton(box, box->buttons[0]);
+        const int which = n < self->buttons.size() && box->type != 1 ? self->buttons[n] : 0;
+        ClickButton(box, box->buttons[which == 1 ? 1 : 0]);
     }
 }
 

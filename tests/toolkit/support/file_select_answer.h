@@ -26,6 +26,9 @@ public:
     std::vector<std::wstring> startFolders;
     std::vector<std::wstring> startNames;
     std::vector<std::wstring> messages;
+    // The button each message box in turn is answered with (0 the first,
+    // 1 the second); boxes beyond the list get the first.
+    std::vector<int> buttons;
 
 private:
     static void Hook(CFgScreen* screen, void* user);

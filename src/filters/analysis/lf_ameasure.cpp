@@ -1,0 +1,3 @@
+#include "filters/analysis/lf_ameasure.h"
+
+CImgFilter* CreateLfAmeasure() { return nullptr; }

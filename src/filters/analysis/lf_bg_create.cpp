@@ -1,0 +1,3 @@
+#include "filters/analysis/lf_bg_create.h"
+
+CImgFilter* CreateLfBgCreate() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/analysis/lf_mmeasure.h"
+
+CImgFilter* CreateLfMmeasure() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/analysis/lf_piv.h"
+
+CImgFilter* CreateLfPiv() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/analysis/lf_ptv.h"
+
+CImgFilter* CreateLfPtv() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_atrans.h"
+
+CImgFilter* CreateLfAtrans() { return nullptr; }

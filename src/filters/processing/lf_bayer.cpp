@@ -1,0 +1,3 @@
+#include "filters/processing/lf_bayer.h"
+
+CImgFilter* CreateLfBayer() { return nullptr; }

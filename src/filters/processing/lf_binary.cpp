@@ -1,0 +1,3 @@
+#include "filters/processing/lf_binary.h"
+
+CImgFilter* CreateLfBinary() { return nullptr; }

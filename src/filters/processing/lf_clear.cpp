@@ -1,0 +1,3 @@
+#include "filters/processing/lf_clear.h"
+
+CImgFilter* CreateLfClear() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_color_correction.h"
+
+CImgFilter* CreateLfColorCorrection() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_color_map.h"
+
+CImgFilter* CreateLfColorMap() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_convert.h"
+
+CImgFilter* CreateLfConvert() { return nullptr; }

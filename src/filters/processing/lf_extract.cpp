@@ -1,0 +1,3 @@
+#include "filters/processing/lf_extract.h"
+
+CImgFilter* CreateLfExtract() { return nullptr; }

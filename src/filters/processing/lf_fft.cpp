@@ -1,0 +1,3 @@
+#include "filters/processing/lf_fft.h"
+
+CImgFilter* CreateLfFFT() { return nullptr; }

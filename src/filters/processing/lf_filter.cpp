@@ -1,0 +1,3 @@
+#include "filters/processing/lf_filter.h"
+
+CImgFilter* CreateLfFilter() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_flip.h"
+
+CImgFilter* CreateLfFlip() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_gamma.h"
+
+CImgFilter* CreateLfGamma() { return nullptr; }

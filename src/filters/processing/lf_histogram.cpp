@@ -1,0 +1,3 @@
+#include "filters/processing/lf_histogram.h"
+
+CImgFilter* CreateLfHistogram() { return nullptr; }

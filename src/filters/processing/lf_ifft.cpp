@@ -1,0 +1,3 @@
+#include "filters/processing/lf_ifft.h"
+
+CImgFilter* CreateLfIFFT() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_lut.h"
+
+CImgFilter* CreateLfLut() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_mask.h"
+
+CImgFilter* CreateLfMask() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_ptrans.h"
+
+CImgFilter* CreateLfPtrans() { return nullptr; }

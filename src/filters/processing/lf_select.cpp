@@ -1,0 +1,3 @@
+#include "filters/processing/lf_select.h"
+
+CImgFilter* CreateLfSelect() { return nullptr; }

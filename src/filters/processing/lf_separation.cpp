@@ -1,0 +1,3 @@
+#include "filters/processing/lf_separation.h"
+
+CImgFilter* CreateLfSeparation() { return nullptr; }

@@ -1,0 +1,3 @@
+#include "filters/processing/lf_wave.h"
+
+CImgFilter* CreateLfWave() { return nullptr; }

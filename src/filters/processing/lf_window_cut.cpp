@@ -1,0 +1,3 @@
+#include "filters/processing/lf_window_cut.h"
+
+CImgFilter* CreateLfWindowCut() { return nullptr; }
