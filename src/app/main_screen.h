@@ -240,6 +240,21 @@ public:
     void HideSidePanel();
     int32_t AddFilterToChain(CImgFilter* filter, int32_t run);
 
+    // --- saving ---
+    void SaveImage();
+    void SaveScenes(int32_t sequence, uint64_t msPerScene);
+    int32_t SaveImageWithModule(const wchar_t* path, const wchar_t* language);
+    int32_t SaveImageBuiltIn(const wchar_t* path, const wchar_t* language);
+    int32_t SaveScenesWithModule(const wchar_t* path, const wchar_t* language, int32_t sequence,
+                                 CFgUIProgressBox* box, uint64_t last, uint64_t msPerScene);
+    int32_t SaveScenesBuiltIn(const wchar_t* path, const wchar_t* language, int32_t sequence, CFgUIProgressBox* box,
+                              uint64_t last, uint64_t msPerScene);
+    // The picture at 1:1 with its overlays, as 8-bit RGB.
+    int32_t RenderWithGuides(CImgBuff* image);
+    // The image a save writes (the result, or the picture with its guides,
+    // or the selected area of either); 0 when there is none.
+    int32_t PrepareSaveImage(CImgBuff* out);
+
     // --- settings file ---
     void LoadSettings();
     void SaveSettings();
@@ -267,6 +282,8 @@ private:
     int32_t DecodeFrame(uint64_t index, CImgBuff* out);
     // Starts the reader on the scene the play loop will ask for next.
     void PrefetchNext();
+    // SaveScenes after its progress box is made and the lock taken.
+    int32_t SaveScenesRun(int32_t sequence, uint64_t msPerScene, CFgUIProgressBox* box);
     std::atomic<uint32_t> frameReady_{0};
     CImgBuff scratch_;  // the frame being decoded, swapped into the source
     CFgUIProgressBox* mp4Progress_ = nullptr;

@@ -20,8 +20,6 @@ int32_t g_PluginMenuItem = -1;
 
 namespace {
 
-// Saving is not part of the program yet: its entries are greyed.
-constexpr bool kSavingAvailable = false;
 
 // Menu text under construction, with the check marks of the language.
 class MenuText {
@@ -132,14 +130,13 @@ const wchar_t* CMainScreen::BuildFileMenu(void* data, int32_t) {
     const bool jp = self->Japanese();
     const bool image = self->sourceImage.buffer && self->sourceImage.buffer->pixels;
     const uint64_t n = image ? self->sceneBar.sceneCount : 0;
-    const bool save = kSavingAvailable;
     MenuText m(&text, jp);
     m.Item(jp ? L"画像を開く" : L"Open image", 0);
-    m.Item(jp ? L"画像を保存" : L"Save image", save && image ? 1 : -1);
-    m.Item(jp ? L"動画を保存" : L"Save video", save && n >= 2 ? 5 : -1);
-    m.Item(jp ? L"マルチページ画像を保存" : L"Save multi page", save && n >= 2 ? 4 : -1);
+    m.Item(jp ? L"画像を保存" : L"Save image", image ? 1 : -1);
+    m.Item(jp ? L"動画を保存" : L"Save video", n >= 2 ? 5 : -1);
+    m.Item(jp ? L"マルチページ画像を保存" : L"Save multi page", n >= 2 ? 4 : -1);
     m.Item(jp ? L"連番画像を開く" : L"Open multi file", 2);
-    m.Item(jp ? L"連番画像を保存" : L"Save multi file", save && n >= 2 ? 3 : -1);
+    m.Item(jp ? L"連番画像を保存" : L"Save multi file", n >= 2 ? 3 : -1);
     m.Item(jp ? L"画像情報" : (n == 0 ? L"Info" : L"Image info"), n == 0 ? -1 : 6);
     m.Item(jp ? L"画像処理を開く" : L"Open filter list", 7);
     m.Item(jp ? L"画像処理を保存" : L"Save filter list", 8);
@@ -258,11 +255,15 @@ void CMainScreen::MenuCommand(int32_t item, int32_t id) {
     if (item == g_FileMenuItem) {
         switch (id) {
             case 0: OpenFile(nullptr); break;
+            case 1: SaveImage(); break;
             case 2: OpenSequence(); break;
+            case 3: SaveScenes(1, 0); break;
+            case 4: SaveScenes(0, 0); break;
+            case 5: SaveScenes(0, sceneBar.msPerScene); break;
             case 6: ShowInfo(); break;
             case 7: LoadFilterListCommand(); break;
             case 8: SaveFilterListCommand(); break;
-            default: break;  // saving is not part of the program yet
+            default: break;
         }
         return;
     }

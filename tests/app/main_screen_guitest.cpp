@@ -43,23 +43,23 @@ TEST_F(MainScreenTest, FileMenuFollowsTheDocumentInBothLanguages) {
         const wchar_t* language;
         const char* text;
     };
-    // Saving is greyed until the save dialogs exist; "Image info" needs an image.
+    // Saving needs an image, saving scenes two of them; "Image info" an image.
     const Case cases[] = {
         {"none", L"en",
          "Open image\t0\nSave image\t-1\nSave video\t-1\nSave multi page\t-1\nOpen multi file\t2\n"
          "Save multi file\t-1\nInfo\t-1\nOpen filter list\t7\nSave filter list\t8\n"},
         {"still", L"en",
-         "Open image\t0\nSave image\t-1\nSave video\t-1\nSave multi page\t-1\nOpen multi file\t2\n"
+         "Open image\t0\nSave image\t1\nSave video\t-1\nSave multi page\t-1\nOpen multi file\t2\n"
          "Save multi file\t-1\nImage info\t6\nOpen filter list\t7\nSave filter list\t8\n"},
         {"sequence", L"en",
-         "Open image\t0\nSave image\t-1\nSave video\t-1\nSave multi page\t-1\nOpen multi file\t2\n"
-         "Save multi file\t-1\nImage info\t6\nOpen filter list\t7\nSave filter list\t8\n"},
+         "Open image\t0\nSave image\t1\nSave video\t5\nSave multi page\t4\nOpen multi file\t2\n"
+         "Save multi file\t3\nImage info\t6\nOpen filter list\t7\nSave filter list\t8\n"},
         {"none", L"jp",
          "画像を開く\t0\n画像を保存\t-1\n動画を保存\t-1\nマルチページ画像を保存\t-1\n連番画像を開く\t2\n"
          "連番画像を保存\t-1\n画像情報\t-1\n画像処理を開く\t7\n画像処理を保存\t8\n"},
         {"sequence", L"jp",
-         "画像を開く\t0\n画像を保存\t-1\n動画を保存\t-1\nマルチページ画像を保存\t-1\n連番画像を開く\t2\n"
-         "連番画像を保存\t-1\n画像情報\t6\n画像処理を開く\t7\n画像処理を保存\t8\n"},
+         "画像を開く\t0\n画像を保存\t1\n動画を保存\t5\nマルチページ画像を保存\t4\n連番画像を開く\t2\n"
+         "連番画像を保存\t3\n画像情報\t6\n画像処理を開く\t7\n画像処理を保存\t8\n"},
     };
     const std::string still = fx.Solid("still.png", 32, 24, 10, 20, 30);
     const std::vector<std::string> seq = fx.Sequence("s", 3);

@@ -3,3 +3,4 @@
 #include "../../toolkit/support/file_select_answer.cpp"
 #include "../../toolkit/support/ui_input.cpp"
 #include "../../toolkit/support/screen_recorder.cpp"
+#include "../../media/support/prompt_script.cpp"
