@@ -4,6 +4,7 @@
 #include <new>
 
 #include "filters/core/imgfilter.h"
+#include "filters/core/lf_plugin.h"
 #include "filters/analysis/lf_ameasure.h"
 #include "filters/analysis/lf_anti_shake.h"
 #include "filters/analysis/lf_bg_create.h"
@@ -158,7 +159,9 @@ CImgFilter* CreateFilterByName(const wchar_t* identifier) {
     if (!identifier) return nullptr;
     for (uint32_t i = 0; i < g_FilterRegistryCount; ++i)
         if (std::wcscmp(g_FilterRegistry[i].identifier, identifier) == 0) return CreateFilterById(g_FilterRegistry[i].id);
-    return nullptr;
+    // Any other identifier names a plug-in module by its path; null when no
+    // loaded plug-in has that path.
+    return CreatePluginFilterByPath(identifier);
 }
 
 CImgFilter* CreateFilterById(uint32_t id) {

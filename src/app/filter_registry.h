@@ -28,7 +28,8 @@ extern uint32_t g_FilterRegistryCount;
 int32_t BuildFilterRegistry();
 void FreeFilterRegistry();
 // A new filter from a settings-section identifier: the registry's row whose
-// identifier matches exactly (case-sensitive), or null. The caller owns it.
+// identifier matches exactly (case-sensitive), else the loaded filter
+// plug-in whose module path it names; null otherwise. The caller owns it.
 CImgFilter* CreateFilterByName(const wchar_t* identifier);
 // A new filter of that command number, or null (unknown number, no factory,
 // allocation failure). The caller owns it.

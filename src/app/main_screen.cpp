@@ -10,9 +10,11 @@
 #include <system_error>
 
 #include "app/filter_registry.h"
+#include "filters/core/filter_plugin.h"
 #include "filters/core/filterctrl.h"
 #include "image/pool.h"
 #include "media/codec.h"
+#include "media/image_module.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
 #include "toolkit/fg_file_select.h"
@@ -100,13 +102,22 @@ CMainScreen::CMainScreen() {
     sidePanel.SetVisible(0, 0);
     sceneBar.SetVisible(0, 0);
 
-    // No image modules are loaded yet: the built-in lists alone.
-    stillExtensions = CopyText(kBuiltinStill);
-    multiPageExtensions = CopyText(kBuiltinMultiPage);
-    movieExtensions = CopyText(kBuiltinMovie);
-    saveStillExtensions = CopyText(kBuiltinSaveStill);
-    saveMultiPageExtensions = CopyText(kBuiltinSaveMultiPage);
-    saveMovieExtensions = CopyText(kBuiltinSaveMovie);
+    // Image modules and filter plug-ins of the program's "plugin" folder;
+    // the modules' extensions come before the built-in ones.
+    wchar_t folder[kMainPathMax];
+    std::wcsncpy(folder, FgGetExeDir(), kMainPathMax - 1);
+    folder[kMainPathMax - 1] = 0;
+    const bool modules = FgPathAppend(folder, kMainPathMax, L"plugin") && LoadImageModules(folder);
+    const wchar_t* still = modules ? g_ImageModuleStillExts : nullptr;
+    const wchar_t* multi = modules ? g_ImageModuleMultiFrameExts : nullptr;
+    const wchar_t* movie = modules ? g_ImageModuleMovieExts : nullptr;
+    stillExtensions = JoinExtensionLists(still, kBuiltinStill);
+    multiPageExtensions = JoinExtensionLists(multi, kBuiltinMultiPage);
+    movieExtensions = JoinExtensionLists(movie, kBuiltinMovie);
+    saveStillExtensions = JoinExtensionLists(still, kBuiltinSaveStill);
+    saveMultiPageExtensions = JoinExtensionLists(multi, kBuiltinSaveMultiPage);
+    saveMovieExtensions = JoinExtensionLists(movie, kBuiltinSaveMovie);
+    LoadFilterPlugins(folder, &sidePanel);
     openExtensions = JoinExtensionLists(stillExtensions, movieExtensions);
     LoadSettings();
 
@@ -140,6 +151,8 @@ CMainScreen::~CMainScreen() {
         *list = nullptr;
     }
     sidePanel.RemoveAllFilters(1);
+    UnloadImageModules();
+    UnloadFilterPlugins();
     FreeFilterRegistry();
     OverlaySetScreenTarget(nullptr);
     if (mp4Progress_) {
@@ -157,7 +170,11 @@ void CMainScreen::CloseDocument() {
         movieFile = nullptr;
         playRangeSet = 0;
     }
-    moduleStream = nullptr;  // no image-module streams are opened yet
+    if (moduleStream) {
+        // A stream whose module could not complete it is freed all the same.
+        if (!CloseModuleStream(moduleStream)) DiscardModuleStream(moduleStream);
+        moduleStream = nullptr;
+    }
 }
 
 void CMainScreen::OnSize(uint64_t, uint64_t) { Layout(); }

@@ -222,6 +222,8 @@ public:
     // The sequence command after its two selections.
     void OpenSequenceFiles(const wchar_t* first, const wchar_t* last);
     int32_t OpenWithModule(const wchar_t* path, uint64_t* width, uint64_t* height, uint64_t* frames);
+    // A module stream's time per frame becomes the movie rate.
+    void UseModuleRate(const ImageModuleStream* stream);
     void SetDocumentImage(CImgBuff* image);
     int32_t ReplaceDocumentImage(CImgBuff* image, int32_t* done);
     void ShowSceneBar(uint64_t count);

@@ -14,6 +14,7 @@
 #include "image/kernels/flip_rotate.h"
 #include "image/pool.h"
 #include "media/codec.h"
+#include "media/image_module.h"
 #include "platform/files.h"
 #include "platform/plat_messages.h"
 #include "platform/plat_window.h"
@@ -113,6 +114,7 @@ int32_t CMainScreen::SeekScene(uint64_t index) {
 }
 
 int32_t CMainScreen::DecodeFrame(uint64_t index, CImgBuff* out) {
+    if (moduleStream) return ReadModuleFrame(moduleStream, out, index);
     if (!movieFile) return 0;
     if (prefetch.Take(movieFile, index, out->buffer)) return 1;
     return out->ReadFrame(movieFile, index);
@@ -139,7 +141,7 @@ void CMainScreen::LoadFrame(int32_t redraw) {
     // scratch image, and swapped into the source under it.
     bool have = false;
     bool failed = false;
-    if (movieFile) {
+    if (movieFile || moduleStream) {
         have = DecodeFrame(currentFrame, &scratch_) != 0;
         failed = !have;
     }

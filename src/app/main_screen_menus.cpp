@@ -2,11 +2,14 @@
 // are made as menu text each time they open; Processing, Measure and Tool
 // are made when the bar is built (again after a change of language).
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
 #include "app/filter_registry.h"
 #include "app/main_screen.h"
+#include "filters/core/filter_plugin.h"
+#include "filters/core/lf_plugin.h"
 #include "image/pool.h"
 #include "toolkit/fg_msgbox.h"
 
@@ -115,8 +118,11 @@ void CMainScreen::BuildMenus() {
         processing.empty() ? -1 : menuBar.AddItem(jp ? L"処理" : L"Processing", processing.c_str(), nullptr, this);
     g_MeasureMenuItem = measure.empty() ? -1 : menuBar.AddItem(jp ? L"計測" : L"Measure", measure.c_str(), nullptr, this);
     g_ToolMenuItem = tool.empty() ? -1 : menuBar.AddItem(jp ? L"ツール" : L"Tool", tool.c_str(), nullptr, this);
-    // No filter plug-ins are loaded yet.
     g_PluginMenuItem = -1;
+    if (wchar_t* plugins = ListFilterPlugins(language)) {
+        if (plugins[0]) g_PluginMenuItem = menuBar.AddItem(jp ? L"プラグイン" : L"Plugin", plugins, nullptr, this);
+        std::free(plugins);
+    }
     if (jp && g_ViewMenuItem >= 0) {
         // The View menu stays usable while the window is locked.
         menuBar.items[static_cast<size_t>(g_ViewMenuItem)].state = 1;
@@ -281,6 +287,12 @@ void CMainScreen::MenuCommand(int32_t item, int32_t id) {
         } else if (InList(u, kToolFilters)) {
             AddFilterCommand(CreateFilterById(u));
         }
+        return;
+    }
+    if (item == g_PluginMenuItem && item >= 0) {
+        // The id is the module's index; an adapter that found no module is
+        // refused like any filter that cannot be made.
+        if (id >= 0) AddFilterCommand(CreatePluginFilter(u));
         return;
     }
     if (item == g_ViewMenuItem) {

@@ -2,13 +2,16 @@
 // sequence, or an image handed over by a filter; the scene bar's showing and
 // hiding, the remembered folders, the MP4 frame check's progress box and the
 // image information message.
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
 
 #include "app/main_screen.h"
+#include "filters/core/textconv.h"
 #include "media/codec.h"
 #include "media/frame_glue.h"
+#include "media/image_module.h"
 #include "platform/files.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_loop.h"
@@ -167,7 +170,34 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
     }
     currentFrame = 0;
     uint64_t width = 0, height = 0, frames = 0, bytesPerPixel = 0;
-    if (codec_file* file = codec_sequence_open(first, last ? last : L"")) {
+    const wchar_t* extension = FindExtension(first);
+    ImageModule* module = g_ImageModules && extension ? FindImageModule(extension + 1) : nullptr;
+    if (module) {
+        auto* stream = static_cast<ImageModuleStream*>(std::calloc(1, sizeof(ImageModuleStream)));
+        if (stream) {
+            stream->module = module;
+            const int32_t opened =
+                last && last[0] ? OpenModuleSequence(stream, first, last) : OpenModuleStream(stream, first);
+            if (!opened) {
+                DiscardModuleStream(stream);
+                stream = nullptr;
+            } else if (stream->frames < 2) {
+                if (!CloseModuleStream(stream)) DiscardModuleStream(stream);
+                OpenFile(first);
+                return;
+            }
+        }
+        if (stream) {
+            moduleStream = stream;
+            UseModuleRate(stream);
+            width = stream->width;
+            height = stream->height;
+            frames = stream->frames;
+            bytesPerPixel = SourceBytesPerPixel(ImageModuleFormatOfBits(stream->bits));
+        } else {
+            HideSceneBar(1);
+        }
+    } else if (codec_file* file = codec_sequence_open(first, last ? last : L"")) {
         if (file->info.frame_count < 2) {
             codec_file_close(file);
             OpenFile(first);
@@ -186,7 +216,7 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
     stillImage.FreePixels();
     restoreStill = 0;
     roll = 0;
-    movieMsPerFrame = 0;
+    if (!moduleStream) movieMsPerFrame = 0;
     CopyPath(documentPath, first);
     ShowSceneBar(frames);
     RememberOpenPath(first);
@@ -196,10 +226,46 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
     UpdateTitle();
 }
 
+void CMainScreen::UseModuleRate(const ImageModuleStream* stream) {
+    if (!stream->time) return;
+    movieMsPerFrame = stream->time;
+    if (useMovieRate) {
+        msPerFrame = stream->time;
+        sceneBar.msPerScene = stream->time;
+        sceneBar.frameSkip = frameSkip != 0;
+    }
+}
+
 int32_t CMainScreen::OpenWithModule(const wchar_t* path, uint64_t* width, uint64_t* height, uint64_t* frames) {
-    // No image module is loaded: the built-in facade opens everything.
-    (void)path, (void)width, (void)height, (void)frames;
-    return 0;
+    if (!g_ImageModules || !path || !path[0] || !width || !height || !frames) return 0;
+    const wchar_t* extension = FindExtension(path);
+    ImageModule* module = extension ? FindImageModule(extension + 1) : nullptr;
+    if (!module) return 0;
+    auto* stream = static_cast<ImageModuleStream*>(std::calloc(1, sizeof(ImageModuleStream)));
+    if (!stream) return 0;
+    stream->module = module;
+    if (!OpenModuleStream(stream, path)) {
+        DiscardModuleStream(stream);
+        return 0;
+    }
+    *width = stream->width;
+    *height = stream->height;
+    *frames = stream->frames;
+    if (stream->frames < 2) {
+        CImgBuff frame;
+        const int32_t read = ReadModuleFrame(stream, &frame, 0);
+        if (!CloseModuleStream(stream)) DiscardModuleStream(stream);
+        HideSceneBar(1);
+        if (read) {
+            CriticalSectionLock hold(sidePanel.lock);
+            sourceImage.buffer->TakePixels(frame.buffer);
+        }
+        return read;
+    }
+    moduleStream = stream;
+    UseModuleRate(stream);
+    ShowSceneBar(stream->frames);
+    return 1;
 }
 
 void CMainScreen::SetDocumentImage(CImgBuff* image) {

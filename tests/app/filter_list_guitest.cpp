@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/filter_registry.h"
+#include "filters/core/filter_plugin.h"
 #include "app/support/main_screen_fixture.h"
 #include "filters/core/cfgfile.h"
 #include "toolkit/support/file_select_answer.h"
@@ -298,6 +299,46 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const FilterChain& chain = screen->sidePanel.chains[0];
     ASSERT_EQ(chain.Count(), 7u);
     for (size_t i = 0; i < 7; ++i) EXPECT_STREQ(chain.filters[i]->GetId(), g_FilterRegistry[built[i] - 10000].identifier);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kvapptest;
+
+// A filter plug-in loaded from a test folder: its Plugin menu entry adds it,
+// a stale module index is refused with the add-filter error, and a filter
+// list names it by its module path (a section name holds 32 characters, so
+// the folder has a short path) and reads it back.
+TEST_F(MainScreenTest, PluginMenuAndPluginFiltersInLists) {
+    screen->SetLanguage(L"en");
+    kvtest::TempDir dir("plugin_menu");
+    char shortDir[] = "/tmp/kvpXXXXXX";
+    ASSERT_NE(mkdtemp(shortDir), nullptr);
+    const std::string module = std::string(shortDir) + "/a.wfm";
+    std::filesystem::copy_file(std::string(KV_BINARY_DIR) + "/testlibs/tp_plugin.so", module);
+    UnloadFilterPlugins();
+    ASSERT_EQ(LoadFilterPlugins(W(shortDir).c_str(), &screen->sidePanel), 1);
+    screen->BuildMenus();
+    ASSERT_GE(g_PluginMenuItem, 0);
+    EXPECT_EQ(screen->menuBar.items[static_cast<size_t>(g_PluginMenuItem)].menuText, L"Test plug-in\t0\n");
+    kvtest::ModalAnswers answers;
+    screen->MenuCommand(g_PluginMenuItem, 0);
+    ASSERT_EQ(screen->sidePanel.chains[0].Count(), 1u);
+    screen->MenuCommand(g_PluginMenuItem, 7);  // no such module: nothing added
+    EXPECT_EQ(screen->sidePanel.chains[0].Count(), 1u);
+    EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"can't add filter"}));
+
+    const std::string list = dir.file("with_plugin.ifl");
+    ASSERT_EQ(screen->WriteFilterListFile(W(list).c_str()), 1);
+    screen->sidePanel.RemoveAllFilters(1);
+    ASSERT_EQ(screen->ReadFilterListFile(W(list).c_str()), 1);
+    ASSERT_EQ(screen->sidePanel.chains[0].Count(), 1u);
+    EXPECT_STREQ(screen->sidePanel.chains[0].filters[0]->GetName(L"en"), L"Test plug-in");
+    screen->sidePanel.RemoveAllFilters(1);
+    UnloadFilterPlugins();
+    std::filesystem::remove_all(shortDir);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "filters/core/imgfilter.h"
 #include "image/pool.h"
 #include "media/codec.h"
+#include "media/image_module.h"
 #include "platform/plat_messages.h"
 #include "platform/plat_window.h"
 #include "platform/utf8.h"
@@ -595,12 +596,43 @@ TEST(MainScreenHelpers, ExtensionListsPathsAndThreads) {
     EXPECT_EQ(SourceBytesPerPixel(12), 0u);
 }
 
-TEST_F(MainScreenTest, BuiltInExtensionListsWithoutModules) {
-    EXPECT_STREQ(screen->openExtensions, L"jpg jpeg tif tiff png bmp dcm avi mp4");
-    EXPECT_STREQ(screen->stillExtensions, L"jpg jpeg tif tiff png bmp dcm");
-    EXPECT_STREQ(screen->multiPageExtensions, L"tif tiff dcm");
-    EXPECT_STREQ(screen->saveStillExtensions, L"jpg jpeg tif tiff png bmp");
-    EXPECT_STREQ(screen->saveMovieExtensions, L"avi mp4");
+// The ozt module built into the program's plugin folder is loaded, and its
+// extension comes before the built-in ones.
+TEST_F(MainScreenTest, ImageModulesOfThePluginFolderComeFirst) {
+    EXPECT_STREQ(screen->openExtensions, L"ozt jpg jpeg tif tiff png bmp dcm ozt avi mp4");
+    EXPECT_STREQ(screen->stillExtensions, L"ozt jpg jpeg tif tiff png bmp dcm");
+    EXPECT_STREQ(screen->multiPageExtensions, L"ozt tif tiff dcm");
+    EXPECT_STREQ(screen->saveStillExtensions, L"ozt jpg jpeg tif tiff png bmp");
+    EXPECT_STREQ(screen->saveMovieExtensions, L"ozt avi mp4");
+    EXPECT_EQ(g_PluginMenuItem, -1);  // no filter plug-ins there
+}
+
+TEST_F(MainScreenTest, OpensAMultiFrameFileThroughItsImageModule) {
+    const std::string path = fx.dir().file("clip.ozt");
+    ImageModuleStream* out = CreateModuleStream(W(path).c_str(), kModuleStreamMovie, 8, 6, 24, 3, 40);
+    ASSERT_NE(out, nullptr);
+    for (int k = 0; k < 3; ++k) {
+        CImgBuff frame;
+        ASSERT_TRUE(frame.buffer->Create(8, 6, kImgRgb8));
+        std::memset(frame.buffer->pixels, 50 * (k + 1), 8 * 6 * 3);
+        ASSERT_EQ(WriteModuleFrame(out, &frame), 1);
+    }
+    ASSERT_EQ(CloseModuleStream(out), 1);
+    screen->OpenFile(W(path).c_str());
+    ASSERT_NE(screen->moduleStream, nullptr);
+    EXPECT_EQ(screen->movieFile, nullptr);
+    EXPECT_EQ(screen->sceneBar.sceneCount, 3u);
+    EXPECT_EQ(screen->movieMsPerFrame, 40u);
+    uint8_t r, g, b;
+    screen->sourceImage.GetPixelRgb8(1, 1, &r, &g, &b);
+    EXPECT_EQ(r, 50);
+    ASSERT_EQ(screen->sceneBar.SetPosition(2), 1);
+    screen->sourceImage.GetPixelRgb8(1, 1, &r, &g, &b);
+    EXPECT_EQ(r, 150);
+    EXPECT_EQ(screen->sidePanel.GetCurrentFrame(), 2u);
+    // Another document closes the stream.
+    screen->OpenFile(W(fx.Solid("after.png", 4, 4, 1, 2, 3)).c_str());
+    EXPECT_EQ(screen->moduleStream, nullptr);
 }
 
 TEST_F(MainScreenTest, InfoMessage) {

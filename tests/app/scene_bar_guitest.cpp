@@ -48,6 +48,9 @@ void RecordSleep(uint32_t ms) { g_Sleeps.push_back(ms); }
 class SceneBarTest : public testing::Test {
 protected:
     void SetUp() override {
+        // A quit message left by an earlier test would end the loop early.
+        FgPumpMessages();
+        g_QuitRequested = 0;
         g_Passes.clear();
         g_Sleeps.clear();
         g_Now = 0xFFFFFFF0u;  // the counter wraps during the test
