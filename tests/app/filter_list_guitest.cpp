@@ -264,7 +264,7 @@ using namespace kvapptest;
 
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
-    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017};
+    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -289,7 +289,12 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[up_convert] {\n if_enable 1\n}\n"
         "[down_convert] {\n if_enable 1\n}\n"
         "[reversal] {\n if_enable 1\n}\n"
-        "[equalize_histogram] {\n if_enable 1\n}\n";
+        "[equalize_histogram] {\n if_enable 1\n}\n"
+        "[noise_remover] {\n if_enable 1\n if_visible 1\n enable_min 1\n enable_max 0\n ui_min 10\n ui_max 1000\n"
+        " param_min 10\n param_max 0\n}\n"
+        "[window_cut] {\n if_enable 1\n if_visible 1\n top 1\n bottom 1\n left 1\n right 1\n}\n"
+        "[binary_image_process] {\n if_enable 1\n if_visible 1\n type 5\n repeat 1\n shave 0\n}\n"
+        "[separation] {\n if_enable 1\n if_visible 1\n gray 0\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -297,8 +302,8 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];
-    ASSERT_EQ(chain.Count(), 7u);
-    for (size_t i = 0; i < 7; ++i) EXPECT_STREQ(chain.filters[i]->GetId(), g_FilterRegistry[built[i] - 10000].identifier);
+    ASSERT_EQ(chain.Count(), std::size(built));
+    for (size_t i = 0; i < std::size(built); ++i) EXPECT_STREQ(chain.filters[i]->GetId(), g_FilterRegistry[built[i] - 10000].identifier);
 }
 
 }  // namespace

@@ -1,8 +1,54 @@
-// The "Mask" filter CLfMask.
+// "Mask": subtracts a mask image loaded from a file from the image (white
+// mask pixels blacken it, black ones leave it), or previews the mask. The
+// mask's path is saved with the settings and loaded again with them.
 #pragma once
 
-class CImgFilter;
-class CLfMask;
+#include <mutex>
+#include <string>
 
-// A new "Mask" filter, or null while the filter is not part of the program.
+#include "filters/processing/dialog_filter.h"
+#include "image/imgbuff.h"
+
+class CLfMask : public CDialogFilter<CLfMask> {
+public:
+    CLfMask();
+
+    CSettingFlag preview{settings, L"preview", 1};
+    // The mask value outside the mask image: 65535 while set, else 0.
+    CSettingFlag outsideFull{settings, L"default_mask", 1};
+
+    CFgUIChkButton previewBox, outsideBox;
+    CFgUIButton loadButton;
+
+    PanelSpec Panel() override;
+    void SaveConfig(CCfgPack* pack) override;
+    void LoadConfig(CCfgPack* pack) override;
+    int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
+                     uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
+
+    // Reads the first frame of the file into a scratch image and, only when
+    // that succeeded, puts it in place of the mask with its path (under the
+    // lock the step holds). The old mask stays on failure.
+    bool LoadMask(const wchar_t* path);
+    bool HasMask() const;
+    std::wstring MaskPath() const;
+
+protected:
+    void ApplyRules() override;
+    void ShowSettings() override;
+
+private:
+    void ShowLoadFailed();
+    static void OnPreviewBox(CFgUIChkButton* box, void* data);
+    static void OnOutsideBox(CFgUIChkButton* box, void* data);
+    static void OnLoadButton(CFgUIButton* button, void* data);
+
+    mutable std::mutex maskLock_;  // the mask and its path
+    CImgBuff mask_;
+    std::wstring path_;
+};
+
+class CImgFilter;
+
+// A new "Mask" filter, or null when out of memory.
 CImgFilter* CreateLfMask();

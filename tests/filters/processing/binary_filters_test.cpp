@@ -16,6 +16,7 @@
 #include "filters/core/cfgfile.h"
 #include "filters/processing/lf_binary.h"
 #include "filters/processing/lf_config.h"
+#include "filters/processing/lf_mask.h"
 #include "filters/processing/lf_noise_remover.h"
 #include "filters/processing/lf_rect.h"
 #include "filters/processing/lf_separation.h"
@@ -26,6 +27,8 @@
 #include "image/kernels/morphology.h"
 #include "image/kernels/object_removal.h"
 #include "image/kernels/particles.h"
+#include "image/pool.h"
+#include "platform/utf8.h"
 #include "support/testsupport.h"
 
 namespace {
@@ -596,6 +599,153 @@ TEST(Binary, SettingsTableAndPendingEdits) {
         EXPECT_EQ(f->typeButtons[0].GetGroupSelection(), f->type.Get());
         EXPECT_EQ(f->pendingChanges, 0u);
     }
+}
+
+// --- mask ---
+
+// The frame's pixels as 16-bit R, G, B rows.
+std::string Rgb16Bytes(const CImgBuff& image) {
+    std::string out;
+    for (int32_t y = 0; y < image.buffer->height; ++y)
+        for (int32_t x = 0; x < image.buffer->width; ++x) {
+            uint16_t c[3] = {};
+            image.buffer->GetPixelRgb16(x, y, &c[0], &c[1], &c[2]);
+            out.append(reinterpret_cast<const char*>(c), sizeof c);
+        }
+    return out;
+}
+
+std::wstring W(const std::string& s) { return PlatUtf8ToWide(s.c_str()); }
+
+// ImageMagick's masks on a 48-bit frame against numpy's clamped
+// subtraction (and the preview), behind a rectangle partly outside.
+TEST(Mask, ChainRunsAgainstNumpy) {
+    if (!kvtest::HaveTool("convert") || kvtest::DebianPython().empty()) GTEST_SKIP() << "ImageMagick or python missing";
+    kvtest::TempDir dir("mask");
+    const struct {
+        const char* name;
+        const char* convert;  // arguments making the PNG
+    } masks[] = {
+        {"grey8 smaller", "-size 40x30 gradient:black-white -depth 8 -type Grayscale PNG8:"},
+        {"rgb8 full", "-size 64x48 plasma:fractal -seed 5 -depth 8 -type TrueColor PNG24:"},
+        {"rgb16 larger", "-size 80x60 gradient:red-blue -depth 16 -type TrueColor PNG48:"},
+    };
+    CImgBuff frame;
+    ASSERT_TRUE(frame.buffer->Create(64, 48, kImgRgb16));
+    uint32_t seed = 99;
+    for (int32_t y = 0; y < 48; ++y)
+        for (int32_t x = 0; x < 64; ++x) {
+            uint16_t c[3];
+            for (uint16_t& v : c) {
+                seed = seed * 1103515245u + 12345u;
+                v = static_cast<uint16_t>(seed >> 16);
+            }
+            frame.buffer->SetPixelRgb16(x, y, c[0], c[1], c[2]);
+        }
+    const std::string framePath = dir.file("frame.raw");
+    ASSERT_TRUE(kvtest::WriteFileBytes(framePath, Rgb16Bytes(frame)));
+    const std::string script = R"(
+import sys, numpy as np, cv2
+frame, maskpath, out = sys.argv[1:4]
+preview, outside, x0, y0, x1, y1 = [int(v) for v in sys.argv[4:]]
+img = np.fromfile(frame, dtype=np.uint16).reshape(48, 64, 3).astype(np.int64)
+m = cv2.imread(maskpath, cv2.IMREAD_UNCHANGED)
+if m.ndim == 2: m = np.stack([m] * 3, axis=2)
+else: m = m[:, :, ::-1]
+m = m.astype(np.int64) * (257 if m.dtype == np.uint8 else 1)
+full = np.full((48, 64, 3), outside, np.int64)
+h, w = min(48, m.shape[0]), min(64, m.shape[1])
+full[:h, :w] = m[:h, :w]
+res = img.copy()
+sub = (slice(y0, y1 + 1), slice(x0, x1 + 1))
+res[sub] = full[sub] if preview else np.clip(img[sub] - full[sub], 0, None)
+res.astype(np.uint16).tofile(out)
+)";
+    int index = 0;
+    for (const auto& m : masks) {
+        SCOPED_TRACE(m.name);
+        const std::string png = dir.file("mask" + std::to_string(index++) + ".png");
+        ASSERT_EQ(kvtest::RunCommand(std::string("convert ") + m.convert + png), 0);
+        for (uint32_t show : {0u, 1u})
+            for (uint32_t full : {0u, 1u})
+                for (uint64_t threads : {uint64_t{1}, uint64_t{8}}) {
+                    SCOPED_TRACE(std::to_string(show) + "/" + std::to_string(full) + "/" + std::to_string(threads));
+                    PoolStart();
+                    PoolSetThreadCount(threads);
+                    FakeHost host;
+                    static_cast<CLfRect*>(host.Add(CreateLfRect()))->Set({1, 10, 5, 100, 100});
+                    auto* f = static_cast<CLfMask*>(host.Add(CreateLfMask()));
+                    ASSERT_TRUE(f->LoadMask(W(png).c_str()));
+                    f->preview.Set(show);
+                    f->outsideFull.Set(full);
+                    CImgBuff work;
+                    ASSERT_TRUE(work.CopyFrom(&frame));
+                    host.RunChain(&work, 0);
+                    PoolStop();
+                    const std::string out = dir.file("expected.raw");
+                    std::string ignored;
+                    ASSERT_EQ(kvtest::RunPython(script,
+                                                {framePath, png, out, std::to_string(show), full ? "65535" : "0", "10", "5",
+                                                 "63", "47"},
+                                                &ignored),
+                              0);
+                    EXPECT_TRUE(Rgb16Bytes(work) == kvtest::ReadFileBytes(out));
+                }
+    }
+}
+
+TEST(Mask, WithoutAMaskAndOutsideLevels) {
+    const struct {
+        uint32_t preview, full;
+        uint8_t result;
+    } cases[] = {{1, 1, 255}, {0, 1, 0}, {1, 0, 0}, {0, 0, 100}};
+    for (const auto& c : cases) {
+        FakeHost host;
+        auto* f = static_cast<CLfMask*>(host.Add(CreateLfMask()));
+        f->preview.Set(c.preview);
+        f->outsideFull.Set(c.full);
+        CImgBuff image;
+        ASSERT_TRUE(image.buffer->Create(8, 6, kImgGray8));
+        std::memset(image.buffer->pixels, 100, 48);
+        host.RunChain(&image, 0);
+        EXPECT_EQ(image.buffer->pixels[0], c.result) << c.preview << c.full;
+        EXPECT_EQ(image.buffer->pixels[47], c.result);
+    }
+}
+
+TEST(Mask, FailedLoadsKeepTheMaskAndLongPathsLoad) {
+    kvtest::TempDir dir("mask_files");
+    CImgBuff m;
+    ASSERT_TRUE(m.buffer->Create(4, 3, kImgGray8));
+    std::memset(m.buffer->pixels, 200, 12);
+    // A folder chain deep enough for a path beyond 1024 characters.
+    std::string deep = dir.path();
+    while (deep.size() < 1100) {
+        deep += "/" + std::string(100, 'd');
+        ASSERT_EQ(kvtest::RunCommand("mkdir -p '" + deep + "'"), 0);
+    }
+    const std::string good = deep + "/mask.png";
+    if (!kvtest::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    ASSERT_EQ(kvtest::RunCommand("convert -size 4x3 xc:gray78 -depth 8 -type Grayscale PNG8:'" + good + "'"), 0);
+    std::unique_ptr<CLfMask> f(static_cast<CLfMask*>(CreateLfMask()));
+    EXPECT_EQ(Saved(f.get()), L"if_enable=0;if_visible=0;preview=1;default_mask=1;");
+    EXPECT_EQ(f->previewBox.enabled, 0u);
+    Load(f.get(), {{L"path", W(good).c_str()}, {L"preview", L"0"}, {L"default_mask", L"2"}});
+    EXPECT_TRUE(f->HasMask());
+    EXPECT_EQ(f->previewBox.enabled, 1u);
+    EXPECT_EQ(Saved(f.get()), L"if_enable=0;if_visible=0;preview=0;default_mask=1;path=" + W(good) + L";");
+    // A truncated PNG and a missing file leave the mask and its path.
+    const std::string bytes = kvtest::ReadFileBytes(good);
+    const std::string cut = dir.file("cut.png");
+    ASSERT_TRUE(kvtest::WriteFileBytes(cut, bytes.substr(0, bytes.size() / 2)));
+    EXPECT_FALSE(f->LoadMask(W(cut).c_str()));
+    EXPECT_FALSE(f->LoadMask(W(dir.file("missing.png")).c_str()));
+    EXPECT_EQ(f->MaskPath(), W(good));
+    EXPECT_TRUE(f->HasMask());
+    // A section without a path keeps the mask.
+    Load(f.get(), {{L"preview", L"1"}});
+    EXPECT_TRUE(f->HasMask());
+    EXPECT_EQ(f->preview.Get(), 1u);
 }
 
 }  // namespace
