@@ -6,12 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "filters/processing/lf_bg_erase.h"
 #include "filters/processing/lf_binary.h"
+#include "filters/processing/lf_mask.h"
 #include "filters/processing/lf_noise_remover.h"
 #include "filters/processing/lf_separation.h"
 #include "filters/processing/lf_window_cut.h"
 #include "filters/processing/support/fake_host.h"
+#include "filters/core/cfgfile.h"
 #include "platform/plat_messages.h"
+#include "platform/utf8.h"
+#include "support/testsupport.h"
+#include "toolkit/support/file_select_answer.h"
 #include "toolkit/support/ui_input.h"
 
 namespace {
@@ -105,6 +111,81 @@ TEST_F(BinaryPanels, BinaryRadiosEditsAndTheSetButton) {
     Screenshots(host, f, "binary_image_process");
     EXPECT_EQ(f->repeatEdit.x, 100);
     EXPECT_EQ(f->shaveEdit.enabled, 1u);
+}
+
+TEST_F(BinaryPanels, MaskLoadButtonListsAndMessages) {
+    if (!kvtest::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    kvtest::TempDir dir("mask_panel");
+    const std::string png = dir.file("m.png");
+    ASSERT_EQ(kvtest::RunCommand("convert -size 6x4 xc:white -depth 8 -type Grayscale PNG8:" + png), 0);
+    const std::wstring wpng = PlatUtf8ToWide(png.c_str());
+    host.SetLanguage(L"en");
+    auto* f = static_cast<CLfMask*>(host.Add(CreateLfMask()));
+    EXPECT_EQ(f->previewBox.enabled, 0u);
+    ClickAt(f, 10 + 40, 10 + 10);  // disabled without a mask
+    EXPECT_TRUE(host.calls.empty());
+    ClickAt(f, 10 + 40, 40 + 10);  // outside level off
+    EXPECT_EQ(f->outsideFull.Get(), 0u);
+    EXPECT_EQ(host.calls.size(), 1u);
+    f->preview.Set(0);
+    f->previewBox.checked = 0;
+    {
+        kvtest::ModalAnswers answers({wpng});
+        ClickAt(f, 10 + 40, 70 + 15);
+        EXPECT_TRUE(answers.messages.empty());
+    }
+    EXPECT_TRUE(f->HasMask());
+    EXPECT_EQ(f->preview.Get(), 1u);  // loading switches the preview on
+    EXPECT_EQ(f->previewBox.checked, 1u);
+    EXPECT_EQ(f->previewBox.enabled, 1u);
+    EXPECT_EQ(host.calls.size(), 2u);
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file("none.png").c_str())});
+        ClickAt(f, 10 + 40, 70 + 15);
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"loading failed"}));
+    }
+    EXPECT_EQ(f->MaskPath(), wpng);
+    EXPECT_EQ(host.calls.size(), 2u);
+    Screenshots(host, f, "mask");
+    // A list naming a missing file shows the message and opens the panel.
+    f->ShowUi(0, nullptr);
+    CCfgFile file;
+    CCfgPack* pack = file.AddPack(L"mask");
+    pack->AddItem(L"if_enable", L"1");
+    pack->AddItem(L"if_visible", L"0");
+    pack->AddItem(L"path", PlatUtf8ToWide(dir.file("gone.png").c_str()).c_str());
+    {
+        kvtest::ModalAnswers answers;
+        f->LoadConfig(pack);
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"loading failed"}));
+    }
+    EXPECT_EQ(f->visible, 1u);
+    EXPECT_EQ(f->MaskPath(), wpng);
+}
+
+TEST_F(BinaryPanels, BackgroundRemovalBarsRadiosAndFailedLoads) {
+    host.SetLanguage(L"en");
+    auto* f = static_cast<CLfBgErase*>(host.Add(CreateLfBgErase()));
+    f->levelBar.Notify(9);  // subtraction mode: no run
+    EXPECT_EQ(f->extractLevel.Get(), 9);
+    EXPECT_TRUE(host.calls.empty());
+    ClickAt(f, 8 + 40, 72 + 10);  // object extraction
+    EXPECT_EQ(f->eraseType.Get(), 1u);
+    EXPECT_EQ(f->levelBar.enabled, 1u);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Refilter(0)"}));
+    f->tileBar.Notify(3);
+    EXPECT_EQ(host.calls.back(), "Refilter(1)");
+    EXPECT_EQ(f->tileSize.Get(), 3);
+    kvtest::TempDir dir("bg_panel");
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file("none.png").c_str())});
+        ClickAt(f, 296 + 20, 28 + 10);
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"loading failed"}));
+    }
+    EXPECT_EQ(host.calls.back(), "Refilter(0)");
+    EXPECT_FALSE(f->HasBackground());
+    Screenshots(host, f, "background_removal");
+    EXPECT_EQ(f->levelBar.x, 104);
 }
 
 }  // namespace

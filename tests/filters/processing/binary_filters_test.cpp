@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filters/core/cfgfile.h"
+#include "filters/processing/lf_bg_erase.h"
 #include "filters/processing/lf_binary.h"
 #include "filters/processing/lf_config.h"
 #include "filters/processing/lf_mask.h"
@@ -24,7 +25,9 @@
 #include "filters/processing/region_clip.h"
 #include "filters/processing/support/fake_host.h"
 #include "image/bitmask.h"
+#include "image/kernels/background_subtract.h"
 #include "image/kernels/morphology.h"
+#include "media/frame_output.h"
 #include "image/kernels/object_removal.h"
 #include "image/kernels/particles.h"
 #include "image/pool.h"
@@ -746,6 +749,106 @@ TEST(Mask, FailedLoadsKeepTheMaskAndLongPathsLoad) {
     Load(f.get(), {{L"preview", L"1"}});
     EXPECT_TRUE(f->HasMask());
     EXPECT_EQ(f->preview.Get(), 1u);
+}
+
+// --- background removal ---
+
+TEST(BgErase, ChainRunsEqualTheKernelsWithAndWithoutABackground) {
+    if (!kvtest::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    kvtest::TempDir dir("bg_erase");
+    const std::string png = dir.file("bg.png");
+    ASSERT_EQ(kvtest::RunCommand("convert -size 50x40 gradient:gray20-gray80 -depth 8 -type Grayscale PNG8:" + png), 0);
+    CImgBuff background;
+    ASSERT_TRUE(LoadImageFile(&background, W(png).c_str(), nullptr, nullptr));
+    const struct {
+        uint32_t type;
+        int32_t level, tile;
+        uint32_t masked;
+    } modes[] = {{0, 2, 0, 0}, {0, 2, 0, 1}, {1, 5, 0, 0}, {1, 12, 3, 1}};
+    for (bool loaded : {false, true})
+        for (const auto& m : modes) {
+            SCOPED_TRACE(std::to_string(loaded) + " " + std::to_string(m.type) + "/" + std::to_string(m.level) + "/" +
+                         std::to_string(m.tile) + "/" + std::to_string(m.masked));
+            CImgBuff empty;
+            const CImgBuff* back = loaded ? &background : &empty;
+            ExpectChainMatchesKernel(
+                [&](FakeHost& host) {
+                    auto* f = static_cast<CLfBgErase*>(host.Add(CreateLfBgErase()));
+                    if (loaded) EXPECT_TRUE(f->LoadBackground(W(png).c_str(), false));
+                    f->eraseType.Set(m.type);
+                    f->extractLevel.Set(m.level);
+                    f->tileSize.Set(m.tile);
+                    f->outsideMasked.Set(m.masked);
+                    return f;
+                },
+                [&](CImgBuff* image, const ImgRect& r, int32_t, uint32_t inverted) {
+                    if (m.type == 0)
+                        ImgSubtractBackground(image, back, m.masked, &r);
+                    else
+                        ImgExtractObjects(image, back, inverted, m.level, uint64_t{1} << m.tile, &r);
+                });
+        }
+}
+
+TEST(BgErase, PreviewAndFailedLoads) {
+    if (!kvtest::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    kvtest::TempDir dir("bg_preview");
+    const std::string png = dir.file("bg.png");
+    ASSERT_EQ(kvtest::RunCommand("convert -size 5x4 xc:'rgb(10,20,30)' -depth 8 -type TrueColor PNG24:" + png), 0);
+    for (uint64_t threads : {uint64_t{1}, uint64_t{8}})
+        for (uint32_t masked : {0u, 1u}) {
+            PoolStart();
+            PoolSetThreadCount(threads);
+            FakeHost host;
+            auto* f = static_cast<CLfBgErase*>(host.Add(CreateLfBgErase()));
+            f->preview = 1;
+            f->outsideMasked.Set(masked);
+            CImgBuff image;
+            ASSERT_TRUE(image.buffer->Create(9, 7, kImgRgb8));
+            std::memset(image.buffer->pixels, 77, 9 * 7 * 3);
+            host.RunChain(&image, 0);  // no background: all outside
+            uint8_t c[3];
+            image.buffer->GetPixelRgb8(4, 3, &c[0], &c[1], &c[2]);
+            EXPECT_EQ(c[0], masked ? 255 : 0);
+            ASSERT_TRUE(f->LoadBackground(W(png).c_str(), false));
+            host.RunChain(&image, 0);
+            for (int32_t y = 0; y < 7; ++y)
+                for (int32_t x = 0; x < 9; ++x) {
+                    image.buffer->GetPixelRgb8(x, y, &c[0], &c[1], &c[2]);
+                    const bool inside = x < 5 && y < 4;
+                    EXPECT_EQ(std::vector<int>({c[0], c[1], c[2]}),
+                              inside ? std::vector<int>({10, 20, 30})
+                                     : std::vector<int>(3, masked ? 255 : 0))
+                        << x << "," << y;
+                }
+            // Failed loads leave the background.
+            const std::string cut = dir.file("cut.png");
+            const std::string bytes = kvtest::ReadFileBytes(png);
+            ASSERT_TRUE(kvtest::WriteFileBytes(cut, bytes.substr(0, bytes.size() / 2)));
+            EXPECT_FALSE(f->LoadBackground(W(cut).c_str(), false));
+            EXPECT_FALSE(f->LoadBackground(W(dir.file("none.png")).c_str(), false));
+            EXPECT_TRUE(f->HasBackground());
+            std::memset(image.buffer->pixels, 77, 9 * 7 * 3);
+            host.RunChain(&image, 0);
+            image.buffer->GetPixelRgb8(0, 0, &c[0], &c[1], &c[2]);
+            EXPECT_EQ(c[2], 30);
+            PoolStop();
+        }
+}
+
+TEST(BgErase, SettingsTable) {
+    std::unique_ptr<CLfBgErase> f(static_cast<CLfBgErase*>(CreateLfBgErase()));
+    EXPECT_STREQ(f->GetId(), L"background_removal");
+    EXPECT_EQ(Saved(f.get()), L"if_enable=0;if_visible=0;erase_type=0;extract_level=2;tile_size=0;default_mask=0;");
+    EXPECT_EQ(f->levelBar.enabled, 0u);
+    Load(f.get(), {{L"erase_type", L"1"}, {L"extract_level", L"20"}, {L"tile_size", L"7"}, {L"default_mask", L"1"}});
+    EXPECT_EQ(Saved(f.get()), L"if_enable=0;if_visible=0;erase_type=1;extract_level=20;tile_size=0;default_mask=1;");
+    EXPECT_EQ(f->levelBar.enabled, 1u);
+    EXPECT_EQ(f->levelBar.position, 20);
+    EXPECT_EQ(f->extraction.leader->GetGroupSelection(), 1);
+    Load(f.get(), {{L"erase_type", L"-1"}, {L"extract_level", L"1"}, {L"tile_size", L"6"}, {L"default_mask", L"x"}});
+    EXPECT_EQ(Saved(f.get()), L"if_enable=0;if_visible=0;erase_type=1;extract_level=20;tile_size=6;default_mask=1;");
+    EXPECT_EQ(f->tileBar.position, 6);
 }
 
 }  // namespace
