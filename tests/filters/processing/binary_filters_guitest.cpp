@@ -157,9 +157,10 @@ TEST_F(BinaryPanels, MaskLoadButtonListsAndMessages) {
     {
         kvtest::ModalAnswers answers;
         f->LoadConfig(pack);
-        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"loading failed"}));
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"ロードできませんでした"}));  // in the panel's language
     }
     EXPECT_EQ(f->visible, 1u);
+    EXPECT_TRUE(f->PanelShown());
     EXPECT_EQ(f->MaskPath(), wpng);
 }
 
