@@ -18,11 +18,13 @@ CLfFlip::CLfFlip() {
 }
 
 PanelSpec CLfFlip::Panel() {
-    // English names the mirror axis, Japanese the direction of the mirror.
+    // English names the mirror axis, Japanese the direction of the mirror;
+    // the shorter Japanese labels sit closer together.
+    const bool jp = Japanese();
     return {L"Flip", L"反転", 230, 60, 150, 60,
             {
-                {&horizontal, 10, 10, 100, 20, L"vertical", L"水平"},
-                {&vertical, 120, 10, 100, 20, L"horizontal", L"垂直"},
+                {&horizontal, 10, 10, jp ? 60 : 100, 20, L"vertical", L"水平"},
+                {&vertical, jp ? 80 : 120, 10, jp ? 60 : 100, 20, L"horizontal", L"垂直"},
             }};
 }
 

@@ -53,7 +53,7 @@ TEST_F(FlipTest, ChainRunsMatchNumpyFlipsOfTheClippedRegion) {
     if (kvtest::DebianPython().empty()) GTEST_SKIP() << "no Debian python3 with numpy";
     auto* rect = static_cast<CLfRect*>(host.Add(CreateLfRect()));
     auto* flip = static_cast<CLfFlip*>(host.Add(CreateLfFlip()));
-    for (const auto [h, v] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+    for (const auto& [h, v] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
         flip->flipH.Set(h);
         flip->flipV.Set(v);
         for (const kvtest::RegionCase& c : kvtest::RegionCases())
@@ -121,6 +121,7 @@ TEST_F(FlipTest, SettingsSaveAndLoadOnlyExactFlags) {
 TEST_F(FlipTest, PanelClicksSetTheFlagsAndRefilterInBothLanguages) {
     for (const wchar_t* language : {L"en", L"jp"}) {
         const bool jp = std::wstring(language) == L"jp";
+        SCOPED_TRACE(jp ? "jp" : "en");
         host.SetLanguage(language);
         auto* flip = static_cast<CLfFlip*>(host.Add(CreateLfFlip()));
         ASSERT_TRUE(flip->PanelShown());
