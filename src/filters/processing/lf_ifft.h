@@ -1,8 +1,17 @@
-// The "IFFT" filter CLfIFFT.
+// "IFFT": turns the latest spectrum of the run back into its region, with
+// the spectrum picture as a keep mask (a black pixel removes its coefficient).
 #pragma once
 
-class CImgFilter;
-class CLfIFFT;
+#include "filters/core/imgfilter.h"
 
-// A new "IFFT" filter, or null while the filter is not part of the program.
+class CLfIFFT : public CImgFilter {
+public:
+    CLfIFFT();
+    ~CLfIFFT() override;
+    const wchar_t* GetName(const wchar_t*) override { return L"IFFT"; }
+    int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
+                     uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
+};
+
+// A new "IFFT" filter, or null when out of memory.
 CImgFilter* CreateLfIFFT();
