@@ -264,7 +264,7 @@ using namespace kvapptest;
 
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
-    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014, 10015, 10040};
+    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014, 10015, 10040, 10036, 10037, 10039, 10038};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -298,7 +298,11 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[mask] {\n if_enable 1\n if_visible 1\n preview 1\n default_mask 1\n}\n"
         "[background_removal] {\n if_enable 1\n if_visible 1\n erase_type 0\n extract_level 2\n tile_size 0\n"
         " default_mask 0\n}\n"
-        "[flip] {\n if_enable 1\n if_visible 1\n flip_h 0\n flip_v 0\n}\n";
+        "[flip] {\n if_enable 1\n if_visible 1\n flip_h 0\n flip_v 0\n}\n"
+        "[fft] {\n if_enable 1\n}\n"
+        "[ifft] {\n if_enable 1\n}\n"
+        "[ifft_ex] {\n if_enable 1\n}\n"
+        "[frequency_mask] {\n if_enable 1\n if_visible 1\n range_min 179\n range_max 179\n revers 0\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
