@@ -264,7 +264,7 @@ using namespace kvapptest;
 
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
-    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014, 10015, 10040, 10036, 10037, 10039, 10038};
+    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014, 10015, 10040, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -302,11 +302,23 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[fft] {\n if_enable 1\n}\n"
         "[ifft] {\n if_enable 1\n}\n"
         "[ifft_ex] {\n if_enable 1\n}\n"
-        "[frequency_mask] {\n if_enable 1\n if_visible 1\n range_min 179\n range_max 179\n revers 0\n}\n";
+        "[frequency_mask] {\n if_enable 1\n if_visible 1\n range_min 179\n range_max 179\n revers 0\n}\n"
+        "[pixel_value_adjustment] {\n if_enable 1\n if_visible 1\n mode 1\n sel 128\n}\n"
+        "[gamma] {\n if_enable 1\n if_visible 1\n type 0\n gamma 2.2\n rev 1\n from 2.2\n to 1.8\n}\n"
+        "[histogram] {\n if_enable 1\n if_visible 1\n min 0\n max 255\n view 10000\n}\n";
+    // The pseudo-colour section: the identity LUT and the default palette.
+    std::string identity;
+    for (int i = 0; i < 256; ++i) identity += (i ? "," : "") + std::to_string(i);
+    const std::string lutSection = "[pseudo-color] {\n if_enable 1\n if_visible 1\n LUT_R " + identity +
+                                   "\n LUT_G " + identity + "\n LUT_B " + identity +
+                                   "\n PAL_R 0,255,255,0,0,0,255,255,85,107,36,73,109,146,182,219"
+                                   "\n PAL_G 0,255,0,255,0,255,0,255,85,107,36,73,109,146,182,219"
+                                   "\n PAL_B 0,255,0,0,255,255,255,0,85,107,36,73,109,146,182,219"
+                                   "\n PRESERVE_LUMINANCE 1\n INTERPOLATE 1\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), golden);
+    EXPECT_EQ(text.str(), golden + lutSection);
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];
