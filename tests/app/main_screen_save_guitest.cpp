@@ -19,6 +19,7 @@
 #include "support/testsupport.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
+#include "toolkit/fg_progress_box.h"
 #include "toolkit/support/file_select_answer.h"
 #include "platform/plat_messages.h"
 
@@ -306,6 +307,37 @@ TEST_F(SaveTest, DialogsAreLockedDuringASaveButTheCompositeIsNot) {
     EXPECT_EQ(probe.enabled, (std::vector<uint32_t>{0, 0, 0, 0, 1}));
     ExpectUnlocked();
     EXPECT_EQ(screen->calibration.CFgUICtrl::enabled, 1u);
+}
+
+// Presses the progress box's abort on its third run.
+class CancelFilter : public CImgFilter {
+public:
+    CFgUIProgressBox* box = nullptr;
+    int runs = 0;
+    const wchar_t* GetName(const wchar_t*) override { return L"Cancel"; }
+    int32_t OnFilter(CImgBuff*, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t, uint32_t*,
+                     uint32_t*) override {
+        if (box && ++runs == 3) box->cancel = 1;
+        return 1;
+    }
+};
+
+TEST_F(SaveTest, CancelledRunKeepsTheFramesWritten) {
+    if (kvtest::RunCommand("which ffprobe > /dev/null") != 0) GTEST_SKIP() << "no ffprobe";
+    const std::vector<std::string> seq = fx.Sequence("c", 5);
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[4]).c_str());
+    auto* cancel = new CancelFilter;
+    ASSERT_EQ(screen->AddFilterToChain(cancel, 1), 1);
+    CFgUIProgressBox box;
+    ASSERT_EQ(box.Open(5, 0, L"saving", nullptr, screen.get()), 1);
+    cancel->box = &box;
+    const std::string avi = Out("cancelled.avi");
+    EXPECT_EQ(screen->SaveScenesBuiltIn(W(avi).c_str(), L"en", 0, &box, 4, 33), -1);
+    cancel->box = nullptr;
+    box.Destroy();
+    EXPECT_EQ(Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                    "-of csv=p=0 '" + avi + "'"),
+              "3");
 }
 
 }  // namespace
