@@ -264,7 +264,9 @@ using namespace kvapptest;
 
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
-    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014, 10015, 10040, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028};
+    const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
+                              10015, 10040, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
+                              10019, 10001, 10018, 10029, 10025, 10026};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -315,10 +317,27 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
                                    "\n PAL_G 0,255,0,255,0,255,0,255,85,107,36,73,109,146,182,219"
                                    "\n PAL_B 0,255,0,0,255,255,255,0,85,107,36,73,109,146,182,219"
                                    "\n PRESERVE_LUMINANCE 1\n INTERPOLATE 1\n}\n";
+    // The colour filters' sections.
+    const std::string colourSections =
+        "[bayer_convert] {\n if_enable 1\n if_visible 1\n action 2\n filter 0\n gain 0\n gain_r 3.344\n"
+        " gain_g 1.704\n gain_b 8.772\n}\n"
+        "[component_extraction] {\n if_enable 1\n if_visible 1\n sel 3\n color 0\n cmyk 0\n}\n"
+        "[select_components] {\n if_enable 1\n if_visible 1\n sel 0\n cmyk 0\n}\n"
+        "[color_filter] {\n if_enable 1\n if_visible 1\n wave_length 0\n gain_free 0\n filter 0\n gain 0\n"
+        " inverse 0\n}\n"
+        "[white_balance] {\n if_enable 1\n if_visible 1\n}\n"
+        "[color_correction] {\n if_enable 1\n if_visible 1\n"
+        " STD_R 0.686275 ,0.905882 ,0.274510 ,0.031373 ,0.219608 ,0.733333\n"
+        " STD_G 0.211765 ,0.780392 ,0.580392 ,0.521569 ,0.239216 ,0.337255\n"
+        " STD_B 0.235294 ,0.121569 ,0.286275 ,0.631373 ,0.588235 ,0.584314\n"
+        " IMG_R 0.686275 ,0.905882 ,0.274510 ,0.031373 ,0.219608 ,0.733333\n"
+        " IMG_G 0.211765 ,0.780392 ,0.580392 ,0.521569 ,0.239216 ,0.337255\n"
+        " IMG_B 0.235294 ,0.121569 ,0.286275 ,0.631373 ,0.588235 ,0.584314\n"
+        " CORRECT_S 0\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), golden + lutSection);
+    EXPECT_EQ(text.str(), golden + lutSection + colourSections);
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];

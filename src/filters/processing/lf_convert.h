@@ -1,8 +1,48 @@
-// The "Component extraction" filter CLfConvert.
+// "Component extraction": replaces a colour image by one of 19 colour
+// components, as grey of the same depth or, colourised, as a colour image
+// showing that component alone.
 #pragma once
 
-class CImgFilter;
-class CLfConvert;
+#include <atomic>
+#include <cstdint>
 
-// A new "Component extraction" filter, or null while the filter is not part of the program.
+#include "filters/processing/dialog_filter.h"
+#include "filters/processing/panel_rules.h"
+
+class CLfConvert : public CDialogFilter<CLfConvert> {
+public:
+    static constexpr uint32_t kEntries = 19;
+    static constexpr uint32_t kSelK = 10;
+
+    CLfConvert();
+
+    CSetting<uint32_t> sel{settings, L"sel", 3, 0, kEntries - 1};
+    CSettingFlag color{settings, L"color", 0};
+    CSettingFlag cmyk{settings, L"cmyk", 0};
+    // Set while the last image was not a colour image; the panel starts
+    // disabled until a colour frame arrives.
+    std::atomic<uint32_t> notColour{1};
+
+    CFgUIChkButton entries[kEntries];
+    CFgUIChkButton colorButton, cmykButton;
+
+    // The kernel's component code of an entry.
+    static int32_t Code(uint32_t sel, uint32_t cmyk);
+
+    PanelSpec Panel() override;
+    void EnableUi(int32_t enable) override;
+    void Redraw() override;
+    int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
+                     uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
+
+protected:
+    void ApplyRules() override;
+    void ShowSettings() override;
+
+private:
+    RadioFollowUp followUp_;
+    void NotColourChanged(uint32_t value);
+    std::atomic<uint32_t> rulesDue_{0};
+};
+
 CImgFilter* CreateLfConvert();

@@ -1,8 +1,40 @@
-// The "Select components" filter CLfSelect.
+// "Select components": processes no pixels; from this filter on, the chain
+// hands the later filters a grey working image of one colour component
+// (the entry "ALL" ends that).
 #pragma once
 
-class CImgFilter;
-class CLfSelect;
+#include <cstdint>
 
-// A new "Select components" filter, or null while the filter is not part of the program.
+#include "filters/processing/dialog_filter.h"
+#include "filters/processing/panel_rules.h"
+
+class CLfSelect : public CDialogFilter<CLfSelect> {
+public:
+    static constexpr uint32_t kEntries = 19;
+    static constexpr uint32_t kSelK = 10;
+
+    CLfSelect();
+
+    CSetting<uint32_t> sel{settings, L"sel", 0, 0, kEntries - 1};
+    CSettingFlag cmyk{settings, L"cmyk", 0};
+
+    CFgUIChkButton entries[kEntries];
+    CFgUIChkButton cmykButton;
+
+    // The chain's work-component code of an entry (0: the whole image).
+    static uint32_t Code(uint32_t sel, uint32_t cmyk);
+
+    PanelSpec Panel() override;
+    void EnableUi(int32_t enable) override;
+    int32_t Filter(CImgBuff* image, uint64_t frame, int64_t* x, int64_t* y, int64_t* w, int64_t* h,
+                   uint32_t* connect, uint32_t* bg, uint32_t* workFormat, uint32_t* channelBytes) override;
+
+protected:
+    void ApplyRules() override;
+    void ShowSettings() override;
+
+private:
+    RadioFollowUp followUp_;
+};
+
 CImgFilter* CreateLfSelect();
