@@ -43,7 +43,7 @@ void FillSwatch(CFgTexture* texture, int32_t width, int32_t height, const double
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     const uint8_t level[3] = {SwatchLevel(rgb[0]), SwatchLevel(rgb[1]), SwatchLevel(rgb[2])};
     for (size_t i = 0; i < pixels.size(); i += 3) std::copy(level, level + 3, pixels.begin() + static_cast<long>(i));
-    CFgScreen* screen = texture->screen;
-    texture->Create(static_cast<uint64_t>(width), static_cast<uint64_t>(height), 1, 1, 0, pixels.data());
-    if (screen) texture->AttachToScreen(screen);
+    // The texture keeps its screen and name: the new pixels are sent again.
+    if (texture->Create(static_cast<uint64_t>(width), static_cast<uint64_t>(height), 1, 1, 0, pixels.data()))
+        texture->Upload();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "filters/core/textconv.h"
+#include "filters/processing/colour_pick.h"
 #include "filters/processing/panel_rules.h"
 #include "filters/processing/small_filter.h"
 #include "image/colour.h"
@@ -231,19 +232,7 @@ void CLfWave::UpdateColour() {
     componentGains[1] = g;
     componentGains[2] = b;
     componentGains[3] = 0.587 * g + 0.299 * r + 0.114 * b;
-    std::vector<uint8_t> pixels(static_cast<size_t>(kSwatchWidth) * kSwatchHeight * 3);
-    uint8_t rgb[3];
-    for (int i = 0; i < 3; ++i) {
-        const double c = std::isfinite(componentGains[i]) ? std::clamp(componentGains[i], 0.0, 1.0) : 0.0;
-        rgb[i] = static_cast<uint8_t>(static_cast<uint32_t>(c * 4294967295.0) >> 24);
-    }
-    for (size_t i = 0; i < pixels.size(); i += 3) {
-        pixels[i] = rgb[0];
-        pixels[i + 1] = rgb[1];
-        pixels[i + 2] = rgb[2];
-    }
-    swatch.Create(kSwatchWidth, kSwatchHeight, 1, 1, 0, pixels.data());
-    if (PanelShown()) swatch.AttachToScreen(this);
+    FillSwatch(&swatch, kSwatchWidth, kSwatchHeight, componentGains);
 }
 
 void CLfWave::DrawOverlay() { swatch.DrawCell(20, 120, kSwatchWidth, kSwatchHeight, 0); }
