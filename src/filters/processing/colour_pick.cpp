@@ -4,7 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "filters/processing/small_filter.h"
 #include "toolkit/fg_texture.h"
 
 int32_t MeanRgb5x5(const CImgBuff* image, int64_t x, int64_t y, double rgb[3]) {
@@ -26,11 +25,6 @@ int32_t MeanRgb5x5(const CImgBuff* image, int64_t x, int64_t y, double rgb[3]) {
     if (count)
         for (int i = 0; i < 3; ++i) rgb[i] = sum[i] / count;
     return count;
-}
-
-bool ClippedRegion(const CImgBuff* image, int64_t x, int64_t y, int64_t w, int64_t h, ImgRect* out) {
-    *out = RegionRect(x, y, w, h);
-    return ImgClipRect(out, image) != 0;
 }
 
 uint8_t SwatchLevel(double v) {

@@ -1,6 +1,6 @@
 // Pieces shared by the filters that take a colour from the picture and
-// transform the processed region: the 5 x 5 mean around a clicked point,
-// the region as a clipped rectangle, and an 8-bit swatch texture.
+// transform the processed region: the 5 x 5 mean around a clicked point
+// and an 8-bit swatch texture.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,6 @@ class CFgTexture;
 // pixels inside the image; the number of pixels counted (0: none, rgb as
 // it was).
 int32_t MeanRgb5x5(const CImgBuff* image, int64_t x, int64_t y, double rgb[3]);
-
-// The run's region saturated to 32-bit corners and clipped to the image;
-// false when nothing of it is on the image.
-bool ClippedRegion(const CImgBuff* image, int64_t x, int64_t y, int64_t w, int64_t h, ImgRect* out);
 
 // The top 8 bits of a 0..1 component scaled to 32 bits (0 for NaN).
 uint8_t SwatchLevel(double v);

@@ -11,6 +11,7 @@
 
 #include "filters/core/cfgfile.h"
 #include "filters/processing/colour_pick.h"
+#include "filters/processing/region_clip.h"
 #include "platform/plat_window.h"
 #include "toolkit/fg_draw.h"
 #include "toolkit/fg_keys.h"

@@ -8,6 +8,7 @@
 
 #include "filters/core/cfgfile.h"
 #include "filters/processing/colour_pick.h"
+#include "filters/processing/region_clip.h"
 #include "platform/plat_window.h"
 #include "toolkit/fg_screen.h"
 
