@@ -11,8 +11,9 @@
 #include "image/kernels/negative.h"
 
 ImgRect RegionRect(int64_t x, int64_t y, int64_t w, int64_t h) {
-    auto clamp32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
-    return {clamp32(x), clamp32(y), clamp32(x + w - 1), clamp32(y + h - 1)};
+    // 128-bit far corners: a region near the 64-bit limit cannot overflow.
+    auto clamp32 = [](__int128 v) { return static_cast<int32_t>(std::clamp<__int128>(v, INT32_MIN, INT32_MAX)); };
+    return {clamp32(x), clamp32(y), clamp32(static_cast<__int128>(x) + w - 1), clamp32(static_cast<__int128>(y) + h - 1)};
 }
 
 class CLfReversal : public CSmallFilter {
