@@ -7,6 +7,7 @@
 
 #include "app/dialog_support.h"
 #include "app/main_screen.h"
+#include "image/pool.h"
 #include "media/frame_output.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
@@ -22,61 +23,114 @@ bool HasImage(const CImgBuff& image) {
 
 }  // namespace
 
+namespace {
+
+constexpr uint32_t kFull = 0xFFFFFFFFu;
+constexpr double kF = 4294967295.0;
+
+struct ComposeJob {
+    const C_ImgBuff* in[4] = {};
+    int32_t used = 3;
+    int32_t space = kCompositeRgb;
+    C_ImgBuff* out = nullptr;
+    bool bytes = false;  // every channel 8-bit grey and the result RGB8 in an RGB-family space
+};
+
+// The byte path: an 8-bit grey value v reads as v * 0x01010101 at 32 bits,
+// and the RGB8 setter keeps the top byte, so RGB, CMY and CMYK reduce to
+// their byte forms exactly.
+void ComposeRowBytes(const ComposeJob& job, int32_t y) {
+    const int32_t w = job.out->width;
+    uint8_t* o = job.out->PixelAt(0, y);
+    const uint8_t* row[4] = {};
+    int32_t cw[4] = {};
+    for (int32_t k = 0; k < job.used; ++k)
+        if (job.in[k] && y < job.in[k]->height) {
+            row[k] = job.in[k]->PixelAt(0, y);
+            cw[k] = job.in[k]->width;
+        }
+    for (int32_t x = 0; x < w; ++x, o += 3) {
+        uint32_t g[4];
+        for (int32_t k = 0; k < 4; ++k) g[k] = k < job.used && x < cw[k] ? row[k][x] : 0;
+        switch (job.space) {
+            case kCompositeRgb:
+                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(g[c]);
+                break;
+            case kCompositeCmy:
+                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(255 - g[c]);
+                break;
+            default:  // CMYK
+                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(g[c] + g[3] > 255 ? 0 : 255 - g[3] - g[c]);
+                break;
+        }
+    }
+}
+
+void ComposeRow(const ComposeJob& job, int32_t y) {
+    if (job.bytes) return ComposeRowBytes(job, y);
+    C_ImgBuff* out = job.out;
+    for (int32_t x = 0; x < out->width; ++x) {
+        uint32_t g[4] = {};
+        for (int32_t k = 0; k < job.used; ++k)
+            if (job.in[k] && job.in[k]->Contains(x, y)) job.in[k]->GetPixelGray32(x, y, &g[k]);
+        switch (job.space) {
+            case kCompositeRgb: out->SetPixelRgb32(x, y, g[0], g[1], g[2]); break;
+            case kCompositeHsv:
+                out->SetPixelHsv16(x, y, static_cast<uint16_t>(g[0] >> 16), static_cast<uint16_t>(g[1] >> 16),
+                                   static_cast<uint16_t>(g[2] >> 16));
+                break;
+            case kCompositeCmy: out->SetPixelRgb32(x, y, kFull - g[0], kFull - g[1], kFull - g[2]); break;
+            case kCompositeCmyk: {
+                uint32_t rgb[3];
+                for (int32_t c = 0; c < 3; ++c) rgb[c] = static_cast<double>(g[c]) + g[3] > kF ? 0 : kFull - g[3] - g[c];
+                out->SetPixelRgb32(x, y, rgb[0], rgb[1], rgb[2]);
+                break;
+            }
+            case kCompositeXyz: out->SetPixelXyz(x, y, g[0] / kF * 1.1, g[1] / kF * 1.1, g[2] / kF * 1.1); break;
+            case kCompositeLab:
+                out->SetPixelLab(x, y, g[0] / kF * 100.0, g[1] / kF * 255.0 - 128.0, g[2] / kF * 255.0 - 128.0);
+                break;
+            default: out->SetPixelLch(x, y, g[0] / kF * 100.0, g[1] / kF * 135.0, g[2] / kF * 2.0 * M_PI); break;
+        }
+    }
+}
+
+}  // namespace
+
 int32_t ComposeChannels(const CImgBuff* const channels[4], int32_t space, CImgBuff* result) {
     if (!result) return 0;
     result->FreePixels();
-    const int32_t used = space == kCompositeCmyk ? 4 : 3;
+    ComposeJob job;
+    job.used = space == kCompositeCmyk ? 4 : 3;
+    job.space = space;
     int32_t w = 0, h = 0;
     uint64_t bytes = 0;
-    const C_ImgBuff* in[4] = {};
-    for (int32_t k = 0; k < used; ++k) {
+    bool allGrey8 = true;
+    for (int32_t k = 0; k < job.used; ++k) {
         if (!channels[k] || !HasImage(*channels[k])) continue;
-        in[k] = channels[k]->buffer;
-        w = std::max(w, in[k]->width);
-        h = std::max(h, in[k]->height);
-        bytes = std::max(bytes, SourceBytesPerPixel(in[k]->format));
+        job.in[k] = channels[k]->buffer;
+        w = std::max(w, job.in[k]->width);
+        h = std::max(h, job.in[k]->height);
+        bytes = std::max(bytes, SourceBytesPerPixel(job.in[k]->format));
+        allGrey8 = allGrey8 && job.in[k]->format == kImgGray8;
     }
     if (w == 0 || h == 0) return 0;
     const int32_t format = bytes == 1 || bytes == 3   ? kImgRgb8
                            : bytes == 2 || bytes == 6 ? kImgRgb16
                            : bytes == 4 || bytes == 12 ? kImgRgb32
                                                        : kImgXyz;
-    C_ImgBuff* out = result->buffer;
-    if (!out || !out->Create(w, h, format)) {
+    job.out = result->buffer;
+    if (!job.out || !job.out->Create(w, h, format)) {
         result->FreePixels();
         return 0;
     }
-    constexpr uint32_t kFull = 0xFFFFFFFFu;
-    constexpr double kF = 4294967295.0;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t g[4] = {};
-            for (int32_t k = 0; k < used; ++k)
-                if (in[k] && in[k]->Contains(x, y)) in[k]->GetPixelGray32(x, y, &g[k]);
-            switch (space) {
-                case kCompositeRgb: out->SetPixelRgb32(x, y, g[0], g[1], g[2]); break;
-                case kCompositeHsv:
-                    out->SetPixelHsv16(x, y, static_cast<uint16_t>(g[0] >> 16), static_cast<uint16_t>(g[1] >> 16),
-                                       static_cast<uint16_t>(g[2] >> 16));
-                    break;
-                case kCompositeCmy: out->SetPixelRgb32(x, y, kFull - g[0], kFull - g[1], kFull - g[2]); break;
-                case kCompositeCmyk: {
-                    uint32_t rgb[3];
-                    for (int32_t c = 0; c < 3; ++c)
-                        rgb[c] = static_cast<double>(g[c]) + g[3] > kF ? 0 : kFull - g[3] - g[c];
-                    out->SetPixelRgb32(x, y, rgb[0], rgb[1], rgb[2]);
-                    break;
-                }
-                case kCompositeXyz: out->SetPixelXyz(x, y, g[0] / kF * 1.1, g[1] / kF * 1.1, g[2] / kF * 1.1); break;
-                case kCompositeLab:
-                    out->SetPixelLab(x, y, g[0] / kF * 100.0, g[1] / kF * 255.0 - 128.0, g[2] / kF * 255.0 - 128.0);
-                    break;
-                default:
-                    out->SetPixelLch(x, y, g[0] / kF * 100.0, g[1] / kF * 135.0, g[2] / kF * 2.0 * M_PI);
-                    break;
-            }
-        }
-    }
+    job.bytes = allGrey8 && format == kImgRgb8 &&
+                (space == kCompositeRgb || space == kCompositeCmy || space == kCompositeCmyk);
+    // Rows are independent: each worker writes only its own rows.
+    auto rows = [&job](uint64_t first, uint64_t count) {
+        for (uint64_t y = first; y < first + count; ++y) ComposeRow(job, static_cast<int32_t>(y));
+    };
+    PoolParallelRun(static_cast<uint64_t>(h), rows);
     return 1;
 }
 
