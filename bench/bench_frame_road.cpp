@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/main_screen.h"
+#include "bench_frames.h"
 #include "bench_support.h"
 #include "image/pool.h"
 #include "media/codec.h"
@@ -36,41 +37,9 @@ struct Sequence {
 std::string g_Dir;
 Sequence g_Png, g_Jpeg;
 
-// A textured moving picture: gradients, a moving bar and mild noise, so
-// that both codecs see realistic content.
-void MakeFrame(std::vector<uint8_t>& rgb, int k) {
-    uint32_t seed = 12345u + static_cast<uint32_t>(k) * 7919u;
-    for (int y = 0; y < kHeight; ++y) {
-        uint8_t* row = rgb.data() + static_cast<size_t>(y) * kWidth * 3;
-        for (int x = 0; x < kWidth; ++x) {
-            seed = seed * 1664525u + 1013904223u;
-            const int noise = static_cast<int>(seed >> 28) - 8;
-            const bool bar = ((x + 16 * k) / 64) % 7 == 0;
-            row[3 * x + 0] = static_cast<uint8_t>(std::clamp((x * 255) / kWidth + noise, 0, 255));
-            row[3 * x + 1] = static_cast<uint8_t>(std::clamp((y * 255) / kHeight + noise, 0, 255));
-            row[3 * x + 2] = bar ? 240 : static_cast<uint8_t>(std::clamp(128 + noise * 4, 0, 255));
-        }
-    }
-}
-
 Sequence Write(const char* extension) {
-    Sequence s;
-    std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-    codec_file_info info{1, 1, 1, 3, kWidth, kHeight, 0};
-    codec_write_options options{90, 0, 0, 0, 0, 0};
-    for (int k = 1; k <= kFrames; ++k) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/road_%s_%04d.%s", extension, k, extension);
-        const std::string path = g_Dir + name;
-        MakeFrame(rgb, k);
-        codec_file* f = codec_file_create(PlatUtf8ToWide(path.c_str()).c_str(), &info, &options);
-        if (!f || !codec_file_write_frame(f, 0, 0, rgb.data()) || !codec_file_close(f)) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            std::exit(1);
-        }
-        s.paths.push_back(path);
-    }
-    return s;
+    return Sequence{kvbench::WriteMovingSequence(g_Dir, std::string("road_") + extension, extension, kWidth, kHeight,
+                                                 kFrames)};
 }
 
 // --- the peer: plain decoding ---
