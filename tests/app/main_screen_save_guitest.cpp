@@ -340,4 +340,49 @@ TEST_F(SaveTest, CancelledRunKeepsTheFramesWritten) {
               "3");
 }
 
+// The ozt image module of the plugin folder writes what its extension
+// names: the result as a still, the scenes as a movie at the scene
+// interval; both read back through the module with the same pixels.
+TEST_F(SaveTest, ResultAndScenesThroughTheImageModule) {
+    screen->SetLanguage(L"en");
+    const std::vector<std::string> seq = fx.Sequence("mod", 3, 20, 10);
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[2]).c_str());
+    ASSERT_EQ(screen->sceneBar.sceneCount, 3u);
+    auto bytes = [](const CImgBuff& image) {
+        const C_ImgBuff* b = image.buffer;
+        return std::string(reinterpret_cast<const char*>(b->pixels),
+                           static_cast<size_t>(b->width) * b->height * b->BytesPerPixel());
+    };
+    std::vector<std::string> frames;
+    for (uint64_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(screen->sceneBar.SetPosition(k), 1);
+        frames.push_back(bytes(screen->resultImage));
+    }
+    ASSERT_NE(frames[0], frames[2]);
+    ASSERT_EQ(screen->sceneBar.SetPosition(1), 1);
+    const std::string still = Out("still.ozt");
+    {
+        kvmedia::PromptScript script({Choose(W(still)), Box(L"saved", L"confirmation", 1)});
+        screen->SaveImage();
+    }
+    screen->sceneBar.msPerScene = 40;
+    const std::string movie = Out("movie.ozt");
+    {
+        kvmedia::PromptScript script({Choose(W(movie)), Box(L"saved", L"confirmation", 1)});
+        screen->SaveScenes(0, 40);
+    }
+    ExpectUnlocked();
+    screen->OpenFile(W(still).c_str());
+    EXPECT_EQ(screen->sceneBar.sceneCount, 1u);
+    EXPECT_EQ(bytes(screen->sourceImage), frames[1]);
+    screen->OpenFile(W(movie).c_str());
+    ASSERT_NE(screen->moduleStream, nullptr);
+    ASSERT_EQ(screen->sceneBar.sceneCount, 3u);
+    EXPECT_EQ(screen->movieMsPerFrame, 40u);
+    for (uint64_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(screen->sceneBar.SetPosition(k), 1);
+        EXPECT_EQ(bytes(screen->sourceImage), frames[k]) << k;
+    }
+}
+
 }  // namespace
