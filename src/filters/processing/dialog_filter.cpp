@@ -62,11 +62,6 @@ int32_t CDialogFilterBase::QueryClose() {
     return 0;
 }
 
-int32_t CDialogFilterBase::OnEnableAll(int32_t) {
-    ApplyRules();
-    return 1;
-}
-
 void CDialogFilterBase::SaveConfig(CCfgPack* pack) {
     CImgFilter::SaveConfig(pack);
     settings.Save(pack);
@@ -99,6 +94,8 @@ void CDialogFilterBase::UseSetButton(CFgUIButton* button) {
 void CDialogFilterBase::Changed() {
     if (!setButton_) {
         settings.Apply();
+        ApplyRules();  // the controls that depend on the new value
+        if (PanelShown()) CFgUICtrl::Redraw();
         Rerun(0);
         return;
     }

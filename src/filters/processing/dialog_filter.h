@@ -59,15 +59,18 @@ public:
 
     const wchar_t* GetName(const wchar_t* languageCode) override;
     int32_t HasUi() override { return 1; }
-    void EnableUi(int32_t enable) override { EnableAll(enable); }
+    // Enables or disables the whole panel; enabled again, the control rules
+    // decide each dependent control once the container has enabled them all.
+    void EnableUi(int32_t enable) override {
+        EnableAll(enable);
+        if (enable) ApplyRules();
+    }
     // Creates (show non-zero) or destroys the panel window.
     void ShowUi(int32_t show, CFgScreen* parent) override;
     void SaveConfig(CCfgPack* pack) override;
     void LoadConfig(CCfgPack* pack) override;
     // The close box hides the panel; the filter stays in the chain.
     int32_t QueryClose() override;
-    // The container's enable hook re-applies the control rules.
-    int32_t OnEnableAll(int32_t enable) override;
 
     bool Japanese() const { return language == L"jp"; }
     bool FilterOn() const { return CImgFilter::enabled.load() != 0; }

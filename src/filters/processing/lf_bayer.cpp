@@ -62,12 +62,6 @@ PanelSpec CLfBayer::Panel() {
             }};
 }
 
-void CLfBayer::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    // The whole panel enabled again still follows the gain rule.
-    if (enable) ApplyRules();
-}
-
 void CLfBayer::ApplyRules() {
     if (!CFgUICtrl::enabled) return;
     const bool on = gain.Get() != 0;

@@ -97,11 +97,6 @@ PanelSpec CLfConvert::Panel() {
     return spec;
 }
 
-void CLfConvert::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    if (enable) ApplyRules();
-}
-
 // Radio clicks reach the frame, which reruns; the entry rules follow here.
 void CLfConvert::ApplyRules() {
     if (!CFgUICtrl::enabled) return;

@@ -66,11 +66,6 @@ PanelSpec CLfSelect::Panel() {
     return spec;
 }
 
-void CLfSelect::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    if (enable) ApplyRules();
-}
-
 void CLfSelect::ApplyRules() {
     if (!CFgUICtrl::enabled) return;
     SetControlEnabled(this, &entries[kSelK], cmyk.Get() != 0);

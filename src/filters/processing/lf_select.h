@@ -25,7 +25,6 @@ public:
     static uint32_t Code(uint32_t sel, uint32_t cmyk);
 
     PanelSpec Panel() override;
-    void EnableUi(int32_t enable) override;
     int32_t Filter(CImgBuff* image, uint64_t frame, int64_t* x, int64_t* y, int64_t* w, int64_t* h,
                    uint32_t* connect, uint32_t* bg, uint32_t* workFormat, uint32_t* channelBytes) override;
 

@@ -176,11 +176,6 @@ void CLfWave::ShowUi(int32_t show, CFgScreen* parentScreen) {
     CFgUICtrl::Redraw();
 }
 
-void CLfWave::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    if (enable) ApplyRules();
-}
-
 void CLfWave::ApplyRules() {
     updating = 1;
     const bool panel = CFgUICtrl::enabled != 0;

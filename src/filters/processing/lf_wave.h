@@ -55,7 +55,6 @@ public:
 
     PanelSpec Panel() override;
     void ShowUi(int32_t show, CFgScreen* parent) override;
-    void EnableUi(int32_t enable) override;
     void Redraw() override;
     void DrawOverlay() override;
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,

@@ -59,6 +59,11 @@ public:
         countEdit.focusLost(&countEdit, countEdit.data);
     }
     std::wstring EditText() { return countEdit.GetText(); }
+    // C is offered only while A is not chosen.
+    void ApplyRules() override {
+        if (!CFgUICtrl::enabled) return;
+        modeC.enabled = mode.Get() == 0 ? 0 : 1;
+    }
 };
 using PanelA = TestPanel<0>;
 using PanelB = TestPanel<1>;
@@ -128,6 +133,20 @@ TEST_F(DialogFrameTest, CloseBoxHidesThePanelAndKeepsTheFilterWorking) {
     EXPECT_EQ(p->Saved(), L"if_enable=1;if_visible=0;count=5;mode=1;");
     EXPECT_EQ(p->QueryClose(), 0);  // not visible: nothing
     EXPECT_EQ(host.calls.size(), 1u);
+}
+
+TEST_F(DialogFrameTest, EnablingThePanelAgainKeepsTheControlRules) {
+    auto* p = static_cast<PanelA*>(host.Add(new PanelA(false)));
+    p->modeA.SelectInGroup(0, 0);
+    p->modeA.callback(&p->modeA, p->modeA.data);
+    EXPECT_EQ(p->mode.Get(), 0u);
+    EXPECT_EQ(p->modeC.enabled, 0u);
+    p->EnableUi(0);
+    EXPECT_EQ(p->modeB.enabled, 0u);
+    p->EnableUi(1);
+    EXPECT_EQ(p->modeB.enabled, 1u);
+    EXPECT_EQ(p->countEdit.enabled, 1u);
+    EXPECT_EQ(p->modeC.enabled, 0u);
 }
 
 TEST_F(DialogFrameTest, ImmediateSchemeRerunsOnEveryAcceptedChange) {
