@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cwchar>
 #include <initializer_list>
+#include <memory>
+#include <new>
 
 #include "app/dialog_support.h"
 #include "app/main_screen.h"
+#include "image/colour.h"
 #include "image/pool.h"
 #include "media/frame_output.h"
 #include "toolkit/fg_file_select.h"
@@ -33,15 +36,70 @@ struct ComposeJob {
     int32_t used = 3;
     int32_t space = kCompositeRgb;
     C_ImgBuff* out = nullptr;
-    bool bytes = false;  // every channel 8-bit grey and the result RGB8 in an RGB-family space
+    // Every channel 8-bit grey and the result RGB8: the byte paths below.
+    bool bytes = false;
+    // For XYZ, L*a*b* and L*C*h on the byte path: each channel's 256 values
+    // as the space's numbers, and for L*C*h the hue's cosine and sine.
+    double value[3][256] = {};
+    double hueCos[256] = {}, hueSin[256] = {};
+    // For L*a*b*: X depends on L and a only, Z on L and b, Y on L, so the
+    // three are tables of the channel values (index L * 256 + a or b).
+    std::unique_ptr<double[]> labX, labZ;
+    double labY[256] = {};
 };
 
-// The byte path: an 8-bit grey value v reads as v * 0x01010101 at 32 bits,
-// and the RGB8 setter keeps the top byte, so RGB, CMY and CMYK reduce to
-// their byte forms exactly.
+// An 8-bit grey value v reads as v * 0x01010101 at 32 bits.
+double Unit(uint32_t v) { return v * 0x01010101u / kF; }
+
+// The L*a*b* tables through the same conversion a pixel takes; false when
+// they cannot be allocated (the pixels then convert one by one).
+bool FillLabTables(ComposeJob* job) {
+    job->labX.reset(new (std::nothrow) double[65536]);
+    job->labZ.reset(new (std::nothrow) double[65536]);
+    if (!job->labX || !job->labZ) return false;
+    auto rows = [job](uint64_t first, uint64_t count) {
+        for (uint64_t l = first; l < first + count; ++l)
+            for (uint32_t v = 0; v < 256; ++v) {
+                const double* t = &job->value[0][0];
+                double y;
+                ImgLabToXyz(t[l], job->value[1][v], job->value[2][0], &job->labX[l * 256 + v], &y, nullptr);
+                ImgLabToXyz(t[l], job->value[1][0], job->value[2][v], nullptr, &job->labY[l], &job->labZ[l * 256 + v]);
+            }
+    };
+    PoolParallelRun(256, rows);
+    return true;
+}
+
+void FillTables(ComposeJob* job) {
+    for (uint32_t v = 0; v < 256; ++v) {
+        const double u = Unit(v);
+        switch (job->space) {
+            case kCompositeXyz:
+                for (auto& t : job->value) t[v] = u * 1.1;
+                break;
+            case kCompositeLab:
+                job->value[0][v] = u * 100.0;
+                job->value[1][v] = u * 255.0 - 128.0;
+                job->value[2][v] = u * 255.0 - 128.0;
+                break;
+            case kCompositeLch:
+                job->value[0][v] = u * 100.0;
+                job->value[1][v] = u * 135.0;
+                ImgLchToLab(0.0, 1.0, u * 2.0 * M_PI, nullptr, &job->hueCos[v], &job->hueSin[v]);
+                break;
+            default: break;
+        }
+    }
+}
+
+// The byte paths give what the setters give: the RGB8 setter keeps the top
+// byte of a 32-bit channel, so RGB, CMY and CMYK reduce to byte arithmetic,
+// and the colour spaces keep the setters' arithmetic but find the curve's
+// byte in a table.
 void ComposeRowBytes(const ComposeJob& job, int32_t y) {
     const int32_t w = job.out->width;
     uint8_t* o = job.out->PixelAt(0, y);
+    // Channel rows widened to the result with zeros (missing rows and columns read 0).
     const uint8_t* row[4] = {};
     int32_t cw[4] = {};
     for (int32_t k = 0; k < job.used; ++k)
@@ -49,20 +107,50 @@ void ComposeRowBytes(const ComposeJob& job, int32_t y) {
             row[k] = job.in[k]->PixelAt(0, y);
             cw[k] = job.in[k]->width;
         }
-    for (int32_t x = 0; x < w; ++x, o += 3) {
-        uint32_t g[4];
-        for (int32_t k = 0; k < 4; ++k) g[k] = k < job.used && x < cw[k] ? row[k][x] : 0;
-        switch (job.space) {
-            case kCompositeRgb:
-                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(g[c]);
-                break;
-            case kCompositeCmy:
-                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(255 - g[c]);
-                break;
-            default:  // CMYK
-                for (int32_t c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>(g[c] + g[3] > 255 ? 0 : 255 - g[3] - g[c]);
-                break;
+    auto at = [&](int32_t k, int32_t x) -> uint32_t { return x < cw[k] ? row[k][x] : 0; };
+    if (job.space == kCompositeRgb || job.space == kCompositeCmy || job.space == kCompositeCmyk) {
+        // One channel at a time: a tight loop over the columns every channel
+        // row covers, then the rest, where missing pixels read 0.
+        const bool cmyk = job.space == kCompositeCmyk;
+        const uint8_t flip = job.space == kCompositeCmy ? 255 : 0;
+        for (int32_t c = 0; c < 3; ++c) {
+            uint8_t* p = o + c;
+            int32_t n = std::min(w, cw[c]);
+            if (cmyk) n = std::min(n, cw[3]);
+            const uint8_t* r = row[c];
+            const uint8_t* kr = row[3];
+            int32_t x = 0;
+            if (cmyk) {
+                for (; x < n; ++x, p += 3) {
+                    const uint32_t g = r[x], k = kr[x];
+                    *p = static_cast<uint8_t>(g + k > 255 ? 0 : 255 - k - g);
+                }
+            } else {
+                for (; x < n; ++x, p += 3) *p = static_cast<uint8_t>(r[x] ^ flip);
+            }
+            for (; x < w; ++x, p += 3) {
+                const uint32_t g = at(c, x), k = cmyk ? at(3, x) : 0;
+                *p = cmyk ? static_cast<uint8_t>(g + k > 255 ? 0 : 255 - k - g) : static_cast<uint8_t>(g ^ flip);
+            }
         }
+        return;
+    }
+    for (int32_t x = 0; x < w; ++x, o += 3) {
+        const uint32_t v0 = at(0, x), v1 = at(1, x), v2 = at(2, x);
+        double cx = job.value[0][v0], cy = job.value[1][v1], cz = job.value[2][v2];
+        if (job.labX) {
+            cx = job.labX[v0 << 8 | v1];
+            cy = job.labY[v0];
+            cz = job.labZ[v0 << 8 | v2];
+        } else if (job.space == kCompositeLch) {
+            const double chroma = cy;
+            cy = chroma * job.hueCos[v2];
+            cz = chroma * job.hueSin[v2];
+        }
+        if (job.space != kCompositeXyz && !job.labX) ImgLabToXyz(cx, cy, cz, &cx, &cy, &cz);
+        double lin[3];
+        ImgXyzToLinearRgb(cx, cy, cz, &lin[0], &lin[1], &lin[2]);
+        for (int32_t c = 0; c < 3; ++c) o[c] = ImgLinearToSrgb8(lin[c]);
     }
 }
 
@@ -99,7 +187,6 @@ void ComposeRow(const ComposeJob& job, int32_t y) {
 
 int32_t ComposeChannels(const CImgBuff* const channels[4], int32_t space, CImgBuff* result) {
     if (!result) return 0;
-    result->FreePixels();
     ComposeJob job;
     job.used = space == kCompositeCmyk ? 4 : 3;
     job.space = space;
@@ -114,18 +201,25 @@ int32_t ComposeChannels(const CImgBuff* const channels[4], int32_t space, CImgBu
         bytes = std::max(bytes, SourceBytesPerPixel(job.in[k]->format));
         allGrey8 = allGrey8 && job.in[k]->format == kImgGray8;
     }
-    if (w == 0 || h == 0) return 0;
+    if (w == 0 || h == 0) {
+        result->FreePixels();
+        return 0;
+    }
     const int32_t format = bytes == 1 || bytes == 3   ? kImgRgb8
                            : bytes == 2 || bytes == 6 ? kImgRgb16
                            : bytes == 4 || bytes == 12 ? kImgRgb32
                                                        : kImgXyz;
+    // A result of the same size and format is reused (a preview recomposes often).
     job.out = result->buffer;
     if (!job.out || !job.out->Create(w, h, format)) {
         result->FreePixels();
         return 0;
     }
-    job.bytes = allGrey8 && format == kImgRgb8 &&
-                (space == kCompositeRgb || space == kCompositeCmy || space == kCompositeCmyk);
+    job.bytes = allGrey8 && format == kImgRgb8 && space != kCompositeHsv;
+    if (job.bytes) {
+        FillTables(&job);
+        if (space == kCompositeLab && !FillLabTables(&job)) job.labX.reset();
+    }
     // Rows are independent: each worker writes only its own rows.
     auto rows = [&job](uint64_t first, uint64_t count) {
         for (uint64_t y = first; y < first + count; ++y) ComposeRow(job, static_cast<int32_t>(y));

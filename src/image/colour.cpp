@@ -3,6 +3,7 @@
 #include "image/colour.h"
 
 #include <cmath>
+#include <cstring>
 
 const double g_LabInverseDelta = 6.0 / 29.0;
 const double g_LabInverseOffset = 4.0 / 29.0;
@@ -75,10 +76,78 @@ void ImgSrgbToXyz(double r, double g, double b, double* x, double* y, double* z)
     *z = 0.0193339 * lr + 0.119192 * lg + 0.9503041 * lb;
 }
 
+void ImgXyzToLinearRgb(double x, double y, double z, double* r, double* g, double* b) {
+    *r = 3.2404542 * x - 1.5371385 * y - 0.4985314 * z;
+    *g = -0.969266 * x + 1.8760108 * y + 0.041556 * z;
+    *b = 0.0556434 * x - 0.2040259 * y + 1.0572252 * z;
+}
+
+double ImgSrgbCompand(double v) { return Compand(v); }
+
 void ImgXyzToSrgb(double x, double y, double z, double* r, double* g, double* b) {
-    *r = Compand(3.2404542 * x - 1.5371385 * y - 0.4985314 * z);
-    *g = Compand(-0.969266 * x + 1.8760108 * y + 0.041556 * z);
-    *b = Compand(0.0556434 * x - 0.2040259 * y + 1.0572252 * z);
+    double lin[3];
+    ImgXyzToLinearRgb(x, y, z, &lin[0], &lin[1], &lin[2]);
+    *r = Compand(lin[0]);
+    *g = Compand(lin[1]);
+    *b = Compand(lin[2]);
+}
+
+namespace {
+
+uint8_t Srgb8Exact(double v) { return static_cast<uint8_t>(TruncU32(Compand(v) * kU32Max) >> 24); }
+
+// The byte is a non-decreasing function of v, so it changes at 255 linear
+// values. thresholds[i] is the least double where it reaches i, found by
+// bisection over the ordered bit patterns of the doubles in [0, 1], so the
+// table gives exactly the byte the curve gives. bucket[] holds the byte at
+// the start of each of 4096 equal steps of v; the curve rises at most 3307
+// bytes per unit, so at most one threshold lies inside a step.
+struct Srgb8Table {
+    double thresholds[257];
+    uint8_t bucket[4097];
+    Srgb8Table() {
+        thresholds[0] = -1.0;
+        for (int i = 1; i <= 255; ++i) {
+            uint64_t lo = 0, hi = 0x3FF0000000000000ull;  // the bits of 0.0 and 1.0
+            while (lo < hi) {
+                const uint64_t mid = lo + (hi - lo) / 2;
+                double v;
+                std::memcpy(&v, &mid, sizeof v);
+                if (Srgb8Exact(v) >= i) hi = mid;
+                else lo = mid + 1;
+            }
+            std::memcpy(&thresholds[i], &lo, sizeof lo);
+        }
+        thresholds[256] = 2.0;
+        for (int k = 0; k <= 4096; ++k) bucket[k] = Srgb8Exact(k / 4096.0);
+    }
+};
+
+const Srgb8Table& Srgb8() {
+    static const Srgb8Table table;
+    return table;
+}
+
+}  // namespace
+
+uint8_t ImgLinearToSrgb8(double v) {
+    if (!(v > 0.0)) return Srgb8Exact(v);
+    if (v >= 1.0) return 255;
+    const Srgb8Table& t = Srgb8();
+    uint32_t b = t.bucket[static_cast<int>(v * 4096.0)];
+    while (b < 255 && v >= t.thresholds[b + 1]) ++b;
+    return static_cast<uint8_t>(b);
+}
+
+void ImgLchToLab(double l, double c, double h, double* outL, double* a, double* b) {
+    if (!std::isfinite(h)) h = 0.0;
+    if (std::fabs(h) > 64.0 * 6.2831853) h = std::fmod(h, 6.2831853);
+    while (h > 3.14159265) h -= 6.2831853;
+    while (h < -3.14159265) h += 6.2831853;
+    if (c < 0.0) c = 0.0;
+    Put(outL, l);
+    Put(a, c * std::cos(h));
+    Put(b, c * std::sin(h));
 }
 
 int32_t ImgXyzToLab(double x, double y, double z, double* l, double* a, double* bb) {

@@ -12,6 +12,17 @@ extern const double g_LabInverseSlope;   // 108/841
 
 void ImgSrgbToXyz(double r, double g, double b, double* x, double* y, double* z);
 void ImgXyzToSrgb(double x, double y, double z, double* r, double* g, double* b);
+// The two halves of ImgXyzToSrgb: the matrix to linear sRGB, and the curve
+// with the clamp to [0, 1] (NaN counts as 0).
+void ImgXyzToLinearRgb(double x, double y, double z, double* r, double* g, double* b);
+double ImgSrgbCompand(double v);
+// The 8-bit channel the pixel setters store for linear value v (the curve,
+// truncated to 32 bits, then the top byte), found in a table instead of pow.
+uint8_t ImgLinearToSrgb8(double v);
+// L*C*h to L*a*b* as the pixel setters do it: h wrapped by whole turns into
+// [-3.14159265, 3.14159265] (NaN and infinite angles count as 0), a chroma
+// below 0 counts as 0.
+void ImgLchToLab(double l, double c, double h, double* outL, double* a, double* b);
 int32_t ImgXyzToLab(double x, double y, double z, double* l, double* a, double* bb);
 // Inverse of ImgXyzToLab (X, Y, Z on the scale where white Y = 1).
 void ImgLabToXyz(double l, double a, double bb, double* x, double* y, double* z);

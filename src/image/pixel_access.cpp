@@ -486,15 +486,9 @@ int32_t C_ImgBuff::GetPixelLab(int32_t x, int32_t y, double* l, double* a, doubl
 
 int32_t C_ImgBuff::SetPixelLch(int32_t x, int32_t y, double l, double c, double h) {
     if (!ImgFormatValid(format) || !Contains(x, y)) return 0;
-    // Wrap h into [-3.14159265, 3.14159265] by whole turns. Angles far away
-    // are first reduced with fmod so that the stepping stays short; NaN and
-    // infinite angles have no direction and count as 0.
-    if (!std::isfinite(h)) h = 0.0;
-    if (std::fabs(h) > 64.0 * 6.2831853) h = std::fmod(h, 6.2831853);
-    while (h > 3.14159265) h -= 6.2831853;
-    while (h < -3.14159265) h += 6.2831853;
-    if (c < 0.0) c = 0.0;
-    return SetPixelLab(x, y, l, c * std::cos(h), c * std::sin(h));
+    double lab[3];
+    ImgLchToLab(l, c, h, &lab[0], &lab[1], &lab[2]);
+    return SetPixelLab(x, y, lab[0], lab[1], lab[2]);
 }
 
 int32_t C_ImgBuff::GetPixelLch(int32_t x, int32_t y, double* l, double* c, double* h) const {

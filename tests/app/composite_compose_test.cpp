@@ -137,4 +137,33 @@ TEST_F(ComposeChannelsTest, EverySpaceMatchesNumpyOnOneAndAllThreads) {
     }
 }
 
+// 8-bit grey channels take a byte path; RGB8 pictures of the same greys read
+// the same 32-bit values through the pixel accessors. Both must give the
+// same bytes in every space.
+TEST_F(ComposeChannelsTest, BytePathGivesWhatTheAccessorsGive) {
+    constexpr int32_t kW = 256, kH = 200;
+    CImgBuff grey[4], rgb[4];
+    std::mt19937 rng(3);
+    for (int k = 0; k < 4; ++k) {
+        ASSERT_TRUE(grey[k].buffer->Create(kW, kH - 10 * k, kImgGray8));
+        ASSERT_TRUE(rgb[k].buffer->Create(kW, kH - 10 * k, kImgRgb8));
+        for (int32_t i = 0; i < kW * (kH - 10 * k); ++i) {
+            // Row 0 holds every value; the rest is random.
+            const uint8_t v = static_cast<uint8_t>(i < kW ? i : rng());
+            grey[k].buffer->pixels[i] = v;
+            for (int c = 0; c < 3; ++c) rgb[k].buffer->pixels[3 * i + c] = v;
+        }
+    }
+    const CImgBuff* greys[4] = {&grey[0], &grey[1], &grey[2], &grey[3]};
+    const CImgBuff* rgbs[4] = {&rgb[0], &rgb[1], &rgb[2], &rgb[3]};
+    for (int32_t space : {kCompositeRgb, kCompositeCmy, kCompositeCmyk, kCompositeXyz, kCompositeLab, kCompositeLch}) {
+        CImgBuff fast, reference;
+        ASSERT_EQ(ComposeChannels(greys, space, &fast), 1);
+        ASSERT_EQ(ComposeChannels(rgbs, space, &reference), 1);
+        ASSERT_EQ(fast.buffer->format, kImgRgb8);
+        ASSERT_EQ(reference.buffer->format, kImgRgb8);
+        EXPECT_TRUE(Hex(fast) == Hex(reference)) << "space " << space;
+    }
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // and wavelength -> XYZ.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <algorithm>
 #include <array>
@@ -189,6 +191,47 @@ TEST(Colour, Lab) {
         EXPECT_NEAR(y, p[1], 1e-12);
         EXPECT_NEAR(z, p[2], 1e-12);
     }
+}
+
+// The table of the 8-bit curve against the curve itself: at random values,
+// and on both sides of every place where the byte changes (found here by
+// stepping through the doubles from a coarse scan).
+TEST(Colour, LinearToSrgb8MatchesTheCurveEverywhere) {
+    auto exact = [](double v) {
+        const double c = ImgSrgbCompand(v) * 4294967295.0;
+        return static_cast<int>(c >= 4294967295.0 ? 255u : c > 0.0 ? static_cast<uint32_t>(c) >> 24 : 0u);
+    };
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> any(-0.1, 1.1);
+    for (int i = 0; i < 200000; ++i) {
+        const double v = any(rng);
+        ASSERT_EQ(ImgLinearToSrgb8(v), exact(v)) << v;
+    }
+    int changes = 0;
+    double previous = 0.0;
+    for (int k = 1; k <= 1 << 20; ++k) {
+        const double v = k / double(1 << 20);
+        if (exact(v) == exact(previous)) {
+            previous = v;
+            continue;
+        }
+        // Narrow to the two neighbouring doubles where the byte changes.
+        double lo = previous, hi = v;
+        while (std::nextafter(lo, 2.0) < hi) {
+            const double mid = lo + (hi - lo) / 2;
+            const double m = mid > lo && mid < hi ? mid : std::nextafter(lo, 2.0);
+            (exact(m) == exact(lo) ? lo : hi) = m;
+        }
+        EXPECT_EQ(ImgLinearToSrgb8(lo), exact(lo)) << lo;
+        EXPECT_EQ(ImgLinearToSrgb8(hi), exact(hi)) << hi;
+        ++changes;
+        previous = v;
+    }
+    EXPECT_EQ(changes, 255);
+    EXPECT_EQ(ImgLinearToSrgb8(std::nan("")), 0);
+    EXPECT_EQ(ImgLinearToSrgb8(-1.0), 0);
+    EXPECT_EQ(ImgLinearToSrgb8(1.0), 255);
+    EXPECT_EQ(ImgLinearToSrgb8(1e300), 255);
 }
 
 TEST(Colour, Encodings) {
