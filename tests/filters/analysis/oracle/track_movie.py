@@ -77,7 +77,7 @@ def texture(size, rng):
     """Band-limited noise: a random spectrum cut to low frequencies."""
     f = np.fft.fftfreq(size)
     fy, fx = np.meshgrid(f, f, indexing='ij')
-    keep = np.hypot(fx, fy) < 0.08
+    keep = np.hypot(fx, fy) < 0.15
     spec = (rng.normal(size=(size, size)) + 1j * rng.normal(size=(size, size))) * keep
     img = np.real(np.fft.ifft2(spec))
     return (img - img.min()) / (img.max() - img.min())
