@@ -266,7 +266,7 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
                               10015, 10040, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
-                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030};
+                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -339,10 +339,14 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[extraction] {\n if_enable 1\n if_visible 1\n reverse 0\n fill 0\n gray 0\n hc 0\n hw 32768\n"
         " s 0,65535\n v 0,65535\n}\n"
         "[color_map] {\n if_enable 1\n if_visible 1\n view 0\n type 1\n bg 0\n}\n";
+    // The measurement and tool filters' sections.
+    const std::string toolSections =
+        "[overlap_compare] {\n if_enable 1\n if_visible 1\n}\n"
+        "[manual_measurement] {\n if_enable 1\n if_visible 1\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(), golden + lutSection + colourSections + mapSections);
+    EXPECT_EQ(text.str(), golden + lutSection + colourSections + mapSections + toolSections);
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];

@@ -1,3 +1,320 @@
 #include "filters/analysis/lf_overlap_compare.h"
 
-CImgFilter* CreateLfOverlapCompare() { return nullptr; }
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "image/kernels/overlap_transform.h"
+#include "image/pool.h"
+#include "media/frame_output.h"
+#include "toolkit/fg_file_select.h"
+
+CImgFilter* CreateLfOverlapCompare() { return new (std::nothrow) CLfOverlapCompare; }
+
+CLfOverlapCompare::CLfOverlapCompare() {
+    compareButton.AddToGroup(&diffButton);
+    compareButton.callback = diffButton.callback = OnRadio;
+    compareButton.data = diffButton.data = this;
+    struct Range {
+        CFgUIScrollBar* bar;
+        int32_t minimum, maximum, position;
+    };
+    for (const Range& r : {Range{&positionXBar, 0, 0, 0}, Range{&positionYBar, 0, 0, 0}, Range{&rollBar, -720, 720, 0},
+                           Range{&sizeBar, 200, 800, 400}, Range{&transparencyBar, 1, 100, 50}}) {
+        r.bar->orientation = kFgBarHorizontal;
+        r.bar->callback = OnBar;
+        r.bar->data = this;
+        r.bar->page = 1;
+        r.bar->minimum = r.minimum;
+        r.bar->maximum = r.maximum;
+        r.bar->position = r.position;
+    }
+    selectButton.callback = OnSelect;
+    selectButton.data = this;
+    ShowSettings();
+    AttachControls();
+}
+
+PanelSpec CLfOverlapCompare::Panel() {
+    return {L"Overlap compare", L"重ねて比較", 440, 302, 440, 302,
+            {
+                {&picture, 8, 8, 288, 288, nullptr, nullptr},
+                {&positionLabel, 304, 8, 128, 20, L"position", L"位置"},
+                {&positionXBar, 304, 28, 128, 20, nullptr, nullptr},
+                {&positionYBar, 304, 48, 128, 20, nullptr, nullptr},
+                {&rollLabel, 304, 72, 128, 20, L"roll", L"回転"},
+                {&rollBar, 304, 92, 128, 20, nullptr, nullptr},
+                {&sizeLabel, 304, 120, 128, 20, L"size", L"サイズ"},
+                {&sizeBar, 304, 140, 128, 20, nullptr, nullptr},
+                {&transparentLabel, 304, 168, 128, 20, L"transparent", L"透明度"},
+                {&transparencyBar, 304, 188, 128, 20, nullptr, nullptr},
+                {&compareButton, 304, 234, 64, 20, L"compare", L"比較"},
+                {&diffButton, 370, 234, 64, 20, L"diff", L"違い"},
+                {&selectButton, 304, 264, 128, 30, L"SELECT IMAGE", L"画像を選択"},
+            }};
+}
+
+void CLfOverlapCompare::ApplyRules() {
+    transparencyBar.enabled = mode.load() == 0 ? 1 : 0;
+    if (!transparencyBar.enabled && focused == &transparencyBar) FocusNext();
+}
+
+void CLfOverlapCompare::ShowSettings() {
+    compareButton.SelectInGroup(mode.load(), 0);
+    positionXBar.position = positionX.load();
+    positionYBar.position = positionY.load();
+    rollBar.position = roll.load();
+    sizeBar.position = size.load();
+    transparencyBar.position = transparency.load();
+}
+
+bool CLfOverlapCompare::HasImage() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return chosen_ != nullptr;
+}
+
+std::shared_ptr<const CLfOverlapCompare::Overlay> CLfOverlapCompare::CurrentOverlay() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return overlay_;
+}
+
+void CLfOverlapCompare::RequestRebuild() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        rebuild_ = true;
+    }
+    Rerun(1);
+}
+
+void CLfOverlapCompare::SetPositionRanges() {
+    int32_t overlayW = 0, overlayH = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (chosen_) {
+            overlayW = chosen_->buffer->width;
+            overlayH = chosen_->buffer->height;
+        }
+    }
+    // Quarter pixels, kept within 32 bits for frames and overlays of any size.
+    auto quarter = [](uint64_t v) { return static_cast<int32_t>(std::min<uint64_t>(v, INT32_MAX / 4) * 4); };
+    positionXBar.minimum = -quarter(static_cast<uint64_t>(overlayW));
+    positionXBar.maximum = quarter(CImgFilter::width);
+    positionYBar.minimum = -quarter(static_cast<uint64_t>(overlayH));
+    positionYBar.maximum = quarter(CImgFilter::height);
+    positionXBar.position = positionYBar.position = 0;
+    positionX = positionY = 0;
+    if (PanelShown()) CFgUICtrl::Redraw();
+}
+
+void CLfOverlapCompare::OnSize(uint64_t, uint64_t, uint64_t, uint64_t) {
+    const bool moved = positionX.load() != 0 || positionY.load() != 0;
+    SetPositionRanges();
+    // The overlay follows the sliders back to the origin.
+    if (moved) {
+        std::lock_guard<std::mutex> hold(lock_);
+        rebuild_ = true;
+    }
+}
+
+bool CLfOverlapCompare::SelectImage(const wchar_t* path) {
+    auto loaded = std::make_shared<CImgBuff>();
+    bool ok = loaded->buffer && path && path[0] &&
+              LoadImageFile(loaded.get(), path, language.c_str(), PanelShown() ? this : nullptr) &&
+              loaded->buffer->pixels && ImgFormatValid(loaded->buffer->format);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (ok)
+            chosen_ = std::move(loaded);
+        else
+            chosen_.reset();
+        rebuild_ = true;
+    }
+    CFgTexture shown;
+    if (ok && shown.SetFromImage(chosen_.get(), 1)) {
+        picture.SetImage(&shown);
+    } else {
+        picture.GetTexture()->Clear();
+    }
+    picture.UpdateLayout();
+    SetPositionRanges();
+    Rerun(1);
+    return ok;
+}
+
+void CLfOverlapCompare::OnBar(CFgUIScrollBar* bar, void* data, int32_t position) {
+    auto* f = static_cast<CLfOverlapCompare*>(data);
+    if (bar == &f->positionXBar) f->positionX = position;
+    if (bar == &f->positionYBar) f->positionY = position;
+    if (bar == &f->rollBar) f->roll = position;
+    if (bar == &f->sizeBar) f->size = position;
+    if (bar == &f->transparencyBar) f->transparency = position;
+    f->RequestRebuild();
+}
+
+void CLfOverlapCompare::OnRadio(CFgUIChkButton* button, void* data) {
+    auto* f = static_cast<CLfOverlapCompare*>(data);
+    f->mode = (button->leader ? button->leader : button)->GetGroupSelection();
+    f->ApplyRules();
+    if (f->PanelShown()) f->CFgUICtrl::Redraw();
+    f->RequestRebuild();
+}
+
+void CLfOverlapCompare::OnSelect(CFgUIButton*, void* data) {
+    auto* f = static_cast<CLfOverlapCompare*>(data);
+    wchar_t path[1024] = {};
+    if (!FgSelectFile(path, 1024, nullptr, f->PanelShown() ? f : nullptr) || !path[0]) return;
+    f->SelectImage(path);
+}
+
+namespace {
+
+// One frame row against one overlay row: `count` pixels of `channels`
+// samples of type T, weights on the 0-255 scale, sums in W.
+template <class T, class W>
+void ComposeSpan(T* frame, const T* over, const uint8_t* mask, int32_t count, int32_t channels, int32_t composeMode,
+                 W alpha) {
+    if (composeMode == 0) {
+        for (int32_t i = 0; i < count; ++i) {
+            const W a = alpha * mask[i] / 100;
+            for (int32_t c = 0; c < channels; ++c) {
+                const W in = frame[c], ov = over[c];
+                frame[c] = static_cast<T>(((255 - a) * in + a * ov) / 255);
+            }
+            frame += channels;
+            over += channels;
+        }
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const W m = mask[i];
+        for (int32_t c = 0; c < channels; ++c) {
+            const W in = frame[c], ov = over[c];
+            frame[c] = static_cast<T>(((255 - m) * in + m * (in > ov ? in - ov : ov - in)) / 255);
+        }
+        frame += channels;
+        over += channels;
+    }
+}
+
+struct ComposeJob {
+    C_ImgBuff* frame;
+    const C_ImgBuff* over;
+    const C_ImgBuff* mask;
+    int32_t x0, y0;          // overlay position in the frame
+    int32_t fx0, fx1, fy0;   // covered frame columns (inclusive) and first row
+    int32_t composeMode, alpha;
+};
+
+void ComposeRows(const ComposeJob& j, uint64_t first, uint64_t count) {
+    const int32_t format = j.frame->format;
+    const int32_t span = j.fx1 - j.fx0 + 1;
+    for (uint64_t r = first; r < first + count; ++r) {
+        const int32_t fy = j.fy0 + static_cast<int32_t>(r);
+        const int32_t oy = fy - j.y0, ox = j.fx0 - j.x0;
+        const uint8_t* m = j.mask->PixelAt(ox, oy);
+        switch (format) {
+            case kImgGray8:
+            case kImgRgb8: {
+                const int32_t ch = format == kImgGray8 ? 1 : 3;
+                ComposeSpan<uint8_t, uint32_t>(j.frame->PixelAt(j.fx0, fy), j.over->PixelAt(ox, oy), m, span, ch,
+                                               j.composeMode, static_cast<uint32_t>(j.alpha));
+                break;
+            }
+            case kImgGray16:
+            case kImgRgb16: {
+                const int32_t ch = format == kImgGray16 ? 1 : 3;
+                ComposeSpan<uint16_t, uint32_t>(reinterpret_cast<uint16_t*>(j.frame->PixelAt(j.fx0, fy)),
+                                                reinterpret_cast<const uint16_t*>(j.over->PixelAt(ox, oy)), m, span,
+                                                ch, j.composeMode, static_cast<uint32_t>(j.alpha));
+                break;
+            }
+            case kImgGray32:
+            case kImgRgb32: {
+                const int32_t ch = format == kImgGray32 ? 1 : 3;
+                ComposeSpan<uint32_t, uint64_t>(reinterpret_cast<uint32_t*>(j.frame->PixelAt(j.fx0, fy)),
+                                                reinterpret_cast<const uint32_t*>(j.over->PixelAt(ox, oy)), m, span,
+                                                ch, j.composeMode, static_cast<uint64_t>(j.alpha));
+                break;
+            }
+            default: {
+                // XYZ, HSV and CMYK: R, G, B through the 32-bit accessors.
+                for (int32_t i = 0; i < span; ++i) {
+                    uint32_t in[3], ov[3];
+                    j.frame->GetPixelRgb32(j.fx0 + i, fy, &in[0], &in[1], &in[2]);
+                    j.over->GetPixelRgb32(ox + i, oy, &ov[0], &ov[1], &ov[2]);
+                    ComposeSpan<uint32_t, uint64_t>(in, ov, m + i, 1, 3, j.composeMode,
+                                                    static_cast<uint64_t>(j.alpha));
+                    j.frame->SetPixelRgb32(j.fx0 + i, fy, in[0], in[1], in[2]);
+                }
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void CLfOverlapCompare::Compose(CImgBuff* frame, const Overlay& overlay, int32_t composeMode, int32_t alpha) {
+    C_ImgBuff* f = frame->buffer;
+    const C_ImgBuff* o = overlay.image.buffer;
+    const C_ImgBuff* m = overlay.mask.buffer;
+    if (!f || !o || !m || !f->pixels || !o->pixels || !m->pixels || f->format != o->format ||
+        m->format != kImgGray8 || m->width != o->width || m->height != o->height || (composeMode != 0 && composeMode != 1))
+        return;
+    // The frame rows and columns the overlay covers, in 64 bits.
+    const int64_t fx0 = std::max<int64_t>(0, overlay.x0), fy0 = std::max<int64_t>(0, overlay.y0);
+    const int64_t fx1 = std::min<int64_t>(f->width, int64_t{overlay.x0} + o->width) - 1;
+    const int64_t fy1 = std::min<int64_t>(f->height, int64_t{overlay.y0} + o->height) - 1;
+    if (fx1 < fx0 || fy1 < fy0) return;
+    ComposeJob job{f, o, m, overlay.x0, overlay.y0, static_cast<int32_t>(fx0), static_cast<int32_t>(fx1),
+                   static_cast<int32_t>(fy0), composeMode, alpha};
+    auto rows = [&job](uint64_t first, uint64_t count) { ComposeRows(job, first, count); };
+    PoolParallelRun(static_cast<uint64_t>(fy1 - fy0 + 1), rows);
+}
+
+int32_t CLfOverlapCompare::OnFilter(CImgBuff* image, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
+                                    uint32_t*, uint32_t*) {
+    if (!image || !image->buffer || !image->buffer->pixels || !ImgFormatValid(image->buffer->format)) return 1;
+    const int32_t format = image->buffer->format;
+    std::shared_ptr<const Overlay> current;
+    std::shared_ptr<const CImgBuff> source;
+    bool build = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        current = overlay_;
+        // An overlay of another format is rebuilt: the workers read it in
+        // the frame's own layout.
+        const bool stale = current && current->format != format;
+        if (!busy_ && (rebuild_ || stale)) {
+            rebuild_ = false;
+            busy_ = true;
+            build = true;
+            source = chosen_;
+        }
+    }
+    if (build) {
+        std::shared_ptr<Overlay> fresh;
+        const double scale = size.load() / 4.0 / 100.0;
+        if (source && scale > 0) {
+            fresh = std::make_shared<Overlay>();
+            const bool made = fresh->image.buffer && fresh->mask.buffer &&
+                              ImgOverlapTransform(source.get(), positionX.load() / 4.0, positionY.load() / 4.0,
+                                                  roll.load() / 4.0, scale, &fresh->image, &fresh->mask, &fresh->x0,
+                                                  &fresh->y0) &&
+                              (fresh->image.buffer->format == format ||
+                               fresh->image.buffer->ConvertFormat(static_cast<uint32_t>(format)));
+            if (made)
+                fresh->format = format;
+            else
+                fresh.reset();
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        overlay_ = fresh;
+        busy_ = false;
+        current = std::move(fresh);
+    }
+    const int32_t composeMode = mode.load();
+    if (current && current->format == format && (composeMode == 0 || composeMode == 1))
+        Compose(image, *current, composeMode, transparency.load());
+    return 1;
+}
