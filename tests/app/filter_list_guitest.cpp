@@ -265,7 +265,7 @@ using namespace kvapptest;
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
-                              10015, 10040, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
+                              10015, 10040, 10008, 10009, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
                               10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
@@ -301,6 +301,9 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[background_removal] {\n if_enable 1\n if_visible 1\n erase_type 0\n extract_level 2\n tile_size 0\n"
         " default_mask 0\n}\n"
         "[flip] {\n if_enable 1\n if_visible 1\n flip_h 0\n flip_v 0\n}\n"
+        "[zoom] {\n if_enable 1\n if_visible 1\n mirror 0\n enable 0\n diagonal 0,0,0,0\n}\n"
+        "[projective_transformation] {\n if_enable 1\n if_visible 1\n f 0\n size_pixel_us 0\n size_inch 0\n pan 0\n"
+        " tilt 0\n zoom 1\n}\n"
         "[fft] {\n if_enable 1\n}\n"
         "[ifft] {\n if_enable 1\n}\n"
         "[ifft_ex] {\n if_enable 1\n}\n"
