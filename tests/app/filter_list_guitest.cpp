@@ -118,11 +118,11 @@ TEST(FilterRegistry, FactoryRefusesUnknownUnbuiltAndWrongCase) {
     EXPECT_STREQ(gamma->GetName(L"en"), L"Gamma");
     EXPECT_EQ(gamma->owner, nullptr);  // the factory adds it to no chain
     delete gamma;
-    for (const wchar_t* refused : {L"Gamma", L"GAMMA", L"gamma ", L"zoom", L"", L"/no/such/plugin.wfm"})
+    for (const wchar_t* refused : {L"Gamma", L"GAMMA", L"gamma ", L"filter", L"", L"/no/such/plugin.wfm"})
         EXPECT_EQ(CreateFilterByName(refused), nullptr) << refused;
     EXPECT_EQ(CreateFilterByName(nullptr), nullptr);
     EXPECT_EQ(CreateFilterById(10043), nullptr);
-    EXPECT_EQ(CreateFilterById(10008), nullptr);  // no factory yet
+    EXPECT_EQ(CreateFilterById(10010), nullptr);  // no factory yet
     SetFilterFactory(10007, nullptr);
     ASSERT_EQ(BuildFilterRegistry(), 1);
 }
