@@ -139,11 +139,6 @@ void CLfAtrans::RedrawPanel() {
     if (PanelShown()) CFgUICtrl::Redraw();
 }
 
-void CLfAtrans::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    if (enable) ApplyRules();
-}
-
 void CLfAtrans::ApplyRules() {
     if (CFgUICtrl::enabled) setButton.enabled = inputAreaBox.checked ? 1 : 0;
 }

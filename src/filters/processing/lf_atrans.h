@@ -62,8 +62,6 @@ public:
     static void CornersOf(uint64_t w, uint64_t h, Point a, Point b, Point out[4]);
 
     PanelSpec Panel() override;
-    // The whole panel enabled again still follows the "set" rule.
-    void EnableUi(int32_t enable) override;
     void SaveConfig(CCfgPack* pack) override;
     void LoadConfig(CCfgPack* pack) override;
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,

@@ -71,11 +71,6 @@ void CLfPtrans::Publish() {
     applied_.pixelUm = pixelUm.Get();
 }
 
-void CLfPtrans::EnableUi(int32_t enable) {
-    EnableAll(enable);
-    if (enable) ApplyRules();
-}
-
 void CLfPtrans::ApplyRules() {
     if (CFgUICtrl::enabled) setButton.enabled = pendingChanges ? 1 : 0;
 }

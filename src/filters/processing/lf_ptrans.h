@@ -42,8 +42,6 @@ public:
     Applied Get() const;
 
     PanelSpec Panel() override;
-    // The whole panel enabled again still follows the "set" rule.
-    void EnableUi(int32_t enable) override;
     void LoadConfig(CCfgPack* pack) override;
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
                      uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
