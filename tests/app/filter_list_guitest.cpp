@@ -118,11 +118,11 @@ TEST(FilterRegistry, FactoryRefusesUnknownUnbuiltAndWrongCase) {
     EXPECT_STREQ(gamma->GetName(L"en"), L"Gamma");
     EXPECT_EQ(gamma->owner, nullptr);  // the factory adds it to no chain
     delete gamma;
-    for (const wchar_t* refused : {L"Gamma", L"GAMMA", L"gamma ", L"filter", L"", L"/no/such/plugin.wfm"})
+    for (const wchar_t* refused : {L"Gamma", L"GAMMA", L"gamma ", L"auto_measurement", L"", L"/no/such/plugin.wfm"})
         EXPECT_EQ(CreateFilterByName(refused), nullptr) << refused;
     EXPECT_EQ(CreateFilterByName(nullptr), nullptr);
     EXPECT_EQ(CreateFilterById(10043), nullptr);
-    EXPECT_EQ(CreateFilterById(10010), nullptr);  // no factory yet
+    EXPECT_EQ(CreateFilterById(10012), nullptr);  // no factory yet
     SetFilterFactory(10007, nullptr);
     ASSERT_EQ(BuildFilterRegistry(), 1);
 }
@@ -265,7 +265,7 @@ using namespace kvapptest;
 TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
-                              10015, 10040, 10008, 10009, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
+                              10015, 10040, 10008, 10009, 10010, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
                               10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
@@ -304,6 +304,9 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         "[zoom] {\n if_enable 1\n if_visible 1\n mirror 0\n enable 0\n diagonal 0,0,0,0\n}\n"
         "[projective_transformation] {\n if_enable 1\n if_visible 1\n f 0\n size_pixel_us 0\n size_inch 0\n pan 0\n"
         " tilt 0\n zoom 1\n}\n"
+        "[filter] {\n if_enable 1\n if_visible 1\n size 3\n filter_array "
+        "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\n"
+        " div 1\n auto_div 1\n type 0\n}\n"
         "[fft] {\n if_enable 1\n}\n"
         "[ifft] {\n if_enable 1\n}\n"
         "[ifft_ex] {\n if_enable 1\n}\n"

@@ -183,7 +183,7 @@ TEST_F(MainScreenTest, CommandSwitchTable) {
 TEST_F(MainScreenTest, UnbuiltFilterCommandShowsTheAddError) {
     screen->SetLanguage(L"en");
     kvtest::ModalAnswers answers;
-    screen->MenuCommand(g_ProcessingMenuItem, 10010);
+    screen->MenuCommand(g_MeasureMenuItem, 10012);
     ASSERT_EQ(answers.messages.size(), 1u);
     EXPECT_EQ(answers.messages[0], L"can't add filter");
     EXPECT_EQ(screen->sidePanel.chains[0].Count(), 0u);
@@ -198,7 +198,9 @@ TEST_F(MainScreenTest, BuiltFilterIsListedAndAddedFromItsMenu) {
     screen->BuildMenus();
     const std::wstring& processing = screen->menuBar.items[static_cast<size_t>(g_ProcessingMenuItem)].menuText;
     EXPECT_NE(processing.find(L"Reversal\t10003\n"), std::wstring::npos);
-    EXPECT_NE(processing.find(L"Filter\t-1\n"), std::wstring::npos);
+    EXPECT_NE(processing.find(L"Filter\t10010\n"), std::wstring::npos);
+    const std::wstring& measure = screen->menuBar.items[static_cast<size_t>(g_MeasureMenuItem)].menuText;
+    EXPECT_NE(measure.find(L"Auto measurement\t-1\n"), std::wstring::npos);
     EXPECT_EQ(processing.rfind(L"Process rect\t10000\nGroup tag\t10022\nUp convert\t10023\nDown convert\t10024\n", 0), 0u);
     screen->MenuCommand(g_ProcessingMenuItem, 10003);
     EXPECT_EQ(screen->sidePanel.chains[0].Count(), 1u);

@@ -204,4 +204,72 @@ TEST_F(FourierTest, APixelPaintedBlackRemovesItsCoefficientAsNumpySays) {
     EXPECT_GT(changed, 100);  // the coefficient mattered
 }
 
+// "IFFT EX" reads each picture level p back as the magnitude whose scaled
+// log would be p / D, without taking off the display's offset of one level
+// (256 at 16 bits): numpy's model of FFT -> picture -> inverse from levels.
+TEST_F(FourierTest, InverseFromLevelsMatchesNumpysModelOfTheRule) {
+    if (kvtest::DebianPython().empty()) GTEST_SKIP() << "no Debian python3 with numpy";
+    auto* rect = static_cast<CLfRect*>(host.Add(CreateLfRect()));
+    host.Add(CreateLfFFT());
+    host.Add(CreateLfIFFTEX());
+    const char* script =
+        "import sys, numpy as np\n"
+        "i, o, ch, deep, x0, y0, x1, y1 = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])\n"
+        "t = np.uint16 if deep else np.uint8\n"
+        "D = 65535.0 if deep else 255.0\n"
+        "a = np.fromfile(i, t).reshape(30, 40, ch)\n"
+        "h, w = y1 - y0 + 1, x1 - x0 + 1\n"
+        "S = 1 << (max(w, h) - 1).bit_length()\n"
+        "wy, wx = (S - h) // 2, (S - w) // 2\n"
+        "for c in range(ch):\n"
+        "    r = np.zeros((S, S)); r[:h, :w] = a[y0:y1 + 1, x0:x1 + 1, c] / D\n"
+        "    f = np.fft.fftshift(np.fft.fft2(r))\n"
+        "    p = f.real ** 2 + f.imag ** 2\n"
+        "    scale = 1 / np.log10(p.max() + 1)\n"
+        "    v = np.log10(p + 1) * scale\n"
+        "    lv = np.clip(np.trunc(v * 65279) + 256, 0, 65535) if deep else np.clip(np.trunc(v * 254) + 1, 0, 255)\n"
+        "    win = f[wy:wy + h, wx:wx + w]\n"
+        "    m = np.abs(win)\n"
+        "    g = np.sqrt(10 ** (lv[wy:wy + h, wx:wx + w] / D / scale) - 1)\n"
+        "    f[wy:wy + h, wx:wx + w] = np.where(m > 0, win * g / np.where(m > 0, m, 1), 0)\n"
+        "    b = np.real(np.fft.ifft2(np.fft.ifftshift(f)))[:h, :w]\n"
+        "    a[y0:y1 + 1, x0:x1 + 1, c] = np.clip(np.trunc(b * D), 0, D)\n"
+        "a.tofile(o)\n";
+    const struct {
+        const char* name;
+        uint64_t x, y, w, h;
+    } regions[] = {{"square, unpadded", 4, 2, 16, 16}, {"padded", 3, 5, 30, 20}, {"partly outside", 25, 10, 30, 30}};
+    for (const auto& reg : regions)
+        for (int32_t format : kvtest::RegionFormats()) {
+            SCOPED_TRACE(std::string(reg.name) + " format " + std::to_string(format));
+            rect->Set({1, reg.x, reg.y, reg.w, reg.h});
+            CImgBuff image;
+            SmoothImage(image, 40, 30, format);
+            kvtest::TempDir dir("ifft_ex_np");
+            const std::vector<uint8_t> before = kvtest::Bytes(image);
+            ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("in.raw"), std::string(before.begin(), before.end())));
+            host.RunChain(&image, 0);
+            const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(reg.x + reg.w) - 1, 39);
+            const int64_t y1 = std::min<int64_t>(static_cast<int64_t>(reg.y + reg.h) - 1, 29);
+            std::string ignored;
+            ASSERT_EQ(kvtest::RunPython(script,
+                                        {dir.file("in.raw"), dir.file("out.raw"), format == kImgGray8 ? "1" : "3",
+                                         format == kImgRgb16 ? "1" : "0", std::to_string(reg.x), std::to_string(reg.y),
+                                         std::to_string(x1), std::to_string(y1)},
+                                        &ignored),
+                      0);
+            CImgBuff expect;
+            SmoothImage(expect, 40, 30, format);
+            const std::string model = kvtest::ReadFileBytes(dir.file("out.raw"));
+            ASSERT_EQ(model.size(), before.size());
+            std::memcpy(expect.buffer->pixels, model.data(), model.size());
+            // Both truncate; a value a rounding away from a level may land
+            // one level apart.
+            EXPECT_LE(MaxDifference(image, expect), 1);
+            CImgBuff original;
+            SmoothImage(original, 40, 30, format);
+            EXPECT_GT(MaxDifference(expect, original), 0) << "the model is not the identity";
+        }
+}
+
 }  // namespace
