@@ -369,7 +369,7 @@ void CFgUICell::OnMouseWheel(int32_t, int32_t, int32_t notches) {
     }
 }
 
-int32_t CFgUICell::SaveCsv(const wchar_t* path) {
+int32_t CFgUICell::SaveCsv(const wchar_t* path, int32_t quote) {
     if (!path) return 0;
     const std::string name = PlatWideToUtf8(path);
     if (name.empty() || name.size() > 1023) return 0;
@@ -386,6 +386,15 @@ int32_t CFgUICell::SaveCsv(const wchar_t* path) {
                 double rgb[3] = {preset[0], preset[1], preset[2]};
                 if (const wchar_t* text = textCallback(c, r, &alignment, &rgb[0], &rgb[1], &rgb[2], callbackData))
                     bytes = PlatWideToUtf8(text);
+            }
+            if (quote && bytes.find_first_of(",\"\r\n") != std::string::npos) {
+                std::string quoted = "\"";
+                for (char ch : bytes) {
+                    if (ch == '"') quoted.push_back('"');
+                    quoted.push_back(ch);
+                }
+                quoted.push_back('"');
+                bytes.swap(quoted);
             }
             bytes.push_back(c + 1 < columns ? ',' : '\n');
             ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();

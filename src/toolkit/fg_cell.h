@@ -63,8 +63,10 @@ public:
     // Control-relative point to cell.
     int32_t HitTest(int32_t x, int32_t y, uint64_t* column, uint64_t* row) const;
     // Every cell, headers included: "," between cells, LF after each row,
-    // UTF-8 without quoting. 0 when the file cannot be written completely.
-    int32_t SaveCsv(const wchar_t* path);
+    // UTF-8; with `quote` set, a field holding ',', '"', CR or LF is put in
+    // double quotes with its quotes doubled, others stay as they are. 0 when
+    // the file cannot be written completely.
+    int32_t SaveCsv(const wchar_t* path, int32_t quote = 0);
     // Recomputes the bars, the view and the first visible cell; owners call
     // it after writing counts or widths directly.
     void UpdateLayout();

@@ -1,0 +1,58 @@
+#include "filters/analysis/csv_viewer.h"
+
+#include "toolkit/fg_file_select.h"
+#include "toolkit/fg_msgbox.h"
+
+#include <cwchar>
+
+CCsvViewer::CCsvViewer() {
+    AddChild(&menuBar);
+    AddChild(&grid);
+    menuBar.callback = &CCsvViewer::OnMenu;
+    menuBar.data = this;
+    BuildMenu(true);
+}
+
+CCsvViewer::~CCsvViewer() { menuBar.RemoveAllItems(); }
+
+void CCsvViewer::BuildMenu(bool japanese) {
+    menuBar.RemoveAllItems();
+    if (japanese)
+        menuBar.AddItem(L"ファイル", L"CSV保存\t101\n", nullptr, this);
+    else
+        menuBar.AddItem(L"File", L"Save CSV\t101\n", nullptr, this);
+    english = japanese ? 0 : 1;
+}
+
+void CCsvViewer::SetLanguage(const wchar_t* language) {
+    BuildMenu(language && std::wcscmp(language, L"jp") == 0);
+    Redraw();
+}
+
+void CCsvViewer::Layout() {
+    const int64_t bar = font.height ? static_cast<int64_t>(font.height) : 14;
+    const int64_t top = bar + 8;
+    const int64_t h = static_cast<int64_t>(height) - top;
+    if (width < 1 || h < 1) return;
+    grid.SetRect(0, static_cast<int32_t>(top), static_cast<int32_t>(width), static_cast<int32_t>(h));
+}
+
+void CCsvViewer::OnSize(uint64_t, uint64_t) {
+    Layout();
+    Redraw();
+}
+
+void CCsvViewer::SaveCsvCommand() {
+    // The path starts empty: the selection opens at the last folder.
+    wchar_t path[1024] = {};
+    if (!FgSelectFile(path, 1024, nullptr, this)) return;
+    const bool jp = !english;
+    if (grid.SaveCsv(path, quoteFields))
+        FgMessageBox(jp ? L"セーブしました" : L"saved", jp ? L"確認" : L"confirmation", 1, this);
+    else
+        FgMessageBox(jp ? L"セーブできませんでした" : L"saving failed", jp ? L"エラー" : L"error", 1, this);
+}
+
+void CCsvViewer::OnMenu(CFgUIMenuBar*, void* data, int32_t, int32_t id) {
+    if (id == kSaveCsvId && data) static_cast<CCsvViewer*>(data)->SaveCsvCommand();
+}

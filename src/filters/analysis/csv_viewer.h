@@ -1,0 +1,36 @@
+// CCsvViewer: the top-level window in which an analysis filter shows its
+// numbers as a table and from which the user saves them as CSV text.
+#pragma once
+
+#include <cstdint>
+
+#include "toolkit/fg_cell.h"
+#include "toolkit/fg_dialog.h"
+#include "toolkit/fg_menubar.h"
+
+class CCsvViewer : public CFgUIDialog {
+public:
+    enum : int32_t { kSaveCsvId = 101 };
+
+    CCsvViewer();
+    ~CCsvViewer() override;
+
+    CFgUIMenuBar menuBar;
+    // 1 when the menu was last built in English, 0 for Japanese.
+    uint32_t english = 0;
+    CFgUICell grid;
+    // Quote fields holding ',', '"', CR or LF when saving; owners whose
+    // texts can hold them turn it on.
+    int32_t quoteFields = 0;
+
+    void SetLanguage(const wchar_t* language);
+    void OnSize(uint64_t width, uint64_t height) override;
+    // Asks for a file and writes the table; the menu command 101.
+    void SaveCsvCommand();
+    // Places the grid below the menu bar.
+    void Layout();
+
+private:
+    void BuildMenu(bool japanese);
+    static void OnMenu(CFgUIMenuBar* bar, void* data, int32_t item, int32_t id);
+};

@@ -1,0 +1,102 @@
+// The table window on the offscreen driver: saving by a scripted file
+// selection (and cancelling it), empty cells, the quoting switch read back by
+// Python's csv reader, the language switch, the layout and a screenshot.
+#include "filters/analysis/csv_viewer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/utf8.h"
+#include "support/testsupport.h"
+#include "toolkit/support/file_select_answer.h"
+#include "toolkit/support/ui_input.h"
+
+namespace {
+
+struct Table {
+    std::vector<std::vector<const wchar_t*>> cells;
+};
+
+const wchar_t* CellText(uint64_t c, uint64_t r, int32_t*, double*, double*, double*, void* data) {
+    return static_cast<Table*>(data)->cells[r][c];
+}
+
+class CsvViewerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(v.Create(-1, -1, 300, 300, L"table", 1, nullptr), 1);
+        kvtest::Pump();
+        ASSERT_EQ(v.grid.SetSize(3, 3, 0), 1);
+        ASSERT_EQ(v.grid.SetHeaderRows(1, 1, 0), 1);
+        v.grid.textCallback = CellText;
+        v.grid.callbackData = &table;
+        table.cells = {{L"", L"x", L"y"}, {L"1", nullptr, L"2.5"}, {L"2", L"a,b", L"say \"hi\""}};
+    }
+    void TearDown() override { v.Destroy(); }
+    CCsvViewer v;
+    Table table;
+};
+
+TEST_F(CsvViewerTest, SavesBySelectionAndCancelWritesNothing) {
+    kvtest::TempDir dir("csv_viewer");
+    const std::string path = dir.file("table.csv");
+    {
+        kvtest::ModalAnswers answers({L""});
+        v.SaveCsvCommand();
+        EXPECT_TRUE(answers.messages.empty());
+        EXPECT_TRUE(kvtest::ReadFileBytes(path).empty());
+    }
+    {
+        // Built in Japanese: the messages are Japanese until the switch.
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(path.c_str())});
+        v.SaveCsvCommand();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"セーブしました"}));
+    }
+    // Unquoted by default, empty cells keep their commas.
+    EXPECT_EQ(kvtest::ReadFileBytes(path), ",x,y\n1,,2.5\n2,a,b,say \"hi\"\n");
+    v.SetLanguage(L"en");
+    EXPECT_EQ(v.english, 1u);
+    ASSERT_EQ(v.menuBar.ItemCount(), 1);
+    EXPECT_EQ(v.menuBar.items[0].label, L"File");
+    EXPECT_EQ(v.menuBar.items[0].menuText, L"Save CSV\t101\n");
+    v.quoteFields = 1;
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(path.c_str())});
+        v.SaveCsvCommand();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"saved"}));
+    }
+    EXPECT_EQ(kvtest::ReadFileBytes(path), ",x,y\n1,,2.5\n2,\"a,b\",\"say \"\"hi\"\"\"\n");
+    std::string out;
+    ASSERT_EQ(kvtest::RunPython("import csv, sys\n"
+                                "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', newline='')))\n"
+                                "print([len(r) for r in rows], rows[2][1], rows[2][2])\n",
+                                {path}, &out),
+              0);
+    EXPECT_EQ(out, "[3, 3, 3] a,b say \"hi\"\n");
+    {
+        // A device that refuses every byte: the write fails at the flush.
+        kvtest::ModalAnswers answers({L"/dev/full"});
+        v.SaveCsvCommand();
+        ASSERT_FALSE(answers.messages.empty());
+        EXPECT_EQ(answers.messages.back(), L"saving failed");
+    }
+    v.SetLanguage(L"jp");
+    EXPECT_EQ(v.english, 0u);
+    EXPECT_EQ(v.menuBar.items[0].label, L"ファイル");
+    EXPECT_EQ(v.menuBar.items[0].menuText, L"CSV保存\t101\n");
+}
+
+TEST_F(CsvViewerTest, GridFillsTheWindowBelowTheBar) {
+    v.OnSize(v.width, v.height);
+    const int32_t top = static_cast<int32_t>(v.font.height ? v.font.height : 14) + 8;
+    EXPECT_EQ(v.grid.y, top);
+    EXPECT_EQ(v.grid.width, 300);
+    EXPECT_EQ(v.grid.height, 300 - top);
+    v.SetLanguage(L"en");
+    kvtest::Pump();
+    kvtest::SaveScreenshot(kvtest::CaptureFrame(v, v), "csv_viewer_table");
+}
+
+}  // namespace
