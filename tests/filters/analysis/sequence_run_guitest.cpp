@@ -183,10 +183,10 @@ TEST_F(SequenceRunTest, JobWaitEndsWithTheJobAndPumpsWhileItRuns) {
     // A quick job is not held for the 250 ms poll.
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(SequenceRunJob([](void*) { return 7; }, nullptr), 7);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(240));
 
     // A slow job that waits for the cancel flag: the click posted by the job
-    // is dispatched by the wait's pumping and seen within 300 ms.
+    // is dispatched by the wait's pumping.
     ASSERT_TRUE(host.OpenSequence(2, Scene));
     CSequenceRun run(filter);
     ASSERT_EQ(run.Begin(&panel.button, L"CANCEL"), CSequenceRun::kStarted);
@@ -212,7 +212,9 @@ TEST_F(SequenceRunTest, JobWaitEndsWithTheJobAndPumpsWhileItRuns) {
         },
         &job);
     EXPECT_EQ(result, 1);
-    EXPECT_LE(job.taken, std::chrono::milliseconds(300));
+    // One poll of 250 ms, with room for a loaded machine; a wait that did
+    // not pump would never see the click.
+    EXPECT_LE(job.taken, std::chrono::milliseconds(1000));
     EXPECT_TRUE(run.Canceled());
     EXPECT_EQ(CSequenceRun::CancelRequestedFor(nullptr), 0);
 }
