@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -84,6 +85,28 @@ const Rgb8XyzTables& XyzTables() {
     return tables;
 }
 
+// The cell of every 8-bit RGB colour met so far, per view: a colour's cell
+// never changes, and a picture holds far fewer colours than pixels. Each
+// entry holds the cell (row * 256 + column) inverted, so that the zero of a
+// fresh page means "not known yet"; 1 (cell 65534) marks a colour without
+// a cell. Neither 65535 nor 65534 is the cell of an sRGB colour in any view
+// (both lie in the chart's bottom-right corner). Entries are written and
+// read with relaxed atomics: racing workers store the same value.
+constexpr uint16_t kUnknown = 0, kNoCell = 1;
+constexpr size_t kColours = size_t{1} << 24;
+
+uint16_t* CellCache(uint32_t view) {
+    static std::mutex lock;
+    static uint16_t* caches[3] = {nullptr, nullptr, nullptr};
+    static bool failed[3] = {false, false, false};
+    std::lock_guard<std::mutex> hold(lock);
+    if (!caches[view] && !failed[view]) {
+        caches[view] = static_cast<uint16_t*>(std::calloc(kColours, sizeof(uint16_t)));
+        failed[view] = caches[view] == nullptr;
+    }
+    return caches[view];
+}
+
 struct CountJob {
     const C_ImgBuff* image;
     ImgRect r;
@@ -91,7 +114,26 @@ struct CountJob {
     uint32_t* table;
     uint32_t* maximum;
     std::mutex* lock;
+    uint16_t* cache;  // for 8-bit RGB, or null
 };
+
+// The cell of one 8-bit RGB colour, exactly as the getters give it.
+uint16_t Rgb8Entry(uint32_t view, const uint8_t* p) {
+    int32_t column, row;
+    if (view == kChartHsv) {
+        uint16_t h, s, v;
+        ImgRgb16ToHsv16(static_cast<uint16_t>(p[0] * 257), static_cast<uint16_t>(p[1] * 257),
+                        static_cast<uint16_t>(p[2] * 257), &h, &s, &v);
+        HsvWheelCell(h, s, &column, &row);
+    } else {
+        const Rgb8XyzTables& xyz = XyzTables();
+        const double X = xyz.t[0][0][p[0]] + xyz.t[1][0][p[1]] + xyz.t[2][0][p[2]];
+        const double Y = xyz.t[0][1][p[0]] + xyz.t[1][1][p[1]] + xyz.t[2][1][p[2]];
+        const double Z = xyz.t[0][2][p[0]] + xyz.t[1][2][p[1]] + xyz.t[2][2][p[2]];
+        if (!XyzCell(view, X, Y, Z, &column, &row)) return kNoCell;
+    }
+    return static_cast<uint16_t>(~(row * 256 + column));
+}
 
 void CountRows(void* ctx, uint64_t first, uint64_t count) {
     const CountJob& job = *static_cast<const CountJob*>(ctx);
@@ -99,11 +141,22 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
     if (!own) return;
     const C_ImgBuff& b = *job.image;
     const int32_t width = job.r.x1 - job.r.x0 + 1;
-    const bool rgb8 = b.format == kImgRgb8;
-    const Rgb8XyzTables* xyz = rgb8 && job.view != kChartHsv ? &XyzTables() : nullptr;
     uint16_t hsv[3 * kImgSpanPixels];
     for (uint64_t i = first; i < first + count; ++i) {
         const int32_t y = job.r.y0 + static_cast<int32_t>(i);
+        if (job.cache) {
+            const uint8_t* p = b.PixelAt(job.r.x0, y);
+            for (int32_t k = 0; k < width; ++k, p += 3) {
+                uint16_t* slot = job.cache + ((size_t{p[0]} << 16) | (size_t{p[1]} << 8) | p[2]);
+                uint16_t entry = __atomic_load_n(slot, __ATOMIC_RELAXED);
+                if (entry == kUnknown) {
+                    entry = Rgb8Entry(job.view, p);
+                    __atomic_store_n(slot, entry, __ATOMIC_RELAXED);
+                }
+                if (entry != kNoCell) ++own[static_cast<uint16_t>(~entry)];
+            }
+            continue;
+        }
         for (int32_t x0 = 0; x0 < width; x0 += kImgSpanPixels) {
             const int32_t n = std::min(kImgSpanPixels, width - x0), sx = job.r.x0 + x0;
             int32_t column, row;
@@ -117,14 +170,7 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
             }
             for (int32_t k = 0; k < n; ++k) {
                 double X, Y, Z;
-                if (xyz) {
-                    const uint8_t* p = b.PixelAt(sx + k, y);
-                    X = xyz->t[0][0][p[0]] + xyz->t[1][0][p[1]] + xyz->t[2][0][p[2]];
-                    Y = xyz->t[0][1][p[0]] + xyz->t[1][1][p[1]] + xyz->t[2][1][p[2]];
-                    Z = xyz->t[0][2][p[0]] + xyz->t[1][2][p[1]] + xyz->t[2][2][p[2]];
-                } else {
-                    b.GetPixelXyz(sx + k, y, &X, &Y, &Z);
-                }
+                b.GetPixelXyz(sx + k, y, &X, &Y, &Z);
                 if (XyzCell(job.view, X, Y, Z, &column, &row))
                     ++own[static_cast<size_t>(row) * 256 + static_cast<size_t>(column)];
             }
@@ -197,7 +243,8 @@ uint32_t CLfColorMap::CountCells(const CImgBuff* image, const ImgRect& r, uint32
         return 0;
     uint32_t maximum = 0;
     std::mutex lock;
-    CountJob job{image->buffer, r, view, table, &maximum, &lock};
+    CountJob job{image->buffer, r, view, table, &maximum, &lock,
+                 image->buffer->format == kImgRgb8 ? CellCache(view) : nullptr};
     PoolParallelFor(CountRows, &job, static_cast<uint64_t>(r.y1 - r.y0 + 1));
     return maximum;
 }

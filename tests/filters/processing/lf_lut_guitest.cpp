@@ -3,6 +3,7 @@
 // behind a rectangle, settings lists, ".lut" files and the panel's clicks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "filters/processing/lf_lut.h"
 #include "filters/processing/lf_rect.h"
 #include "filters/processing/support/fake_host.h"
+#include "image/colour.h"
 #include "image/pool.h"
 #include "platform/plat_messages.h"
 #include "platform/utf8.h"
@@ -117,6 +119,40 @@ protected:
         f->SetPaletteComponent(2, b);
     }
 };
+
+// The spectrum preset: level i takes the wavelength 400 + trunc(301 i / 255)
+// nm; numpy converts that wavelength's CIE values to sRGB by the pixel
+// rules and keeps the top 8 bits of each 32-bit component.
+TEST_F(LutTest, SpectrumPresetAgainstNumpy) {
+    if (kvtest::DebianPython().empty()) GTEST_SKIP() << "no python3 with numpy";
+    kvtest::TempDir dir("lut_spectrum");
+    const std::string cie = dir.file("cie.txt");
+    std::string text;
+    for (int nm = 400; nm <= 701; ++nm) {
+        double x, y, z;
+        ImgWavelengthToXyz(nm, &x, &y, &z);
+        char line[96];
+        std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", x, y, z);
+        text += line;
+    }
+    ASSERT_TRUE(kvtest::WriteFileBytes(cie, text));
+    const auto expected = NumpyTables(R"(
+import sys, math
+cie = [tuple(float(v) for v in line.split()) for line in open(sys.argv[1])]
+out = [[0] * 256 for _ in range(3)]
+for i in range(256):
+    rgb = xyz_to_srgb(*cie[(301 * i) // 255])
+    for c in range(3):
+        out[c][i] = math.trunc(rgb[c] * 4294967295) >> 24
+print(' '.join(str(v) for row in out for v in row))
+)",
+                                      {cie});
+    ASSERT_EQ(expected.size(), 1u);
+    CLfLut* f = Add();
+    f->Preset(105);
+    EXPECT_EQ(Table(*f), expected[0]);
+    EXPECT_EQ(f->grey.load(), 0u);
+}
 
 TEST_F(LutTest, TablesAgainstNumpy) {
     if (kvtest::DebianPython().empty()) GTEST_SKIP() << "no python3 with numpy";
