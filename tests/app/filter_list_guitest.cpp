@@ -266,7 +266,8 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
                               10015, 10040, 10008, 10009, 10010, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
-                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013, 10033};
+                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013, 10033,
+                              10012, 10016, 10031, 10032};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -348,7 +349,11 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     // The measurement and tool filters' sections.
     const std::string toolSections =
         "[overlap_compare] {\n if_enable 1\n if_visible 1\n}\n"
-        "[manual_measurement] {\n if_enable 1\n if_visible 1\n}\n";
+        "[manual_measurement] {\n if_enable 1\n if_visible 1\n}\n"
+        "[auto_measurement] {\n if_enable 1\n if_visible 1\n island 1\n}\n"
+        "[generate_bg_image] {\n if_enable 1\n if_visible 1\n sel 0\n noise_level 2\n}\n"
+        "[strobe_photo] {\n if_enable 1\n if_visible 1\n}\n"
+        "[anti_shake_/_composit] {\n if_enable 1\n if_visible 1\n sel 0\n type 0\n zoom 0\n anti_noise 1\n}\n";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
