@@ -57,7 +57,10 @@ struct FilterRow {
     FilterFactoryFn installed = nullptr;  // set by tests, taking the row's place
     bool built = false;                 // builtin makes a filter
 
-    FilterFactoryFn Factory() const { return installed ? installed : built ? builtin : nullptr; }
+    FilterFactoryFn Factory() const {
+        if (installed == UnbuiltFilterFactory) return nullptr;
+        return installed ? installed : built ? builtin : nullptr;
+    }
 };
 
 // Indexed by command number - 10000.
@@ -130,7 +133,7 @@ int32_t BuildFilterRegistry() {
         row.built = filter != nullptr;
         if (row.installed) {
             delete filter;
-            filter = row.installed();
+            filter = row.Factory() ? row.installed() : nullptr;
         }
         if (!row.Factory()) {
             MakeFilterId(row.english, entry.identifier);
@@ -179,6 +182,8 @@ bool FilterBuilt(uint32_t id) {
     const FilterRow* row = Row(id);
     return row && row->Factory();
 }
+
+CImgFilter* UnbuiltFilterFactory() { return nullptr; }
 
 bool SetFilterFactory(uint32_t id, FilterFactoryFn factory) {
     FilterRow* row = Row(id);

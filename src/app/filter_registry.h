@@ -41,3 +41,6 @@ const wchar_t* FilterMenuName(uint32_t id, const wchar_t* language);
 bool FilterBuilt(uint32_t id);
 // Installs (or with null removes) the factory of a row; false for an unknown number.
 bool SetFilterFactory(uint32_t id, FilterFactoryFn factory);
+// Installed through SetFilterFactory, makes the row behave as one whose class
+// is not built (no factory, menu entry without a command). Never called.
+CImgFilter* UnbuiltFilterFactory();

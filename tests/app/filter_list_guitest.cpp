@@ -110,6 +110,7 @@ TEST(FilterRegistry, IdentifiersOfTheFortyThreeFilters) {
 
 TEST(FilterRegistry, FactoryRefusesUnknownUnbuiltAndWrongCase) {
     ASSERT_TRUE(SetFilterFactory(10007, [] { return static_cast<CImgFilter*>(new RowFilter(L"Gamma")); }));
+    ASSERT_TRUE(SetFilterFactory(10012, UnbuiltFilterFactory));
     EXPECT_FALSE(SetFilterFactory(10043, nullptr));
     EXPECT_FALSE(SetFilterFactory(9999, nullptr));
     ASSERT_EQ(BuildFilterRegistry(), 1);
@@ -122,8 +123,10 @@ TEST(FilterRegistry, FactoryRefusesUnknownUnbuiltAndWrongCase) {
         EXPECT_EQ(CreateFilterByName(refused), nullptr) << refused;
     EXPECT_EQ(CreateFilterByName(nullptr), nullptr);
     EXPECT_EQ(CreateFilterById(10043), nullptr);
-    EXPECT_EQ(CreateFilterById(10012), nullptr);  // no factory yet
+    EXPECT_EQ(CreateFilterById(10012), nullptr);  // no factory
+    EXPECT_FALSE(FilterBuilt(10012));
     SetFilterFactory(10007, nullptr);
+    SetFilterFactory(10012, nullptr);
     ASSERT_EQ(BuildFilterRegistry(), 1);
 }
 
@@ -266,8 +269,8 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     screen->SetLanguage(L"en");
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
                               10015, 10040, 10008, 10009, 10010, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
-                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013, 10033,
-                              10012, 10016, 10031, 10032};
+                              10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013,
+                              10012, 10016, 10031, 10032, 10033};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);

@@ -182,6 +182,8 @@ TEST_F(MainScreenTest, CommandSwitchTable) {
 
 TEST_F(MainScreenTest, UnbuiltFilterCommandShowsTheAddError) {
     screen->SetLanguage(L"en");
+    ASSERT_TRUE(SetFilterFactory(10012, UnbuiltFilterFactory));
+    ASSERT_EQ(BuildFilterRegistry(), 1);
     kvtest::ModalAnswers answers;
     screen->MenuCommand(g_MeasureMenuItem, 10012);
     ASSERT_EQ(answers.messages.size(), 1u);
@@ -190,11 +192,14 @@ TEST_F(MainScreenTest, UnbuiltFilterCommandShowsTheAddError) {
     // A null filter (failed creation) is refused the same way.
     screen->AddFilterCommand(nullptr);
     EXPECT_EQ(answers.messages.size(), 2u);
+    SetFilterFactory(10012, nullptr);
 }
 
 TEST_F(MainScreenTest, BuiltFilterIsListedAndAddedFromItsMenu) {
     screen->SetLanguage(L"en");
     ASSERT_TRUE(SetFilterFactory(10003, []() -> CImgFilter* { return new ProbeFilter; }));
+    ASSERT_TRUE(SetFilterFactory(10012, UnbuiltFilterFactory));
+    ASSERT_EQ(BuildFilterRegistry(), 1);
     screen->BuildMenus();
     const std::wstring& processing = screen->menuBar.items[static_cast<size_t>(g_ProcessingMenuItem)].menuText;
     EXPECT_NE(processing.find(L"Reversal\t10003\n"), std::wstring::npos);
@@ -209,6 +214,7 @@ TEST_F(MainScreenTest, BuiltFilterIsListedAndAddedFromItsMenu) {
     screen->MenuCommand(g_MeasureMenuItem, 10003);
     EXPECT_EQ(screen->sidePanel.chains[0].Count(), 1u);
     SetFilterFactory(10003, nullptr);
+    SetFilterFactory(10012, nullptr);
 }
 
 TEST_F(MainScreenTest, DisplayContentReRunsOnlyOnChange) {
