@@ -1,5 +1,6 @@
 #include "filters/processing/lf_mask.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <new>
 #include <utility>
@@ -59,16 +60,108 @@ bool CLfMask::LoadMask(const wchar_t* path) {
     codec_file_close(file);
     if (!read || !scratch.buffer->pixels || scratch.buffer->format == 0) return false;
     std::wstring newPath;
+    Plane plane;
     try {
         newPath = path;
+        if (!MakePlane(*scratch.buffer, &plane)) return false;
     } catch (...) {
         return false;
     }
     std::lock_guard<std::mutex> hold(maskLock_);
     std::swap(mask_.buffer, scratch.buffer);
+    std::swap(plane_, plane);
     path_.swap(newPath);
     return true;
 }
+
+bool CLfMask::MakePlane(const C_ImgBuff& mask, Plane* plane) {
+    if (mask.width <= 0 || mask.height <= 0 || !mask.pixels) return false;
+    const uint64_t samples = uint64_t(mask.width) * uint64_t(mask.height) * 3;
+    plane->width = mask.width;
+    plane->height = mask.height;
+    plane->p16.resize(samples);
+    for (int32_t y = 0; y < mask.height; ++y)
+        ImgReadRgb16Span(mask, 0, y, mask.width, plane->p16.data() + uint64_t(y) * mask.width * 3);
+    plane->eight = true;
+    for (uint16_t v : plane->p16)
+        if (v % 257 != 0) {
+            plane->eight = false;
+            break;
+        }
+    if (plane->eight) {
+        plane->p8.resize(samples);
+        for (uint64_t i = 0; i < samples; ++i) plane->p8[i] = static_cast<uint8_t>(plane->p16[i] / 257);
+        std::vector<uint16_t>().swap(plane->p16);
+    }
+    return true;
+}
+
+namespace {
+
+// One row of the mask rendered at 16 bits: `m(x, c)` for the n pixels the
+// mask covers, then the outside value.
+struct MaskRow {
+    const uint8_t* p8 = nullptr;
+    const uint16_t* p16 = nullptr;
+    int32_t covered = 0;  // pixels of the row inside the mask
+    uint16_t outside = 0;
+    uint32_t At(int32_t i, int c) const {
+        if (i >= covered) return outside;
+        return p8 ? p8[3 * i + c] * 257u : p16[3 * i + c];
+    }
+};
+
+inline uint32_t Less(uint32_t a, uint32_t b) { return a > b ? a - b : 0; }
+
+// Subtraction (or, with `show`, the mask itself) over n pixels of an image
+// row, in the arithmetic of the 16-bit RGB accessors: samples widened to 16
+// bits, the difference narrowed back; grey is the weighted grey of the three
+// differences.
+void MaskSpan(uint8_t* row, int32_t format, int32_t n, const MaskRow& m, bool show) {
+    switch (format) {
+        case kImgRgb8: {
+            int32_t i = 0;
+            if (m.p8) {
+                const uint8_t* k = m.p8;
+                const int32_t samples = 3 * std::min(n, m.covered);
+                if (show)
+                    std::copy(k, k + samples, row);
+                else
+                    for (int32_t s = 0; s < samples; ++s) row[s] = row[s] > k[s] ? uint8_t(row[s] - k[s]) : 0;
+                i = std::min(n, m.covered);
+            }
+            for (; i < n; ++i)
+                for (int c = 0; c < 3; ++c)
+                    row[3 * i + c] = uint8_t((show ? m.At(i, c) : Less(row[3 * i + c] * 257u, m.At(i, c))) >> 8);
+            return;
+        }
+        case kImgRgb16: {
+            uint16_t* p = reinterpret_cast<uint16_t*>(row);
+            for (int32_t i = 0; i < n; ++i)
+                for (int c = 0; c < 3; ++c) p[3 * i + c] = uint16_t(show ? m.At(i, c) : Less(p[3 * i + c], m.At(i, c)));
+            return;
+        }
+        case kImgGray8:
+            for (int32_t i = 0; i < n; ++i) {
+                const uint32_t v = row[i] * 257u;
+                const uint32_t g = show ? ImgGrayWeighted32(m.At(i, 0), m.At(i, 1), m.At(i, 2))
+                                        : ImgGrayWeighted32(Less(v, m.At(i, 0)), Less(v, m.At(i, 1)), Less(v, m.At(i, 2)));
+                row[i] = uint8_t(g >> 8);
+            }
+            return;
+        default: {  // kImgGray16
+            uint16_t* p = reinterpret_cast<uint16_t*>(row);
+            for (int32_t i = 0; i < n; ++i) {
+                const uint32_t v = p[i];
+                p[i] = uint16_t(show ? ImgGrayWeighted32(m.At(i, 0), m.At(i, 1), m.At(i, 2))
+                                     : ImgGrayWeighted32(Less(v, m.At(i, 0)), Less(v, m.At(i, 1)), Less(v, m.At(i, 2))));
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
 
 void CLfMask::ShowLoadFailed() {
     const bool jp = Japanese();
@@ -138,8 +231,27 @@ int32_t CLfMask::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, int64
     std::lock_guard<std::mutex> hold(maskLock_);
     const C_ImgBuff* mask = mask_.buffer && mask_.buffer->pixels && mask_.buffer->format ? mask_.buffer : nullptr;
     C_ImgBuff* img = image->buffer;
-    // Rows of the clipped region over the pool; the mask's top-left corner
-    // sits on the image's, unscaled.
+    const int32_t format = img->format;
+    if (format == kImgRgb8 || format == kImgRgb16 || format == kImgGray8 || format == kImgGray16) {
+        // Plain samples on both sides; the mask's top-left corner sits on
+        // the image's, unscaled.
+        const Plane& plane = plane_;
+        ImgForEachRegionRow(r, [&](int32_t py) {
+            MaskRow m;
+            m.outside = outside;
+            if (mask && py < plane.height && r.x0 < plane.width) {
+                const uint64_t at = (uint64_t(py) * plane.width + r.x0) * 3;
+                m.covered = plane.width - r.x0;
+                if (plane.eight)
+                    m.p8 = plane.p8.data() + at;
+                else
+                    m.p16 = plane.p16.data() + at;
+            }
+            MaskSpan(img->PixelAt(r.x0, py), format, r.x1 - r.x0 + 1, m, show);
+        });
+        return 1;
+    }
+    // Other formats through the accessors.
     ImgForEachRegionRow(r, [&](int32_t py) {
         const bool maskRow = mask && py < mask->height;
         for (int32_t px = r.x0; px <= r.x1; ++px) {

@@ -3,8 +3,10 @@
 // mask's path is saved with the settings and loaded again with them.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "filters/processing/dialog_filter.h"
 #include "image/imgbuff.h"
@@ -43,8 +45,20 @@ private:
     static void OnOutsideBox(CFgUIChkButton* box, void* data);
     static void OnLoadButton(CFgUIButton* button, void* data);
 
-    mutable std::mutex maskLock_;  // the mask and its path
+    // The mask as the 16-bit RGB accessors render it, made once at load so
+    // the step reads plain samples; `eight` when every sample is an 8-bit
+    // value widened (v * 257), kept then as bytes in `p8`, else in `p16`.
+    struct Plane {
+        int32_t width = 0, height = 0;
+        bool eight = false;
+        std::vector<uint8_t> p8;
+        std::vector<uint16_t> p16;
+    };
+    static bool MakePlane(const C_ImgBuff& mask, Plane* plane);
+
+    mutable std::mutex maskLock_;  // the mask, its plane and its path
     CImgBuff mask_;
+    Plane plane_;
     std::wstring path_;
 };
 

@@ -27,6 +27,7 @@
 #include "image/bitmask.h"
 #include "image/kernels/background_subtract.h"
 #include "image/kernels/morphology.h"
+#include "media/codec.h"
 #include "media/frame_output.h"
 #include "image/kernels/object_removal.h"
 #include "image/kernels/particles.h"
@@ -696,6 +697,73 @@ res.astype(np.uint16).tofile(out)
                     EXPECT_TRUE(Rgb16Bytes(work) == expected);
                 }
             }
+    }
+}
+
+// Every frame format against the 16-bit RGB accessors' rule, pixel by
+// pixel: the grey and 8-bit frames take plain-sample paths that must give
+// the same bytes, the other formats still go through the accessors.
+TEST(Mask, EveryFormatFollowsTheAccessorRule) {
+    if (!kvtest::HaveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    kvtest::TempDir dir("maskfmt");
+    const char* masks[] = {
+        "-size 40x30 gradient:black-white -depth 8 -type Grayscale PNG8:",
+        "-size 64x48 plasma:fractal -seed 5 -depth 8 -type TrueColor PNG24:",
+        "-size 80x60 plasma:fractal -seed 7 -depth 16 -type TrueColor PNG48:",
+        "-size 50x70 gradient:white-black -depth 16 -type Grayscale PNG:",
+    };
+    int index = 0;
+    for (const char* convert : masks) {
+        const std::string png = dir.file("mask" + std::to_string(index++) + ".png");
+        ASSERT_EQ(kvtest::RunCommand(std::string("convert ") + convert + png), 0);
+        CImgBuff maskImage;
+        codec_file* file = codec_file_open(W(png).c_str(), nullptr, nullptr);
+        ASSERT_NE(file, nullptr);
+        ASSERT_TRUE(maskImage.ReadFrame(file, 0));
+        codec_file_close(file);
+        const C_ImgBuff* mk = maskImage.buffer;
+        for (int32_t format : {kImgGray8, kImgGray16, kImgRgb8, kImgRgb16, kImgGray32, kImgHsv16, kImgCmyk8})
+            for (uint32_t show : {0u, 1u})
+                for (uint32_t full : {0u, 1u}) {
+                    SCOPED_TRACE(std::string(convert) + " format " + std::to_string(format) + " preview " +
+                                 std::to_string(show) + " outside " + std::to_string(full));
+                    CImgBuff frame;
+                    ASSERT_TRUE(frame.buffer->Create(64, 48, format));
+                    uint32_t seed = 7 + format;
+                    for (int32_t y = 0; y < 48; ++y)
+                        for (int32_t x = 0; x < 64; ++x) {
+                            uint16_t c[3];
+                            for (uint16_t& v : c) {
+                                seed = seed * 1103515245u + 12345u;
+                                v = static_cast<uint16_t>(seed >> 16);
+                            }
+                            frame.buffer->SetPixelRgb16(x, y, c[0], c[1], c[2]);
+                        }
+                    CImgBuff expected;
+                    ASSERT_TRUE(expected.CopyFrom(&frame));
+                    const uint16_t outside = full ? 65535 : 0;
+                    for (int32_t y = 5; y < 48; ++y)
+                        for (int32_t x = 10; x < 64; ++x) {
+                            uint16_t mr = outside, mg = outside, mb = outside;
+                            if (y < mk->height && x < mk->width) mk->GetPixelRgb16(x, y, &mr, &mg, &mb);
+                            uint16_t r = 0, g = 0, b = 0;
+                            expected.buffer->GetPixelRgb16(x, y, &r, &g, &b);
+                            if (show)
+                                expected.buffer->SetPixelRgb16(x, y, mr, mg, mb);
+                            else
+                                expected.buffer->SetPixelRgb16(x, y, r > mr ? r - mr : 0, g > mg ? g - mg : 0,
+                                                               b > mb ? b - mb : 0);
+                        }
+                    FakeHost host;
+                    static_cast<CLfRect*>(host.Add(CreateLfRect()))->Set({1, 10, 5, 100, 100});
+                    auto* f = static_cast<CLfMask*>(host.Add(CreateLfMask()));
+                    ASSERT_TRUE(f->LoadMask(W(png).c_str()));
+                    f->preview.Set(show);
+                    f->outsideFull.Set(full);
+                    host.RunChain(&frame, 0);
+                    const uint64_t bytes = uint64_t(64) * 48 * ImgFormatBytes(format);
+                    EXPECT_EQ(std::memcmp(frame.buffer->pixels, expected.buffer->pixels, bytes), 0);
+                }
     }
 }
 
