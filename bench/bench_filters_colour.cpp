@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_chain.h"
 #include "bench_support.h"
 #include "filters/core/filterctrl.h"
 #include "filters/core/workimage.h"
@@ -43,6 +44,10 @@ namespace {
 constexpr int32_t kWidth = 1920, kHeight = 1080;
 const ImgRect kAll{0, 0, kWidth - 1, kHeight - 1};
 
+struct Chain : kvbench::WholeImageChain {
+    explicit Chain(std::vector<CImgFilter*> filters) : WholeImageChain(std::move(filters), kWidth, kHeight) {}
+};
+
 // Smooth colour fields with a little noise: many colours, as in a picture.
 void Fill(CImgBuff& image, int32_t format) {
     image.buffer->Create(kWidth, kHeight, format);
@@ -60,53 +65,7 @@ void Fill(CImgBuff& image, int32_t format) {
 
 const char* Label(int32_t format) { return format == kImgRgb8 ? "rgb8" : "rgb16"; }
 
-// A controller whose chain (a whole-image "Process rect", then the filters)
-// runs on the calling thread.
-struct Chain : CFilterCtrl {
-    explicit Chain(std::vector<CImgFilter*> filters) {
-        uint64_t index;
-        auto* rect = static_cast<CLfRect*>(CreateLfRect());
-        AddFilter(rect, &index);
-        rect->Set({1, 0, 0, kWidth, kHeight});
-        for (CImgFilter* f : filters) AddFilter(f, &index);
-        SetSourceFormat(kWidth, kHeight, 3, 1);
-    }
-    ~Chain() override { StopWorker(); }
-};
 
-// Chain runs against direct kernel calls at 1 and all threads.
-struct Overhead {
-    std::vector<std::string> names;
-    void Add(const std::string& name, std::function<void(benchmark::State&)> chain,
-             std::function<void(benchmark::State&)> direct) {
-        names.push_back(name);
-        for (uint64_t t : {uint64_t(1), PoolGetProcessorCount()})
-            for (int side = 0; side < 2; ++side) {
-                auto body = side ? direct : chain;
-                benchmark::RegisterBenchmark((name + (side ? "/direct" : "/chain") + "/t" + std::to_string(t)).c_str(),
-                                             [body, t](benchmark::State& s) {
-                                                 kvbench::SetThreads(t);
-                                                 body(s);
-                                             })
-                    ->UseRealTime()
-                    ->Unit(benchmark::kMillisecond)
-                    ->Repetitions(5)
-                    ->ComputeStatistics("min", kvbench::Shortest)
-                    ->ReportAggregatesOnly(true);
-            }
-    }
-    void Print(const kvbench::RatioReporter& r) const {
-        const uint64_t all = PoolGetProcessorCount();
-        std::printf("\n%-28s %10s %10s %9s %10s %10s %9s\n", "chain vs kernel", "chain 1t", "direct 1t", "overhead",
-                    "chain all", "direct all", "overhead");
-        for (const std::string& n : names) {
-            const auto t = [&](const char* side, uint64_t th) { return r.Time(n + "/" + side + "/t" + std::to_string(th)); };
-            const double c1 = t("chain", 1), d1 = t("direct", 1), ca = t("chain", all), da = t("direct", all);
-            std::printf("%-28s %10.3f %10.3f %8.1f%% %10.3f %10.3f %8.1f%%\n", n.c_str(), c1, d1,
-                        d1 > 0 ? (c1 / d1 - 1) * 100 : 0.0, ca, da, da > 0 ? (ca / da - 1) * 100 : 0.0);
-        }
-    }
-};
 
 template <class Make>
 std::function<void(benchmark::State&)> ChainBody(int32_t format, Make make) {
@@ -126,7 +85,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     BuildColourCharts();
 
-    Overhead overhead;
+    kvbench::Overhead overhead;
     for (int32_t format : {kImgRgb8, kImgRgb16}) {
         const std::string label = Label(format);
         // Component extraction, coloured (the format stays, so runs repeat).

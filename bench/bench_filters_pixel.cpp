@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_chain.h"
 #include "bench_support.h"
 #include "filters/core/filterctrl.h"
 #include "filters/processing/lf_clear.h"
@@ -38,6 +39,10 @@ namespace {
 constexpr int32_t kWidth = 1920, kHeight = 1080;
 const ImgRect kAll{0, 0, kWidth - 1, kHeight - 1};
 
+struct Chain : kvbench::WholeImageChain {
+    explicit Chain(CImgFilter* filter) : WholeImageChain({filter}, kWidth, kHeight) {}
+};
+
 void Fill(CImgBuff& image, int32_t format) {
     image.buffer->Create(kWidth, kHeight, format);
     const uint64_t bytes = uint64_t(kWidth) * kHeight * ImgFormatBytes(format);
@@ -50,19 +55,6 @@ void Fill(CImgBuff& image, int32_t format) {
 
 const char* Label(int32_t format) { return format == kImgRgb8 ? "rgb8" : format == kImgGray8 ? "gray8" : "gray16"; }
 
-// A controller whose chain (a whole-image "Process rect", then the filter)
-// runs on the calling thread.
-struct Chain : CFilterCtrl {
-    explicit Chain(CImgFilter* filter) {
-        uint64_t index;
-        auto* rect = static_cast<CLfRect*>(CreateLfRect());
-        AddFilter(rect, &index);
-        rect->Set({1, 0, 0, kWidth, kHeight});
-        AddFilter(filter, &index);
-        SetSourceFormat(kWidth, kHeight, 3, 1);
-    }
-    ~Chain() override { StopWorker(); }
-};
 
 CLfHistogram* StretchingHistogram() {
     auto* f = static_cast<CLfHistogram*>(CreateLfHistogram());
@@ -78,41 +70,6 @@ cv::Mat Wrap(CImgBuff& image) {
 }
 #endif
 
-// Chain runs against direct kernel calls, at a given thread count.
-struct Overhead {
-    std::vector<std::string> names;
-    void Add(const std::string& name, std::function<void(benchmark::State&)> chain,
-             std::function<void(benchmark::State&)> direct) {
-        names.push_back(name);
-        for (uint64_t t : {uint64_t(1), PoolGetProcessorCount()}) {
-            const std::string suffix = "/t" + std::to_string(t);
-            for (int side = 0; side < 2; ++side) {
-                auto body = side ? direct : chain;
-                benchmark::RegisterBenchmark((name + (side ? "/direct" : "/chain") + suffix).c_str(),
-                                             [body, t](benchmark::State& s) {
-                                                 kvbench::SetThreads(t);
-                                                 body(s);
-                                             })
-                    ->UseRealTime()
-                    ->Unit(benchmark::kMillisecond)
-                    ->Repetitions(5)
-                    ->ComputeStatistics("min", kvbench::Shortest)
-                    ->ReportAggregatesOnly(true);
-            }
-        }
-    }
-    void Print(const kvbench::RatioReporter& r) const {
-        const uint64_t all = PoolGetProcessorCount();
-        std::printf("\n%-22s %10s %10s %9s %10s %10s %9s\n", "chain vs kernel", "chain 1t", "direct 1t", "overhead",
-                    "chain all", "direct all", "overhead");
-        for (const std::string& n : names) {
-            const auto t = [&](const char* side, uint64_t th) { return r.Time(n + "/" + side + "/t" + std::to_string(th)); };
-            const double c1 = t("chain", 1), d1 = t("direct", 1), ca = t("chain", all), da = t("direct", all);
-            std::printf("%-22s %10.3f %10.3f %8.1f%% %10.3f %10.3f %8.1f%%\n", n.c_str(), c1, d1,
-                        d1 > 0 ? (c1 / d1 - 1) * 100 : 0.0, ca, da, da > 0 ? (ca / da - 1) * 100 : 0.0);
-        }
-    }
-};
 
 }  // namespace
 
@@ -120,7 +77,7 @@ int main(int argc, char** argv) {
     PoolStart();
     benchmark::Initialize(&argc, argv);
 
-    Overhead overhead;
+    kvbench::Overhead overhead;
     for (int32_t format : {kImgRgb8, kImgGray8, kImgGray16}) {
         const std::string label = Label(format);
         overhead.Add(

@@ -1,5 +1,6 @@
 #include "filters/processing/lf_binary.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -8,6 +9,7 @@
 
 #include "filters/processing/region_clip.h"
 #include "image/bitmask.h"
+#include "image/kernels/kernel_frame.h"
 #include "image/kernels/morphology.h"
 
 CImgFilter* CreateLfBinary() { return new (std::nothrow) CLfBinary; }
@@ -144,19 +146,25 @@ void CLfBinary::OnCountCommit(CFgUIEdit* edit, void* data) {
 namespace {
 
 // The region's bytes, to tell whether a pass changed anything.
+// The region's rows before a pass, copied and compared on the pool: with
+// the pass itself they are the whole cost of a repeat.
 void CopyRegion(const CImgBuff* image, const ImgRect& r, std::vector<uint8_t>& out) {
     const size_t rowBytes = static_cast<size_t>(r.x1 - r.x0 + 1) * static_cast<size_t>(image->buffer->BytesPerPixel());
     out.resize(rowBytes * static_cast<size_t>(r.y1 - r.y0 + 1));
-    for (int32_t y = r.y0; y <= r.y1; ++y)
+    ImgForEachRegionRow(r, [&](int32_t y) {
         std::memcpy(out.data() + rowBytes * static_cast<size_t>(y - r.y0), image->buffer->PixelAt(r.x0, y), rowBytes);
+    });
 }
 
 bool SameRegion(const CImgBuff* image, const ImgRect& r, const std::vector<uint8_t>& before) {
     const size_t rowBytes = static_cast<size_t>(r.x1 - r.x0 + 1) * static_cast<size_t>(image->buffer->BytesPerPixel());
-    for (int32_t y = r.y0; y <= r.y1; ++y)
-        if (std::memcmp(before.data() + rowBytes * static_cast<size_t>(y - r.y0), image->buffer->PixelAt(r.x0, y), rowBytes))
-            return false;
-    return true;
+    std::atomic<bool> same{true};
+    ImgForEachRegionRow(r, [&](int32_t y) {
+        if (same.load(std::memory_order_relaxed) &&
+            std::memcmp(before.data() + rowBytes * static_cast<size_t>(y - r.y0), image->buffer->PixelAt(r.x0, y), rowBytes))
+            same.store(false, std::memory_order_relaxed);
+    });
+    return same.load();
 }
 
 }  // namespace

@@ -319,7 +319,7 @@ void CLfExtract::PickLocked(const CImgBuff* image) {
 }
 
 void CLfExtract::Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges& ranges, uint32_t reverseFlag,
-                         uint32_t grey, uint32_t fillFlag, uint32_t background) {
+                         uint32_t grey, uint32_t fillFlag, uint32_t background, bool keepColour) {
     const int32_t format = image->buffer->format;
     const bool colour = ColourFormat(format);
     // The kernels' flags: their "grey" is the two-level output (fill here),
@@ -331,7 +331,7 @@ void CLfExtract::Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges&
         ImgExtractBrightnessRange(image, ranges.valLow, ranges.valHigh, reverseFlag, fillFlag, background, &r);
     }
     // A filled extraction of the whole picture is a two-level grey image.
-    if (colour && fillFlag && r.x0 == 0 && r.y0 == 0 && r.x1 == image->buffer->width - 1 &&
+    if (colour && fillFlag && !keepColour && r.x0 == 0 && r.y0 == 0 && r.x1 == image->buffer->width - 1 &&
         r.y1 == image->buffer->height - 1)
         image->buffer->ConvertFormat(format == kImgRgb8 || format == kImgCmyk8 ? kImgGray8 : kImgGray16);
 }
@@ -350,9 +350,39 @@ void CLfExtract::Hatch(CImgBuff* image, const ImgRect& r, const CImgBuff& mask, 
     }
     const bool rgb8 = b.format == kImgRgb8;
     const int32_t width = r.x1 - r.x0 + 1;
+    // The two-level masks of 8-bit frames are read in place (grey, or RGB
+    // whose weighted grey is 0 below 500 / 1000) and the hatch is blended
+    // by spans of bytes: a span starts on a cell boundary and holds an even
+    // number of cells, so one check pattern per row parity serves them all.
+    const int32_t direct = rgb8 && (m.format == kImgGray8 || m.format == kImgRgb8) ? m.format : 0;
+    static_assert(kImgSpanPixels % 8 == 0, "spans hold whole pairs of cells");
+    uint8_t pattern[2][3 * kImgSpanPixels];
+    for (int parity = 0; parity < 2; ++parity)
+        for (int32_t i = 0; i < kImgSpanPixels; ++i)
+            for (int c = 0; c < 3; ++c) pattern[parity][3 * i + c] = tint[((i >> 2) + parity) & 1][c];
     ImgForEachRegionRow(r, [&](int32_t y) {
-        uint8_t levels[kImgSpanPixels];
         const int32_t cy = (y - r.y0) / 4;
+        if (direct) {
+            const uint8_t* pat = pattern[cy & 1];
+            const uint8_t* lv = m.PixelAt(0, y - r.y0);
+            uint8_t* row = b.PixelAt(r.x0, y);
+            uint8_t sel[3 * kImgSpanPixels];
+            for (int32_t x0 = 0; x0 < width; x0 += kImgSpanPixels) {
+                const int32_t n = std::min(kImgSpanPixels, width - x0);
+                for (int32_t k = 0; k < n; ++k) {
+                    const int32_t dx = x0 + k;
+                    const bool removed = direct == kImgGray8
+                                             ? lv[dx] == 0
+                                             : 299u * lv[3 * dx] + 587u * lv[3 * dx + 1] + 114u * lv[3 * dx + 2] < 500u;
+                    sel[3 * k] = sel[3 * k + 1] = sel[3 * k + 2] = removed ? 0xFF : 0;
+                }
+                uint8_t* p = row + 3 * x0;
+                for (int32_t s = 0; s < 3 * n; ++s)
+                    p[s] = static_cast<uint8_t>((p[s] & ~sel[s]) | (((p[s] + pat[s]) >> 1) & sel[s]));
+            }
+            return;
+        }
+        uint8_t levels[kImgSpanPixels];
         for (int32_t x0 = 0; x0 < width; x0 += kImgSpanPixels) {
             const int32_t n = std::min(kImgSpanPixels, width - x0);
             ImgReadGray8Span(m, x0, y - r.y0, n, levels);
@@ -409,7 +439,7 @@ int32_t CLfExtract::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, in
     CImgBuff removed;
     if (!image->ExtractRect(&removed, r.x0, r.y0, r.x1, r.y1)) return 0;
     const ImgRect all{0, 0, r.x1 - r.x0, r.y1 - r.y0};
-    Extract(&removed, all, ranges, reverse.Get(), gray.Get(), 1, 0);
+    Extract(&removed, all, ranges, reverse.Get(), gray.Get(), 1, 0, true);
     Hatch(image, r, removed, guide_.load());
     return 1;
 }

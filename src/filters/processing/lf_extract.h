@@ -62,9 +62,10 @@ public:
 
     // The extraction of the step on an image and its clipped rectangle,
     // without the preview: by hue, saturation and brightness for a colour
-    // image, by brightness alone for grey images or with `grey`.
+    // image, by brightness alone for grey images or with `grey`. A filled
+    // extraction of a whole colour picture becomes grey unless `keepColour`.
     static void Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges& ranges, uint32_t reverse,
-                        uint32_t grey, uint32_t fill, uint32_t background);
+                        uint32_t grey, uint32_t fill, uint32_t background, bool keepColour = false);
     // The hatch: every pixel of r whose mask pixel (mask at (x - r.x0,
     // y - r.y0)) reads 0 as 8-bit grey is averaged with the 4 x 4 check of
     // the guide colour (bytes 0xRRGGBB), counted from the rectangle's corner.

@@ -98,67 +98,61 @@ bool CLfMask::MakePlane(const C_ImgBuff& mask, Plane* plane) {
 
 namespace {
 
-// One row of the mask rendered at 16 bits: `m(x, c)` for the n pixels the
-// mask covers, then the outside value.
-struct MaskRow {
-    const uint8_t* p8 = nullptr;
-    const uint16_t* p16 = nullptr;
-    int32_t covered = 0;  // pixels of the row inside the mask
-    uint16_t outside = 0;
-    uint32_t At(int32_t i, int c) const {
-        if (i >= covered) return outside;
-        return p8 ? p8[3 * i + c] * 257u : p16[3 * i + c];
-    }
-};
-
 inline uint32_t Less(uint32_t a, uint32_t b) { return a > b ? a - b : 0; }
 
 // Subtraction (or, with `show`, the mask itself) over n pixels of an image
 // row, in the arithmetic of the 16-bit RGB accessors: samples widened to 16
 // bits, the difference narrowed back; grey is the weighted grey of the three
-// differences.
-void MaskSpan(uint8_t* row, int32_t format, int32_t n, const MaskRow& m, bool show) {
+// differences. `m` holds three samples a pixel, 8-bit values (widened by
+// 257) or 16-bit ones.
+template <class M>
+void MaskCovered(uint8_t* row, int32_t format, int32_t n, const M* m, bool show) {
+    constexpr uint32_t kWiden = sizeof(M) == 1 ? 257u : 1u;
     switch (format) {
-        case kImgRgb8: {
-            int32_t i = 0;
-            if (m.p8) {
-                const uint8_t* k = m.p8;
-                const int32_t samples = 3 * std::min(n, m.covered);
+        case kImgRgb8:
+            if (sizeof(M) == 1) {  // (a * 257 - b * 257) >> 8 is a - b
                 if (show)
-                    std::copy(k, k + samples, row);
+                    for (int32_t s = 0; s < 3 * n; ++s) row[s] = uint8_t(m[s]);
                 else
-                    for (int32_t s = 0; s < samples; ++s) row[s] = row[s] > k[s] ? uint8_t(row[s] - k[s]) : 0;
-                i = std::min(n, m.covered);
+                    for (int32_t s = 0; s < 3 * n; ++s) row[s] = row[s] > m[s] ? uint8_t(row[s] - m[s]) : 0;
+            } else {
+                for (int32_t s = 0; s < 3 * n; ++s) row[s] = uint8_t((show ? m[s] : Less(row[s] * 257u, m[s])) >> 8);
             }
-            for (; i < n; ++i)
-                for (int c = 0; c < 3; ++c)
-                    row[3 * i + c] = uint8_t((show ? m.At(i, c) : Less(row[3 * i + c] * 257u, m.At(i, c))) >> 8);
             return;
-        }
         case kImgRgb16: {
             uint16_t* p = reinterpret_cast<uint16_t*>(row);
-            for (int32_t i = 0; i < n; ++i)
-                for (int c = 0; c < 3; ++c) p[3 * i + c] = uint16_t(show ? m.At(i, c) : Less(p[3 * i + c], m.At(i, c)));
+            for (int32_t s = 0; s < 3 * n; ++s) p[s] = uint16_t(show ? m[s] * kWiden : Less(p[s], m[s] * kWiden));
             return;
         }
         case kImgGray8:
             for (int32_t i = 0; i < n; ++i) {
-                const uint32_t v = row[i] * 257u;
-                const uint32_t g = show ? ImgGrayWeighted32(m.At(i, 0), m.At(i, 1), m.At(i, 2))
-                                        : ImgGrayWeighted32(Less(v, m.At(i, 0)), Less(v, m.At(i, 1)), Less(v, m.At(i, 2)));
-                row[i] = uint8_t(g >> 8);
+                const uint32_t v = row[i] * 257u, r = m[3 * i] * kWiden, g = m[3 * i + 1] * kWiden,
+                               b = m[3 * i + 2] * kWiden;
+                row[i] = uint8_t((show ? ImgGrayWeighted32(r, g, b) : ImgGrayWeighted32(Less(v, r), Less(v, g), Less(v, b))) >> 8);
             }
             return;
         default: {  // kImgGray16
             uint16_t* p = reinterpret_cast<uint16_t*>(row);
             for (int32_t i = 0; i < n; ++i) {
-                const uint32_t v = p[i];
-                p[i] = uint16_t(show ? ImgGrayWeighted32(m.At(i, 0), m.At(i, 1), m.At(i, 2))
-                                     : ImgGrayWeighted32(Less(v, m.At(i, 0)), Less(v, m.At(i, 1)), Less(v, m.At(i, 2))));
+                const uint32_t v = p[i], r = m[3 * i] * kWiden, g = m[3 * i + 1] * kWiden, b = m[3 * i + 2] * kWiden;
+                p[i] = uint16_t(show ? ImgGrayWeighted32(r, g, b) : ImgGrayWeighted32(Less(v, r), Less(v, g), Less(v, b)));
             }
             return;
         }
     }
+}
+
+// Pixels the mask does not cover take the outside level, 0 or 65535 on all
+// three channels: its grey is itself, so subtracting it leaves the pixel or
+// clears it.
+void MaskOutside(uint8_t* row, int32_t format, int32_t n, uint16_t outside, bool show) {
+    if (!show && outside == 0) return;
+    const uint16_t level = show ? outside : 0;
+    const uint64_t samples = uint64_t(n) * (format == kImgRgb8 || format == kImgRgb16 ? 3 : 1);
+    if (format == kImgRgb8 || format == kImgGray8)
+        std::fill(row, row + samples, uint8_t(level >> 8));
+    else
+        std::fill(reinterpret_cast<uint16_t*>(row), reinterpret_cast<uint16_t*>(row) + samples, level);
 }
 
 }  // namespace
@@ -236,18 +230,20 @@ int32_t CLfMask::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, int64
         // Plain samples on both sides; the mask's top-left corner sits on
         // the image's, unscaled.
         const Plane& plane = plane_;
+        const int32_t width = r.x1 - r.x0 + 1;
+        const uint64_t pixelBytes = uint64_t(ImgFormatBytes(format));
         ImgForEachRegionRow(r, [&](int32_t py) {
-            MaskRow m;
-            m.outside = outside;
+            uint8_t* row = img->PixelAt(r.x0, py);
+            int32_t covered = 0;
             if (mask && py < plane.height && r.x0 < plane.width) {
+                covered = std::min(width, plane.width - r.x0);
                 const uint64_t at = (uint64_t(py) * plane.width + r.x0) * 3;
-                m.covered = plane.width - r.x0;
                 if (plane.eight)
-                    m.p8 = plane.p8.data() + at;
+                    MaskCovered(row, format, covered, plane.p8.data() + at, show);
                 else
-                    m.p16 = plane.p16.data() + at;
+                    MaskCovered(row, format, covered, plane.p16.data() + at, show);
             }
-            MaskSpan(img->PixelAt(r.x0, py), format, r.x1 - r.x0 + 1, m, show);
+            MaskOutside(row + covered * pixelBytes, format, width - covered, outside, show);
         });
         return 1;
     }
