@@ -266,31 +266,68 @@ int32_t CLfAmeasure::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, i
         return 1;
     }
     IslandSettings s{image, bg ? 1u : 0u, connect, island.Get(), 0, calibScale, calibAxisY, nullptr, 0};
-    const int32_t n = ImgMeasureIslands(&s, nullptr, nullptr, 0, &region);
-    if (n < 1) {
-        Publish(nullptr);
-        return 1;
-    }
+    auto measure = [&](IslandRecord* records, uint64_t room) {
+        return ImgMeasureIslands(&s, nullptr, records, room, &region);
+    };
     auto result = std::make_shared<Result>();
-    uint64_t room = static_cast<uint64_t>(n);
+    // First into room for a quarter more islands than the last step found:
+    // when they fit with room to spare, one pass has measured them all (a
+    // full room may have left some out).
+    const uint64_t last = lastIslands_.load();
+    uint64_t room = std::max<uint64_t>(last + last / 4 + 1, kFirstRoom);
     result->records.reset(allocateRecords(room));
-    if (!result->records) {
-        // Halve from the power of two at or above n until room is found.
-        uint64_t p = 1;
-        while (p < room) p <<= 1;
-        for (room = p / 2; room > 0 && !result->records; room /= 2) {
-            result->records.reset(allocateRecords(room));
-            if (result->records) break;
-        }
-        if (!result->records) {
+    int32_t measured = 0;
+    uint64_t total = 0;
+    if (result->records) {
+        measured = measure(result->records.get(), room);
+        if (measured < 1) {
+            lastIslands_ = 0;
             Publish(nullptr);
             return 1;
         }
+        if (static_cast<uint64_t>(measured) < room) total = static_cast<uint64_t>(measured);
     }
-    const int32_t measured = ImgMeasureIslands(&s, nullptr, result->records.get(), room, &region);
-    if (measured < 1) {
-        Publish(nullptr);
-        return 1;
+    if (!total) {
+        const int32_t n = measure(nullptr, 0);
+        if (n < 1) {
+            lastIslands_ = 0;
+            Publish(nullptr);
+            return 1;
+        }
+        total = static_cast<uint64_t>(n);
+    }
+    lastIslands_ = total;
+    if (!result->records || total > room) {
+        // Measured again into room for all of them, or, when memory runs
+        // short, into the largest power of two below the one at or above
+        // the count that can be had.
+        result->records.reset();
+        room = total;
+        result->records.reset(allocateRecords(room));
+        if (!result->records) {
+            uint64_t p = 1;
+            while (p < room) p <<= 1;
+            for (room = p / 2; room > 0 && !result->records; room /= 2) {
+                result->records.reset(allocateRecords(room));
+                if (result->records) break;
+            }
+            if (!result->records) {
+                Publish(nullptr);
+                return 1;
+            }
+        }
+        measured = measure(result->records.get(), room);
+        if (measured < 1) {
+            Publish(nullptr);
+            return 1;
+        }
+    } else if (total * 2 < room) {
+        // Far fewer than the room: the table keeps only what it shows.
+        std::unique_ptr<IslandRecord[]> exact(allocateRecords(total));
+        if (exact) {
+            std::copy(result->records.get(), result->records.get() + total, exact.get());
+            result->records = std::move(exact);
+        }
     }
     result->count = std::min<uint64_t>(static_cast<uint64_t>(measured), room);
     Publish(std::move(result));

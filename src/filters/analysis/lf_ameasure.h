@@ -4,6 +4,7 @@
 // numbered cross, and saved as CSV. The image is not changed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,8 @@ class CLfAmeasure : public CImgFilter {
 public:
     enum : int32_t { kIslandCommand = 201 };
     static constexpr int32_t kMeasures = 24;
+    // Room for the first step's records, before any island count is known.
+    static constexpr uint64_t kFirstRoom = 64;
 
     // The island records of one step.
     struct Result {
@@ -92,6 +95,9 @@ private:
     mutable std::mutex lock_;
     std::shared_ptr<const Result> result_;
     uint64_t generation_ = 0;  // raised with every new result
+    // Islands found by the last step: the room the next step tries first,
+    // so that a steady scene is measured in one pass.
+    std::atomic<uint64_t> lastIslands_{0};
     uint64_t shownGeneration_ = 0;
     wchar_t cell_[257] = {};
     wchar_t optionText_[64] = {};

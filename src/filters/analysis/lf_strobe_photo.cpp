@@ -257,6 +257,34 @@ void CLfStrobePhoto::Save() {
 
 // --- cell work ---
 
+namespace {
+
+// Adds |a - b| of one row of 8-bit samples into the column sums of the cell
+// row (at most 4 rows x 255: 16 bits suffice).
+void AddRowDifferences(const uint8_t* a, const uint8_t* b, size_t n, uint16_t* sums) {
+    for (size_t i = 0; i < n; ++i) sums[i] = static_cast<uint16_t>(sums[i] + (a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]));
+}
+
+// Marks the cells of one cell row whose summed difference is above the
+// threshold; `sums` holds each sample column's total over the cell rows.
+template <int32_t C>
+void MarkCells(const uint16_t* sums, int32_t w, int32_t rows, uint8_t* out) {
+    const int32_t cw = CellsAcross(w);
+    for (int32_t cx = 0; cx < cw; ++cx) {
+        const int32_t cols = std::min(cx * kCell + kCell, w) - cx * kCell;
+        const uint16_t* s = sums + static_cast<size_t>(cx) * kCell * C;
+        uint32_t total = 0;
+        if (cols == kCell)
+            for (int32_t k = 0; k < kCell * C; ++k) total += s[k];
+        else
+            for (int32_t k = 0; k < cols * C; ++k) total += s[k];
+        const double n = static_cast<double>(cols) * rows * C;
+        if (ImgCompareDifferenceScore(static_cast<double>(total), n) > 8.0) out[cx] = 1;
+    }
+}
+
+}  // namespace
+
 void CLfStrobePhoto::ChangedCells(const CImgBuff& a, const CImgBuff& b, std::vector<uint8_t>* cells) {
     cells->clear();
     if (!HasPixels(a) || !HasPixels(b) || a.buffer->width != b.buffer->width || a.buffer->height != b.buffer->height)
@@ -267,31 +295,29 @@ void CLfStrobePhoto::ChangedCells(const CImgBuff& a, const CImgBuff& b, std::vec
     cells->assign(static_cast<size_t>(cw) * static_cast<size_t>(ch), 0);
     const bool colour = ImgCompareByColour(A.format, B.format);
     const int32_t channels = colour ? 3 : 1;
+    const size_t samples = static_cast<size_t>(w) * static_cast<size_t>(channels);
+    // Images already in the sample format are read in place.
+    const int32_t sampleFormat = colour ? kImgRgb8 : kImgGray8;
+    const bool directA = A.format == sampleFormat, directB = B.format == sampleFormat;
     uint8_t* out = cells->data();
     auto rows = [&](uint64_t first, uint64_t count) {
-        std::vector<uint8_t> rowA(static_cast<size_t>(w) * 3), rowB(static_cast<size_t>(w) * 3);
-        std::vector<uint64_t> sums(static_cast<size_t>(cw));
+        std::vector<uint8_t> rowA(directA ? 0 : samples), rowB(directB ? 0 : samples);
+        std::vector<uint16_t> sums(samples);
         for (uint64_t cy = first; cy < first + count; ++cy) {
-            std::fill(sums.begin(), sums.end(), 0);
+            std::fill(sums.begin(), sums.end(), uint16_t{0});
             const int32_t y0 = static_cast<int32_t>(cy) * kCell, y1 = std::min(y0 + kCell, h);
             for (int32_t y = y0; y < y1; ++y) {
-                ImgCompareSampleRow(A, 0, y, w, colour, false, rowA.data());
-                ImgCompareSampleRow(B, 0, y, w, colour, false, rowB.data());
-                for (int32_t x = 0; x < w; ++x) {
-                    uint32_t d = 0;
-                    for (int32_t c = 0; c < channels; ++c) {
-                        const int32_t s = rowA[x * channels + c] - rowB[x * channels + c];
-                        d += static_cast<uint32_t>(s < 0 ? -s : s);
-                    }
-                    sums[static_cast<size_t>(x / kCell)] += d;
-                }
+                const uint8_t* pa = directA ? A.PixelAt(0, y) : rowA.data();
+                const uint8_t* pb = directB ? B.PixelAt(0, y) : rowB.data();
+                if (!directA) ImgCompareSampleRow(A, 0, y, w, colour, false, rowA.data());
+                if (!directB) ImgCompareSampleRow(B, 0, y, w, colour, false, rowB.data());
+                AddRowDifferences(pa, pb, samples, sums.data());
             }
-            for (int32_t cx = 0; cx < cw; ++cx) {
-                const int32_t cols = std::min(cx * kCell + kCell, w) - cx * kCell;
-                const double n = static_cast<double>(cols) * (y1 - y0) * channels;
-                if (ImgCompareDifferenceScore(static_cast<double>(sums[static_cast<size_t>(cx)]), n) > 8.0)
-                    out[cy * static_cast<uint64_t>(cw) + static_cast<uint64_t>(cx)] = 1;
-            }
+            uint8_t* mark = out + cy * static_cast<uint64_t>(cw);
+            if (colour)
+                MarkCells<3>(sums.data(), w, y1 - y0, mark);
+            else
+                MarkCells<1>(sums.data(), w, y1 - y0, mark);
         }
     };
     PoolParallelRun(static_cast<uint64_t>(ch), rows);

@@ -226,6 +226,35 @@ TEST_F(AutoMeasure, RoomForSixHundredOfAThousandIslandsListsFiveHundredTwelve) {
     EXPECT_FALSE(f->Results());
 }
 
+TEST_F(AutoMeasure, IslandCountsRisingAndFallingBetweenSteps) {
+    // Each step first measures into room for a quarter more than the last
+    // step's count (at least 64): frames with more islands than that room,
+    // exactly as many, fewer, and far fewer are all listed whole, in raster
+    // order.
+    CLfAmeasure* f = Add();
+    auto grid = [](CImgBuff& frame, int32_t columns, int32_t rows) {
+        frame.buffer->Create(160, 100, kImgGray8);
+        std::memset(frame.buffer->pixels, 0, 160 * 100);
+        for (int32_t j = 0; j < rows; ++j)
+            for (int32_t i = 0; i < columns; ++i) Fill(&frame, 4 * i + 1, 4 * j + 1, 4 * i + 2, 4 * j + 2, 255);
+    };
+    const struct {
+        int32_t columns, rows;
+    } steps[] = {{40, 25}, {3, 1}, {32, 2}, {40, 2}, {40, 25}, {1, 1}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.columns) + " x " + std::to_string(step.rows));
+        CImgBuff frame;
+        grid(frame, step.columns, step.rows);
+        host.RunChain(&frame, 0);
+        ASSERT_TRUE(f->Results());
+        const uint64_t n = static_cast<uint64_t>(step.columns) * static_cast<uint64_t>(step.rows);
+        ASSERT_EQ(f->Results()->count, n);
+        const IslandRecord& lastOne = f->Results()->records[n - 1];
+        EXPECT_DOUBLE_EQ(lastOne.weightedX, 4.0 * (step.columns - 1) + 1.5);
+        EXPECT_DOUBLE_EQ(lastOne.weightedY, 4.0 * (step.rows - 1) + 1.5);
+    }
+}
+
 TEST_F(AutoMeasure, ResultsReplacedWhileTheTableIsDrawnAndSaved) {
     CLfAmeasure* f = Add();
     std::atomic<bool> stop{false};
