@@ -195,7 +195,9 @@ C_ImgBuff* C_ImgBuff::CopyFrom(const C_ImgBuff* source) {
         FreePixels();
         return this;
     }
-    if (!Create(source->width, source->height, source->format)) return this;
+    // A buffer of the source's shape is overwritten whole: not cleared first.
+    const bool same = pixels && width == source->width && height == source->height && format == source->format;
+    if (!same && !Create(source->width, source->height, source->format)) return this;
     uint64_t n = ImgByteCount(this);
     if (n == 0) return this;  // an empty source: nothing to copy (and no block to copy from)
     if (n >= kPoolBulkBytes) {
