@@ -504,16 +504,52 @@ int32_t CLfLut::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, int64_
         if (window) PlatPostRedraw(window);
     }
     const ImgRect region = RegionRect(x, y, w, h);
-    CriticalSectionLock gl(g_GlLock);
-    CriticalSectionLock own(lock_);
+    // The table is copied under the filter's lock; the pass itself holds no
+    // lock, so painting and edits never wait for a whole frame.
+    uint8_t table[3][256];
+    {
+        CriticalSectionLock own(lock_);
+        std::memcpy(table, lut, sizeof table);
+    }
     const bool isGrey = grey.load() != 0;
+    if (!isGrey && b.format == kImgGray8) {
+        // Grey to colour and through the table in one pass: the rectangle's
+        // pixels take the table's colours, the others their grey.
+        ImgRect r;
+        if (!ImgGetRoi(&r, image, &region)) {
+            b.ConvertFormat(kImgRgb8);
+            return 1;
+        }
+        C_ImgBuff coloured;
+        if (!coloured.Create(b.width, b.height, kImgRgb8)) return 1;
+        const ImgRect all{0, 0, b.width - 1, b.height - 1};
+        ImgForEachRegionRow(all, [&](int32_t row) {
+            const uint8_t* g = b.PixelAt(0, row);
+            uint8_t* p = coloured.PixelAt(0, row);
+            const bool inside = row >= r.y0 && row <= r.y1;
+            const int32_t from = inside ? r.x0 : b.width, to = inside ? r.x1 + 1 : b.width;
+            const auto replicate = [&](int32_t i0, int32_t i1) {
+                for (int32_t i = i0; i < i1; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = g[i];
+            };
+            replicate(0, from);
+            for (int32_t i = from; i < to; ++i) {
+                const uint8_t v = g[i];
+                p[3 * i] = table[0][v];
+                p[3 * i + 1] = table[1][v];
+                p[3 * i + 2] = table[2][v];
+            }
+            replicate(to, b.width);
+        });
+        b.TakePixels(&coloured);
+        return 1;
+    }
     if (!isGrey && b.format <= kImgGray32) {
         const uint32_t colour[4] = {0, kImgRgb8, kImgRgb16, kImgRgb32};
         if (!b.ConvertFormat(colour[b.format])) return 1;
     }
     ImgRect r;
     if (!ImgGetRoi(&r, image, &region)) return 1;
-    const LutJob job{&b, r.x0, r.x1, lut, isGrey};
+    const LutJob job{&b, r.x0, r.x1, table, isGrey};
     ImgForEachRegionRow(r, [&](int32_t row) { LutRow(job, row); });
     return 1;
 }
