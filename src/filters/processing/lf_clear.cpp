@@ -103,21 +103,19 @@ void AdjustRow(const ClearJob& job, int32_t y) {
         case kImgRgb8: {
             uint8_t* p = b.PixelAt(job.x0, y);
             const int64_t samples = static_cast<int64_t>(n) * (b.format == kImgGray8 ? 1 : 3);
-            // The table's clamped shift as saturating arithmetic, which the
-            // compiler turns into vector saturating adds.
+            // The table's clamped shift as saturating arithmetic, written in
+            // the forms the compiler turns into vector saturating adds and
+            // subtractions.
             const int32_t shift = static_cast<int32_t>(job.level) - 128;
             if (shift >= 0) {
-                const auto s = static_cast<uint32_t>(shift);
+                const auto s = static_cast<uint8_t>(shift);
                 for (int64_t i = 0; i < samples; ++i) {
-                    const uint32_t v = p[i] + s;
-                    p[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+                    const auto v = static_cast<uint8_t>(p[i] + s);
+                    p[i] = v < p[i] ? uint8_t(255) : v;
                 }
             } else {
-                const int32_t s = -shift;
-                for (int64_t i = 0; i < samples; ++i) {
-                    const int32_t v = p[i] - s;
-                    p[i] = static_cast<uint8_t>(v < 0 ? 0 : v);
-                }
+                const auto s = static_cast<uint8_t>(-shift);
+                for (int64_t i = 0; i < samples; ++i) p[i] = p[i] >= s ? static_cast<uint8_t>(p[i] - s) : uint8_t(0);
             }
             (void)t;
             return;
