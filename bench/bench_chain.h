@@ -13,6 +13,7 @@
 #include "bench_support.h"
 #include "filters/core/filterctrl.h"
 #include "filters/processing/lf_rect.h"
+#include "image/imgbuff.h"
 #include "image/pool.h"
 
 namespace kvbench {
@@ -28,6 +29,19 @@ struct WholeImageChain : CFilterCtrl {
     }
     ~WholeImageChain() override { StopWorker(); }
 };
+
+// Times `step` on a fresh copy of `source` each iteration (the copy is not
+// timed), for filters that change the frame in place.
+template <class Step>
+void RunOnCopies(benchmark::State& s, const CImgBuff& source, Step&& step) {
+    CImgBuff image;
+    for (auto _ : s) {
+        s.PauseTiming();
+        image.CopyFrom(&source);
+        s.ResumeTiming();
+        step(&image);
+    }
+}
 
 // Registers "<name>/chain/t<n>" and "<name>/direct/t<n>" and prints the
 // overhead of each chain run over its direct calls.

@@ -86,24 +86,13 @@ void FillDiscs(CImgBuff& image) {
     for (int speck = 0; speck < 500; ++speck) image.buffer->pixels[next(kWidth * kHeight)] = 0;
 }
 
-// Times `step` on a fresh copy of `source` each iteration.
-void Timed(benchmark::State& s, const CImgBuff& source, const std::function<void(CImgBuff*)>& step) {
-    CImgBuff image;
-    for (auto _ : s) {
-        s.PauseTiming();
-        image.CopyFrom(&source);
-        s.ResumeTiming();
-        step(&image);
-    }
-}
-
 std::function<void(benchmark::State&)> ChainBody(std::function<void(CImgBuff&)> fill,
                                                  std::function<CImgFilter*()> make) {
     return [fill, make](benchmark::State& s) {
         CImgBuff source;
         fill(source);
         Chain chain(make());
-        Timed(s, source, [&](CImgBuff* image) { chain.RunChain(image, 0); });
+        kvbench::RunOnCopies(s, source, [&](CImgBuff* image) { chain.RunChain(image, 0); });
     };
 }
 
@@ -112,7 +101,7 @@ std::function<void(benchmark::State&)> DirectBody(std::function<void(CImgBuff&)>
     return [fill, step](benchmark::State& s) {
         CImgBuff source;
         fill(source);
-        Timed(s, source, step);
+        kvbench::RunOnCopies(s, source, step);
     };
 }
 
@@ -190,7 +179,7 @@ int main(int argc, char** argv) {
                      CImgBuff source, background;
                      rgb8(source);
                      FillColour(background, kImgRgb8, 4242);
-                     Timed(s, source, [&](CImgBuff* i) { ImgSubtractBackground(i, &background, 0, &kAll); });
+                     kvbench::RunOnCopies(s, source, [&](CImgBuff* i) { ImgSubtractBackground(i, &background, 0, &kAll); });
                  });
 
     // The mask against cv::subtract of the same mask.
