@@ -95,6 +95,13 @@ const Rgb8XyzTables& XyzTables() {
 constexpr uint16_t kUnknown = 0, kNoCell = 1;
 constexpr size_t kColours = size_t{1} << 24;
 
+// Colours within the same 8 x 8 x 8 block sit together (1 KB), so that the
+// neighbouring colours of a picture share cache lines and pages.
+inline size_t CacheIndex(const uint8_t* p) {
+    const size_t r = p[0], g = p[1], b = p[2];
+    return ((r >> 3) << 19) | ((g >> 3) << 14) | ((b >> 3) << 9) | ((r & 7) << 6) | ((g & 7) << 3) | (b & 7);
+}
+
 uint16_t* CellCache(uint32_t view) {
     static std::mutex lock;
     static uint16_t* caches[3] = {nullptr, nullptr, nullptr};
@@ -147,7 +154,7 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
         if (job.cache) {
             const uint8_t* p = b.PixelAt(job.r.x0, y);
             for (int32_t k = 0; k < width; ++k, p += 3) {
-                uint16_t* slot = job.cache + ((size_t{p[0]} << 16) | (size_t{p[1]} << 8) | p[2]);
+                uint16_t* slot = job.cache + CacheIndex(p);
                 uint16_t entry = __atomic_load_n(slot, __ATOMIC_RELAXED);
                 if (entry == kUnknown) {
                     entry = Rgb8Entry(job.view, p);
