@@ -61,11 +61,11 @@ int SearchLevels(SearchLevel* lv, int32_t pyramid) {
     return K;
 }
 
-// State of one job shared by its three parallel steps.
+// State of one job shared by its parallel steps.
 struct JobState {
     PivJobContext* ctx;
     PivCell* cells;
-    int32_t columns, rows, step, x0, y0, radius, pyramid;
+    int32_t columns, rows, step, x0, y0, radius, pyramid, grow;
     std::atomic<int32_t> error{0};
     // Halved copies of the previous image, made once per job: entry k is
     // level k (entry 0 the image itself).
@@ -73,33 +73,41 @@ struct JobState {
     int levelCount = 0;  // levels the cells' searches use (same for every cell)
 };
 
-void CutPatternsKernel(void* arg, uint64_t first, uint64_t count) {
+// Places every cell's pattern: the cell's square grown by `grow` on every
+// side, which must lie inside the current image (else the job fails).
+void PlacePatternsKernel(void* arg, uint64_t first, uint64_t count) {
     auto& st = *static_cast<JobState*>(arg);
-    const PivJobContext& ctx = *st.ctx;
+    const C_ImgBuff& current = *st.ctx->current->buffer;
     const int32_t s = st.step;
-    const int32_t grow = ctx.bigPattern ? s / 2 : 0;
     for (uint64_t k = first; k < first + count; ++k) {
         PivCell& cell = st.cells[k];
         const int32_t c = static_cast<int32_t>(k % static_cast<uint64_t>(st.columns));
         const int32_t r = static_cast<int32_t>(k / static_cast<uint64_t>(st.columns));
-        const int32_t px0 = st.x0 + c * s - grow, py0 = st.y0 + r * s - grow;
-        const int32_t px1 = st.x0 + c * s + s - 1 + grow, py1 = st.y0 + r * s + s - 1 + grow;
-        if (!cell.pattern.buffer) continue;  // no pattern image: the cell is not searched
-        if (!ctx.current->ExtractRect(&cell.pattern, px0, py0, px1, py1) || !cell.pattern.buffer->pixels) {
+        const int64_t px0 = int64_t{st.x0} + int64_t{c} * s - st.grow, py0 = int64_t{st.y0} + int64_t{r} * s - st.grow;
+        const int64_t edge = int64_t{s} + 2 * int64_t{st.grow};
+        if (px0 < 0 || py0 < 0 || px0 + edge > current.width || py0 + edge > current.height) {
             st.error.store(1);
             continue;
         }
-        cell.size = static_cast<uint64_t>(cell.pattern.buffer->width);
-        cell.x = px0;
-        cell.y = py0;
+        cell.size = static_cast<uint64_t>(edge);
+        cell.x = static_cast<double>(px0);
+        cell.y = static_cast<double>(py0);
     }
 }
+
+// Images a search worker reuses from cell to cell (all patterns of a job
+// have one size, so no cut or halving allocates after the first).
+struct WorkerImages {
+    CImgBuff pattern;
+    std::unique_ptr<CImgBuff> halved[kMaxLevels];
+};
 
 // The whole-pixel search of one pattern: the kernel's coarse-to-fine scan
 // over the job's shared halved images (the same positions and scores as
 // ImgMatchTemplate with its shortcut, without halving the image per cell).
-bool SearchCell(const JobState& st, const CImgBuff* pattern, int32_t cx, int32_t cy, int32_t* outX, int32_t* outY,
+bool SearchCell(const JobState& st, WorkerImages& images, int32_t cx, int32_t cy, int32_t* outX, int32_t* outY,
                 void* cancelOwner) {
+    const CImgBuff* pattern = &images.pattern;
     const int32_t r = st.radius;
     const CImgBuff* prev = st.ctx->previous;
     SearchLevel lv[kMaxLevels];
@@ -113,13 +121,12 @@ bool SearchCell(const JobState& st, const CImgBuff* pattern, int32_t cx, int32_t
     }
     const auto fits = [](const SearchLevel& l) { return int64_t{l.wB} + l.x0 <= l.W && int64_t{l.hB} + l.y0 <= l.H; };
     if (!fits(lv[0])) return false;
-    std::unique_ptr<CImgBuff> halved[kMaxLevels];
     const CImgBuff* patterns[kMaxLevels] = {pattern};
     for (int k = 1; k <= K; ++k) {
-        halved[k].reset(new (std::nothrow) CImgBuff);
-        if (!fits(lv[k]) || !halved[k] || !halved[k]->buffer || !ImgHalve(patterns[k - 1], halved[k].get()))
-            return false;
-        patterns[k] = halved[k].get();
+        if (!images.halved[k]) images.halved[k].reset(new (std::nothrow) CImgBuff);
+        CImgBuff* halved = images.halved[k].get();
+        if (!fits(lv[k]) || !halved || !halved->buffer || !ImgHalve(patterns[k - 1], halved)) return false;
+        patterns[k] = halved;
     }
     int32_t bx = 0, by = 0;
     for (int k = K; k >= 0; --k) {
@@ -148,17 +155,31 @@ bool SearchCell(const JobState& st, const CImgBuff* pattern, int32_t cx, int32_t
     return true;
 }
 
+// Cuts each cell's pattern, searches it and refines the match. A pattern
+// that cannot be cut fails the job; without an image to cut into, the
+// worker's cells are not searched (their vectors stay (0, 0)).
 void SearchKernel(void* arg, uint64_t first, uint64_t count) {
     auto& st = *static_cast<JobState*>(arg);
     void* owner = const_cast<void*>(st.ctx->cancelOwner);
+    WorkerImages images;
     for (uint64_t k = first; k < first + count; ++k) {
         PivCell& cell = st.cells[k];
-        if (!cell.pattern.buffer || !cell.pattern.buffer->pixels) continue;
+        if (!cell.size) continue;
+        if (!images.pattern.buffer) {
+            cell.size = 0;
+            continue;
+        }
         const int32_t cx = static_cast<int32_t>(cell.x), cy = static_cast<int32_t>(cell.y);
+        const int32_t edge = static_cast<int32_t>(cell.size);
+        if (!st.ctx->current->ExtractRect(&images.pattern, cx, cy, cx + edge - 1, cy + edge - 1) ||
+            !images.pattern.buffer->pixels) {
+            st.error.store(1);
+            continue;
+        }
         int32_t X = 0, Y = 0;
-        if (!SearchCell(st, &cell.pattern, cx, cy, &X, &Y, owner)) continue;
+        if (!SearchCell(st, images, cx, cy, &X, &Y, owner)) continue;
         double fx = 0, fy = 0, score = -1.0;
-        if (ImgRefineMatchSubpixel(st.ctx->previous, &cell.pattern, X - 1.0, Y - 1.0, X + 1.0, Y + 1.0, &fx, &fy,
+        if (ImgRefineMatchSubpixel(st.ctx->previous, &images.pattern, X - 1.0, Y - 1.0, X + 1.0, Y + 1.0, &fx, &fy,
                                    kCorrelation, 0, 0.5, &score, PivCancelRequested, owner) &&
             score >= 0.0) {
             cell.x = fx;
@@ -177,7 +198,7 @@ void StoreKernel(void* arg, uint64_t first, uint64_t count) {
             const PivCell& cell = st.cells[r * static_cast<uint64_t>(st.columns) + static_cast<uint64_t>(c)];
             FlowVector* v = ctx.flow->VectorAt(c, static_cast<int32_t>(r), ctx.frame);
             if (!v) continue;
-            if (!cell.pattern.buffer || !cell.pattern.buffer->pixels) {
+            if (!cell.size) {
                 *v = {0.0, 0.0};
                 continue;
             }
@@ -192,7 +213,7 @@ void StoreKernel(void* arg, uint64_t first, uint64_t count) {
 void PivJob(PivJobContext* ctx) {
     CFlowData* flow = ctx->flow;
     if (!flow || !ctx->previous || !ctx->current || !ctx->previous->buffer || !ctx->current->buffer ||
-        flow->columns < 1 || flow->rows < 1) {
+        !ctx->current->buffer->pixels || flow->columns < 1 || flow->rows < 1) {
         ctx->result.store(0);
         return;
     }
@@ -212,24 +233,21 @@ void PivJob(PivJobContext* ctx) {
     st.y0 = flow->originY;
     st.radius = PivSearchRadius(flow->step, ctx->searchCode);
     st.pyramid = ctx->level == 0 ? kShortcut : 0;
+    st.grow = ctx->bigPattern ? flow->step / 2 : 0;
 
-    PoolParallelFor(CutPatternsKernel, &st, n);
+    PoolParallelFor(PlacePatternsKernel, &st, n);
     if (st.error.load()) {
         ctx->result.store(0);
         return;
     }
 
     // The halved previous images every cell's coarse search reads, made once
-    // for the job, as deep as the largest pattern needs.
+    // for the job, as deep as the patterns need.
     std::vector<std::unique_ptr<CImgBuff>> levels;
     st.previousLevels[0] = ctx->previous;
     st.levelCount = 1;
     if (st.pyramid) {
-        int32_t edge = 0;
-        for (uint64_t k = 0; k < n; ++k) {
-            const C_ImgBuff* b = cells[k].pattern.buffer;
-            if (b && b->pixels) edge = std::max({edge, b->width, b->height});
-        }
+        const int32_t edge = flow->step + 2 * st.grow;
         SearchLevel lv[kMaxLevels];
         lv[0] = {ctx->previous->buffer->width, ctx->previous->buffer->height, edge, edge, -st.radius, -st.radius,
                  st.radius, st.radius, 0, 0, st.pyramid};
@@ -244,6 +262,10 @@ void PivJob(PivJobContext* ctx) {
     }
 
     PoolParallelFor(SearchKernel, &st, n);
+    if (st.error.load()) {
+        ctx->result.store(0);
+        return;
+    }
     PoolParallelFor(StoreKernel, &st, static_cast<uint64_t>(flow->rows));
     ctx->result.store(1);
 }

@@ -22,10 +22,11 @@
 
 class CSequenceRun;
 
-// One cell of a job: its pattern and, after the search, where it matched.
+// One cell of a job: where its pattern lies and, after the search, where it
+// matched. The pattern itself is cut from the current image when the cell
+// is searched, into an image the searching worker reuses for its cells.
 struct PivCell {
-    CImgBuff pattern;
-    uint64_t size = 0;
+    uint64_t size = 0;    // pattern edge; 0 for a cell that is not searched
     double x = 0, y = 0;  // pattern top-left in the current image, then matched top-left in the previous one
     double score = 0;
 };

@@ -498,20 +498,25 @@ bool HasPixels(const CImgBuff* h) { return h && h->buffer && ImgFormatValid(h->b
 
 // n sum ab - sum a sum b = n sum (a - mean a)(b - mean b), exactly, as a
 // double.
-double CentredProducts(const MatchSamples& s, uint64_t sumA, uint64_t products) {
+double CentredProducts(int64_t n, uint64_t sumA, uint64_t sumB, uint64_t products) {
     int64_t nab, ab, centred;
-    if (!__builtin_mul_overflow(s.n, static_cast<int64_t>(products), &nab) &&
-        !__builtin_mul_overflow(static_cast<int64_t>(sumA), static_cast<int64_t>(s.sumB), &ab) &&
+    if (!__builtin_mul_overflow(n, static_cast<int64_t>(products), &nab) &&
+        !__builtin_mul_overflow(static_cast<int64_t>(sumA), static_cast<int64_t>(sumB), &ab) &&
         !__builtin_sub_overflow(nab, ab, &centred))
         return static_cast<double>(centred);
-    return static_cast<double>(static_cast<__int128>(s.n) * static_cast<__int128>(products) -
-                               static_cast<__int128>(sumA) * static_cast<__int128>(s.sumB));
+    return static_cast<double>(static_cast<__int128>(n) * static_cast<__int128>(products) -
+                               static_cast<__int128>(sumA) * static_cast<__int128>(sumB));
 }
+double CentredProducts(const MatchSamples& s, uint64_t sumA, uint64_t products) { return CentredProducts(s.n, sumA, s.sumB, products); }
 
-double CorrelationScore(const MatchSamples& s, double centred, uint64_t squaresA) {
-    const double norm = s.rootSquaresB * std::sqrt(static_cast<double>(squaresA));
+// The score of a position from its centred products and sum of squares.
+double CorrelationScore(int64_t n, double rootSquaresB, double centred, uint64_t squaresA) {
+    const double norm = rootSquaresB * std::sqrt(static_cast<double>(squaresA));
     if (!(norm > 0.0)) return -1.0;
-    return ImgCompareCorrelationScore(centred / static_cast<double>(s.n) / norm);
+    return ImgCompareCorrelationScore(centred / static_cast<double>(n) / norm);
+}
+double CorrelationScore(const MatchSamples& s, double centred, uint64_t squaresA) {
+    return CorrelationScore(s.n, s.rootSquaresB, centred, squaresA);
 }
 
 // A cheap test that a position's correlation is clearly below that of the
@@ -981,9 +986,255 @@ double ImgMatchScoreAt(const CImgBuff* a, const CImgBuff* b, double x, double y,
     return ImgCompareImages(&cut, b, 0, 0, method, sampling);
 }
 
-int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, double y0, double x1, double y1, double* outX,
-                               double* outY, int32_t method, int32_t sampling, double step, double* score, MatchCancelFn cancel,
-                               void* user) {
+namespace {
+
+// Row kernels of the refinement's scorer (below).
+//
+// One blend row in integers: d = (ws s + wn nb) >> 8, ws + wn = 256; a null
+// nb is the black fill.
+void BlendRowDyadic(const uint8_t* s, const uint8_t* nb, uint8_t* d, int64_t count, uint16_t ws, uint16_t wn) {
+    if (nb)
+        for (int64_t i = 0; i < count; ++i) d[i] = static_cast<uint8_t>((ws * s[i] + wn * nb[i]) >> 8);
+    else
+        for (int64_t i = 0; i < count; ++i) d[i] = static_cast<uint8_t>((ws * s[i]) >> 8);
+}
+// The same 16 samples a step: the weighted sum is at most 256 x 255 and
+// fits an unsigned 16-bit lane.
+__attribute__((target("avx2"))) void BlendRowDyadicAvx2(const uint8_t* s, const uint8_t* nb, uint8_t* d, int64_t count, uint16_t ws,
+                                                         uint16_t wn) {
+    const __m256i vs = _mm256_set1_epi16(static_cast<int16_t>(ws)), vn = _mm256_set1_epi16(static_cast<int16_t>(wn));
+    int64_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m256i v = _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i))), vs);
+        if (nb)
+            v = _mm256_add_epi16(
+                v, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(nb + i))), vn));
+        v = _mm256_srli_epi16(v, 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+    }
+    BlendRowDyadic(s + i, nb ? nb + i : nullptr, d + i, count - i, ws, wn);
+}
+
+// Sum of |a - b| over h rows of L samples (b's rows packed).
+uint64_t AbsDiffRows(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t L, int64_t h) {
+    uint64_t sum = 0;
+    for (int64_t j = 0; j < h; ++j, a += aStride, b += L)
+        for (int64_t i = 0; i < L; ++i) sum += static_cast<uint32_t>(std::abs(int32_t{a[i]} - int32_t{b[i]}));
+    return sum;
+}
+__attribute__((target("avx2"))) uint64_t AbsDiffRowsAvx2(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t L, int64_t h) {
+    const int64_t full = L & ~int64_t{31};
+    __m256i acc = _mm256_setzero_si256();
+    uint64_t rest = 0;
+    for (int64_t j = 0; j < h; ++j, a += aStride, b += L) {
+        for (int64_t i = 0; i < full; i += 32)
+            acc = _mm256_add_epi64(acc, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)),
+                                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i))));
+        for (int64_t i = full; i < L; ++i) rest += static_cast<uint32_t>(std::abs(int32_t{a[i]} - int32_t{b[i]}));
+    }
+    alignas(32) uint64_t v[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(v), acc);
+    return v[0] + v[1] + v[2] + v[3] + rest;
+}
+
+// Sums of a, a^2 and a b over h rows of L samples (b's rows packed; the
+// vector kernel reads them widened to 16 bits).
+struct RowSums {
+    uint64_t sumA = 0, squaresA = 0, products = 0;
+};
+RowSums CorrelationRows(const uint8_t* a, int64_t aStride, const uint8_t* b, int64_t L, int64_t h) {
+    RowSums r;
+    for (int64_t j = 0; j < h; ++j, a += aStride, b += L)
+        for (int64_t i = 0; i < L; ++i) {
+            const uint64_t u = a[i], v = b[i];
+            r.sumA += u;
+            r.squaresA += u * u;
+            r.products += u * v;
+        }
+    return r;
+}
+// 16 samples a step into 32-bit lanes, which gain at most 2 x 255 x 255 a
+// step and are emptied into 64 bits before they could overflow.
+__attribute__((target("avx2"))) RowSums CorrelationRowsAvx2(const uint8_t* a, int64_t aStride, const int16_t* b, int64_t L, int64_t h) {
+    const int64_t full = L & ~int64_t{15};
+    const int64_t steps = std::max<int64_t>(1, full / 16);
+    const int64_t rowsPerFlush = std::max<int64_t>(1, 2147483647 / (2 * 65025 * steps));
+    const __m256i ones = _mm256_set1_epi16(1);
+    RowSums r;
+    for (int64_t j0 = 0; j0 < h; j0 += rowsPerFlush) {
+        const int64_t j1 = std::min(h, j0 + rowsPerFlush);
+        __m256i t = _mm256_setzero_si256(), q = _mm256_setzero_si256(), p = _mm256_setzero_si256();
+        for (int64_t j = j0; j < j1; ++j) {
+            const uint8_t* ar = a + j * aStride;
+            const int16_t* br = b + j * L;
+            for (int64_t i = 0; i < full; i += 16) {
+                const __m256i u = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ar + i)));
+                t = _mm256_add_epi32(t, _mm256_madd_epi16(u, ones));
+                q = _mm256_add_epi32(q, _mm256_madd_epi16(u, u));
+                p = _mm256_add_epi32(p, _mm256_madd_epi16(u, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(br + i))));
+            }
+            for (int64_t i = full; i < L; ++i) {
+                const uint64_t u = ar[i], v = static_cast<uint64_t>(br[i]);
+                r.sumA += u;
+                r.squaresA += u * u;
+                r.products += u * v;
+            }
+        }
+        alignas(32) int32_t vt[8], vq[8], vp[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(vt), t);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(vq), q);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(vp), p);
+        for (int k = 0; k < 8; ++k) {
+            r.sumA += static_cast<uint64_t>(vt[k]);
+            r.squaresA += static_cast<uint64_t>(vq[k]);
+            r.products += static_cast<uint64_t>(vp[k]);
+        }
+    }
+    return r;
+}
+
+// The scores of one refinement. Byte images of one format (grey or RGB,
+// 8-bit samples) are scored without making images: the cut-out's shift is
+// blended row by row into buffers kept for the whole refinement, exactly as
+// ImgShiftSubpixel blends it, and the sums are integers. The difference
+// score is then ImgMatchScoreAt's to the bit; the correlation is scored from
+// the exact sums as the whole-pixel scan scores it, so the refinement's
+// whole-pixel grid agrees with the scan. Other images go through
+// ImgMatchScoreAt. A position asked for again gets its score back.
+class RefineScorer {
+public:
+    RefineScorer(const CImgBuff* a, const CImgBuff* b, int32_t method, int32_t sampling)
+        : a_(a), b_(b), method_(method), sampling_(sampling) {
+        if (!HasPixels(a) || !HasPixels(b) || sampling != 0) return;
+        const C_ImgBuff& A = *a->buffer;
+        const C_ImgBuff& B = *b->buffer;
+        if (A.format != B.format || (A.format != kImgGray8 && A.format != kImgRgb8)) return;
+        channels_ = A.format == kImgRgb8 ? 3 : 1;
+        L_ = static_cast<int64_t>(B.width) * channels_;
+        // Rows of the horizontal pass (one more than B for the vertical
+        // neighbour) and of the vertical pass.
+        const int64_t rows = int64_t{B.height} + 1;
+        work_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(L_ * (2 * rows))]);
+        if (!work_) return;
+        n_ = L_ * B.height;
+        for (int64_t i = 0; i < n_; ++i) {
+            sumB_ += B.pixels[i];
+            squaresB_ += uint32_t{B.pixels[i]} * B.pixels[i];
+        }
+        rootSquaresB_ = std::sqrt(static_cast<double>(squaresB_));
+        avx2_ = VectorLevel() >= kLevelAvx2;
+        if (avx2_ && method != 0) {
+            wide_.reset(new (std::nothrow) int16_t[static_cast<size_t>(n_)]);
+            if (wide_)
+                for (int64_t i = 0; i < n_; ++i) wide_[i] = B.pixels[i];
+        }
+        fast_ = true;
+    }
+
+    double At(double x, double y) {
+        for (int32_t i = 0; i < memoCount_; ++i)
+            if (memo_[i].x == x && memo_[i].y == y) return memo_[i].score;
+        const double s = fast_ ? Score(x, y) : ImgMatchScoreAt(a_, b_, x, y, method_, sampling_);
+        if (memoCount_ < kMemo) memo_[memoCount_++] = {x, y, s};
+        return s;
+    }
+
+private:
+    // A blend of samples s with neighbours nb (null: the black fill) by
+    // g = |fraction|: keep s + g nb in doubles, truncated to a byte. For g a
+    // multiple of 1/256 every term of that sum is exact, so integers give
+    // the same bytes.
+    void BlendRow(const uint8_t* s, const uint8_t* nb, uint8_t* d, int64_t count, double g) const {
+        const double keep = 1.0 - g;
+        const double m = g * 256.0;
+        if (m == std::floor(m)) {
+            const uint16_t wn = static_cast<uint16_t>(m), ws = static_cast<uint16_t>(256 - wn);
+            if (avx2_) BlendRowDyadicAvx2(s, nb, d, count, ws, wn);
+            else BlendRowDyadic(s, nb, d, count, ws, wn);
+            return;
+        }
+        for (int64_t i = 0; i < count; ++i)
+            d[i] = ImgClampToU8(keep * static_cast<double>(s[i]) + g * (nb ? static_cast<double>(nb[i]) : 0.0));
+    }
+
+    double Score(double x, double y) {
+        const C_ImgBuff& A = *a_->buffer;
+        const C_ImgBuff& B = *b_->buffer;
+        if (!(std::fabs(x) < 2e9 && std::fabs(y) < 2e9)) return -1.0;
+        const int64_t ix = static_cast<int64_t>(x), iy = static_cast<int64_t>(y);
+        if (ix < 0 || iy < 0 || ix + B.width >= A.width || iy + B.height >= A.height) return -1.0;
+        // The cut-out is moved by minus the fraction: content from the right
+        // (below) blends in, or for a negative position from the left.
+        const double fx = -(x - static_cast<double>(ix)), fy = -(y - static_cast<double>(iy));
+        const int64_t stride = static_cast<int64_t>(A.width) * channels_, C = channels_;
+        const uint8_t* src = A.pixels + iy * stride + ix * C;
+        int64_t srcStride = stride;
+        // Only B's part of the cut-out is compared: the horizontal pass makes
+        // B's columns, for B's rows and the one below when a vertical pass
+        // follows; the vertical pass makes B's rows.
+        const int64_t hRows = int64_t{B.height} + (fy != 0.0 ? 1 : 0);
+        uint8_t* horizontal = work_.get();
+        uint8_t* vertical = work_.get() + L_ * (int64_t{B.height} + 1);
+        if (fx != 0.0) {
+            const double g = std::fabs(fx);
+            for (int64_t j = 0; j < hRows; ++j) {
+                const uint8_t* s = src + j * srcStride;
+                uint8_t* d = horizontal + j * L_;
+                if (fx < 0.0) {
+                    BlendRow(s, s + C, d, L_, g);
+                } else {
+                    BlendRow(s, nullptr, d, C, g);
+                    BlendRow(s + C, s, d + C, L_ - C, g);
+                }
+            }
+            src = horizontal;
+            srcStride = L_;
+        }
+        if (fy != 0.0) {
+            const double g = std::fabs(fy);
+            for (int64_t j = 0; j < B.height; ++j) {
+                const uint8_t* s = src + j * srcStride;
+                const uint8_t* nb = fy < 0.0 ? s + srcStride : j > 0 ? s - srcStride : nullptr;
+                BlendRow(s, nb, vertical + j * L_, L_, g);
+            }
+            src = vertical;
+            srcStride = L_;
+        }
+        return Compare(src, srcStride);
+    }
+
+    // B compared with the rows at a.
+    double Compare(const uint8_t* a, int64_t aStride) const {
+        const uint8_t* b = b_->buffer->pixels;
+        const int64_t h = b_->buffer->height;
+        if (method_ == 0) {
+            const uint64_t sum = avx2_ ? AbsDiffRowsAvx2(a, aStride, b, L_, h) : AbsDiffRows(a, aStride, b, L_, h);
+            return ImgCompareDifferenceScore(static_cast<double>(sum), static_cast<double>(n_));
+        }
+        const RowSums r = wide_ ? CorrelationRowsAvx2(a, aStride, wide_.get(), L_, h) : CorrelationRows(a, aStride, b, L_, h);
+        return CorrelationScore(n_, rootSquaresB_, CentredProducts(n_, r.sumA, sumB_, r.products), r.squaresA);
+    }
+
+    static constexpr int32_t kMemo = 32;
+    struct Memo {
+        double x, y, score;
+    };
+    const CImgBuff* a_;
+    const CImgBuff* b_;
+    int32_t method_, sampling_;
+    bool fast_ = false, avx2_ = false;
+    int32_t channels_ = 1;
+    int64_t L_ = 0, n_ = 0;
+    uint64_t sumB_ = 0, squaresB_ = 0;
+    double rootSquaresB_ = 0.0;
+    std::unique_ptr<uint8_t[]> work_;
+    std::unique_ptr<int16_t[]> wide_;  // B widened for the vector products
+    Memo memo_[kMemo];
+    int32_t memoCount_ = 0;
+};
+
+int32_t Refine(RefineScorer& scorer, double x0, double y0, double x1, double y1, double* outX, double* outY, double step,
+               double* score, MatchCancelFn cancel, void* user) {
     if (cancel && cancel(user)) return 0;
     const auto finish = [&](double s, double x, double y) {
         if (score) *score = s;
@@ -992,12 +1243,12 @@ int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, 
         return 1;
     };
     const double cx = (x0 + x1) * 0.5, cy = (y0 + y1) * 0.5;
-    const double sc = ImgMatchScoreAt(a, b, cx, cy, method, sampling);
+    const double sc = scorer.At(cx, cy);
     if (sc == 0.0 || sc < 0.0) return finish(sc, cx, cy);
     // The grid 0-8 row by row: columns x0, cx, x1; rows y0, cy, y1.
     const double gx[3] = {x0, cx, x1}, gy[3] = {y0, cy, y1};
     double ps[9];
-    for (int p = 0; p < 9; ++p) ps[p] = p == 4 ? sc : ImgMatchScoreAt(a, b, gx[p % 3], gy[p / 3], method, sampling);
+    for (int p = 0; p < 9; ++p) ps[p] = p == 4 ? sc : scorer.At(gx[p % 3], gy[p / 3]);
     static constexpr int kQuad[4][4] = {{0, 1, 3, 4}, {1, 2, 4, 5}, {3, 4, 6, 7}, {4, 5, 7, 8}};
     int chosen = -1;
     double chosenSum = 0.0;
@@ -1020,8 +1271,8 @@ int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, 
     if (x1 - x0 > step) {
         const int first = quad[0], last = quad[3];
         double rx = 0, ry = 0, rs = -1.0;
-        const int32_t got = ImgRefineMatchSubpixel(a, b, gx[first % 3], gy[first / 3], gx[last % 3], gy[last / 3], &rx, &ry, method,
-                                                   sampling, step, &rs, cancel, user);
+        const int32_t got =
+            Refine(scorer, gx[first % 3], gy[first / 3], gx[last % 3], gy[last / 3], &rx, &ry, step, &rs, cancel, user);
         // The deeper result counts as farther from the centre than any grid
         // point: a grid point with an equal score wins.
         double bs = sc, bx = cx, by = cy;
@@ -1047,6 +1298,15 @@ int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, 
     for (int k = 1; k < 4; ++k)
         if (ps[quad[k]] < ps[best]) best = quad[k];
     return finish(ps[best], gx[best % 3], gy[best / 3]);
+}
+
+}  // namespace
+
+int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, double y0, double x1, double y1, double* outX,
+                               double* outY, int32_t method, int32_t sampling, double step, double* score, MatchCancelFn cancel,
+                               void* user) {
+    RefineScorer scorer(a, b, method, sampling);
+    return Refine(scorer, x0, y0, x1, y1, outX, outY, step, score, cancel, user);
 }
 
 int32_t ImgRefineMatchAroundPixel(const CImgBuff* a, const CImgBuff* b, int32_t x, int32_t y, double* outX, double* outY,

@@ -70,7 +70,10 @@ int32_t ImgHalve(const CImgBuff* source, CImgBuff* destination);
 double ImgMatchScoreAt(const CImgBuff* a, const CImgBuff* b, double x, double y, int32_t method, int32_t sampling);
 // Best fractional position in the rectangle (x0, y0)-(x1, y1) by recursive
 // halving into quadrants until the rectangle is no wider than `step`. 0
-// only when cancelled before anything was done (outputs untouched).
+// only when cancelled before anything was done (outputs untouched). Points
+// are scored as ImgMatchScoreAt scores them; for 8-bit grey or RGB images
+// of one format with 8-bit samples from exact integer sums, the correlation
+// then as the whole-pixel scan scores it.
 int32_t ImgRefineMatchSubpixel(const CImgBuff* a, const CImgBuff* b, double x0, double y0, double x1, double y1, double* outX,
                                double* outY, int32_t method, int32_t sampling, double step, double* score, MatchCancelFn cancel,
                                void* user);
