@@ -409,6 +409,95 @@ struct MatchSamples {
 
 namespace {
 
+// Column sums of grey samples: `rows` rows of n samples from p (rows
+// `stride` apart), their sums and sums of squares per column added to or
+// taken from colS and colQ. The vector kernel sums up to 65536 rows in
+// 32-bit lanes (65536 x 255^2 < 2^32) before touching the 64-bit columns.
+void ColumnSumsGray(const uint8_t* p, int64_t stride, int64_t rows, int64_t n, uint64_t* colS, uint64_t* colQ, bool add) {
+    for (int64_t r = 0; r < rows; ++r, p += stride)
+        for (int64_t x = 0; x < n; ++x) {
+            const uint32_t v = p[x];
+            if (add) {
+                colS[x] += v;
+                colQ[x] += v * v;
+            } else {
+                colS[x] -= v;
+                colQ[x] -= v * v;
+            }
+        }
+}
+__attribute__((target("avx2"))) void ColumnSumsGrayAvx2(const uint8_t* p, int64_t stride, int64_t rows, int64_t n, uint64_t* colS,
+                                                         uint64_t* colQ, bool add) {
+    int64_t x = 0;
+    for (; x + 16 <= n; x += 16)
+        for (int64_t r0 = 0; r0 < rows; r0 += 65536) {
+            const int64_t r1 = std::min(rows, r0 + 65536);
+            __m256i s0 = _mm256_setzero_si256(), s1 = _mm256_setzero_si256(), q0 = _mm256_setzero_si256(), q1 = _mm256_setzero_si256();
+            const uint8_t* q = p + r0 * stride + x;
+            for (int64_t r = r0; r < r1; ++r, q += stride) {
+                const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+                const __m256i sq = _mm256_mullo_epi16(v, v);  // at most 255^2: exact in 16 bits
+                s0 = _mm256_add_epi32(s0, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)));
+                s1 = _mm256_add_epi32(s1, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
+                q0 = _mm256_add_epi32(q0, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(sq)));
+                q1 = _mm256_add_epi32(q1, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(sq, 1)));
+            }
+            alignas(32) uint32_t ts[16], tq[16];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(ts), s0);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(ts + 8), s1);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(tq), q0);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(tq + 8), q1);
+            for (int k = 0; k < 16; ++k) {
+                if (add) {
+                    colS[x + k] += ts[k];
+                    colQ[x + k] += tq[k];
+                } else {
+                    colS[x + k] -= ts[k];
+                    colQ[x + k] -= tq[k];
+                }
+            }
+        }
+    if (x < n) ColumnSumsGray(p + x, stride, rows, n - x, colS + x, colQ + x, add);
+}
+
+// Sum and sum of squares of n bytes.
+void ByteSums(const uint8_t* p, int64_t n, uint64_t* sum, uint64_t* squares) {
+    uint64_t t = 0, q = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        t += p[i];
+        q += uint32_t{p[i]} * p[i];
+    }
+    *sum = t;
+    *squares = q;
+}
+__attribute__((target("avx2"))) void ByteSumsAvx2(const uint8_t* p, int64_t n, uint64_t* sum, uint64_t* squares) {
+    // A 32-bit lane of the squares gains at most 2 x 255^2 a step: emptied
+    // every 16384 steps.
+    uint64_t t = 0, q = 0;
+    int64_t i = 0;
+    while (i + 16 <= n) {
+        const int64_t end = std::min(n & ~int64_t{15}, i + 16 * 16384);
+        __m128i vt = _mm_setzero_si128();
+        __m256i vq = _mm256_setzero_si256();
+        for (; i < end; i += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m256i v = _mm256_cvtepu8_epi16(b);
+            vt = _mm_add_epi64(vt, _mm_sad_epu8(b, _mm_setzero_si128()));
+            vq = _mm256_add_epi32(vq, _mm256_madd_epi16(v, v));
+        }
+        alignas(16) uint64_t st[2];
+        alignas(32) uint32_t sq[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(st), vt);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sq), vq);
+        t += st[0] + st[1];
+        for (int k = 0; k < 8; ++k) q += sq[k];
+    }
+    uint64_t rt = 0, rq = 0;
+    ByteSums(p + i, n - i, &rt, &rq);
+    *sum = t + rt;
+    *squares = q + rq;
+}
+
 using u128 = unsigned __int128;
 
 // Squared distance, exact for any two int32 points.
@@ -450,18 +539,22 @@ public:
         uint64_t* colQ = colS + width_;
         if (last_ < 0 || r != last_ + 1) {
             std::fill(colS, colS + 2 * width_, 0);
-            for (int64_t j = 0; j < s.h; ++j) AddRow(s, r + j, true);
+            AddRows(s, r, s.h, true);
         } else {
-            AddRow(s, r - 1, false);
-            AddRow(s, r + s.h - 1, true);
+            AddRows(s, r - 1, 1, false);
+            AddRows(s, r + s.h - 1, 1, true);
         }
         last_ = r;
         uint64_t* ps = colQ + width_;
         uint64_t* pq = ps + width_ + 1;
+        // Running totals in registers (the stores could alias the columns).
+        uint64_t ts = 0, tq = 0;
         ps[0] = pq[0] = 0;
         for (int64_t x = 0; x < width_; ++x) {
-            ps[x + 1] = ps[x] + colS[x];
-            pq[x + 1] = pq[x] + colQ[x];
+            ts += colS[x];
+            tq += colQ[x];
+            ps[x + 1] = ts;
+            pq[x + 1] = tq;
         }
     }
     // Position p of the row (0 = the window's first column).
@@ -470,6 +563,16 @@ public:
 
 private:
     const uint64_t* Prefix(int which) const { return block_.get() + 2 * width_ + which * (width_ + 1); }
+    void AddRows(const MatchSamples& s, int64_t r, int64_t count, bool add) {
+        uint64_t* colS = block_.get();
+        uint64_t* colQ = colS + width_;
+        if (s.channels == 1) {
+            if (VectorLevel() >= kLevelAvx2) ColumnSumsGrayAvx2(s.a + r * s.aStride, s.aStride, count, width_, colS, colQ, add);
+            else ColumnSumsGray(s.a + r * s.aStride, s.aStride, count, width_, colS, colQ, add);
+            return;
+        }
+        for (int64_t j = 0; j < count; ++j) AddRow(s, r + j, add);
+    }
     void AddRow(const MatchSamples& s, int64_t r, bool add) {
         uint64_t* colS = block_.get();
         uint64_t* colQ = colS + width_;
@@ -673,10 +776,8 @@ bool PrepareSamples(const C_ImgBuff& A, int32_t ax, int32_t ay, const C_ImgBuff&
         s->b = s->ownB.get();
     }
     if (method != 0) {
-        for (int64_t i = 0; i < s->n; ++i) {
-            s->sumB += s->b[i];
-            s->squaresB += uint32_t{s->b[i]} * s->b[i];
-        }
+        if (VectorLevel() >= kLevelAvx2) ByteSumsAvx2(s->b, s->n, &s->sumB, &s->squaresB);
+        else ByteSums(s->b, s->n, &s->sumB, &s->squaresB);
         s->rootSquaresB = std::sqrt(static_cast<double>(s->squaresB));
     }
 
@@ -690,13 +791,22 @@ bool PrepareSamples(const C_ImgBuff& A, int32_t ax, int32_t ay, const C_ImgBuff&
         if (shortRows) {
             const int64_t pairs = (s->h + 1) / 2;
             s->packed.reset(new (std::nothrow) uint8_t[static_cast<size_t>(pairs * 64)]());
+            // Sizes in locals: the stores could alias *s, which would
+            // otherwise be read again for every byte.
+            const int32_t L = s->L, h = s->h;
             if (s->packed)
-                for (int32_t j = 0; j < s->h; ++j)
-                    for (int32_t i = 0; i < s->L; ++i) s->packed[(j / 2) * 64 + (j % 2) * 32 + i] = s->b[int64_t{j} * s->L + i] ^ flip;
+                for (int32_t j = 0; j < h; ++j) {
+                    uint8_t* d = s->packed.get() + (j / 2) * 64 + (j % 2) * 32;
+                    const uint8_t* b = s->b + int64_t{j} * L;
+                    for (int32_t i = 0; i < L; ++i) d[i] = b[i] ^ flip;
+                }
         } else if (vnni) {
             s->packed.reset(new (std::nothrow) uint8_t[static_cast<size_t>(s->n)]);
-            if (s->packed)
-                for (int64_t i = 0; i < s->n; ++i) s->packed[i] = s->b[i] ^ flip;
+            const int64_t n = s->n;
+            uint8_t* d = s->packed.get();
+            const uint8_t* b = s->b;
+            if (d)
+                for (int64_t i = 0; i < n; ++i) d[i] = b[i] ^ flip;
         }
         // Eight positions at a time: eight independent sums hide the
         // latency of the vector additions and products.
@@ -715,7 +825,10 @@ bool PrepareSamples(const C_ImgBuff& A, int32_t ax, int32_t ay, const C_ImgBuff&
         } else if (method != 0 && s->L >= 16) {
             s->wide.reset(new (std::nothrow) int16_t[static_cast<size_t>(s->n)]);
             if (s->wide) {
-                for (int64_t i = 0; i < s->n; ++i) s->wide[i] = s->b[i];
+                const int64_t n = s->n;
+                int16_t* d = s->wide.get();
+                const uint8_t* b = s->b;
+                for (int64_t i = 0; i < n; ++i) d[i] = b[i];
                 s->dot = DotKind::kAvx2;
                 s->group = 8;
             }
@@ -1093,6 +1206,92 @@ __attribute__((target("avx2"))) RowSums CorrelationRowsAvx2(const uint8_t* a, in
     return r;
 }
 
+// How a refinement's cut-out is shifted along one axis: 0 not at all; 1
+// each sample blends with the next one (content moves left or up); 2 with
+// the previous one, the first with the black fill. Weights s and n sum to
+// 256: blend = (s x sample + n x neighbour) >> 8.
+struct ShiftAxis {
+    int32_t mode = 0;
+    uint16_t s = 256, n = 0;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The cut-out at src (rows `stride` apart, C channels) shifted by the two
+// blends and compared with the template's h rows of L samples (widened to
+// 16 bits) in one pass: 32 samples of a row at a time, each row blended
+// horizontally once and kept for the vertical blend of the next. Sums go
+// through 32-bit lanes, which gain at most 2 x 255 x 255 a row and are
+// emptied into 64 bits every 4096 rows.
+// Up to 32 samples from p widened to 16 bits, blended horizontally. The
+// previous samples of a row's first piece are its own samples moved up by C
+// lanes (the first C lanes the fill): nothing before the row is read.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i ShiftedRow512(const uint8_t* p, bool first, int64_t C, __mmask32 m,
+                                                                                  __mmask32 mPrev, __m512i moveUp, int32_t mode,
+                                                                                  __m512i ws, __m512i wn) {
+    const __m512i x = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, p));
+    if (mode == 0) return x;
+    const __m512i nb = mode == 1 ? _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, p + C))
+                       : first   ? _mm512_maskz_permutexvar_epi16(mPrev, moveUp, x)
+                                 : _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, p - C));
+    return _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(x, ws), _mm512_mullo_epi16(nb, wn)), 8);
+}
+
+template <bool kDifferences>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) RowSums ShiftedSums512(const uint8_t* src, int64_t stride, int64_t C, int64_t L,
+                                                                           int64_t h, ShiftAxis hx, ShiftAxis vy, const int16_t* b,
+                                                                           uint64_t* differences) {
+    const __m512i ones = _mm512_set1_epi16(1);
+    const __m512i hs = _mm512_set1_epi16(static_cast<int16_t>(hx.s)), hn = _mm512_set1_epi16(static_cast<int16_t>(hx.n));
+    const __m512i vs = _mm512_set1_epi16(static_cast<int16_t>(vy.s)), vn = _mm512_set1_epi16(static_cast<int16_t>(vy.n));
+    alignas(64) int16_t up[32];
+    for (int32_t i = 0; i < 32; ++i) up[i] = static_cast<int16_t>(i >= C ? i - C : 0);
+    const __m512i moveUp = _mm512_load_si512(up);
+    RowSums r;
+    uint64_t diff = 0;
+    for (int64_t i0 = 0; i0 < L; i0 += 32) {
+        const int64_t lanes = std::min<int64_t>(32, L - i0);
+        const __mmask32 m = static_cast<__mmask32>(lanes == 32 ? ~0u : (1u << lanes) - 1);
+        // The previous sample of the first C lanes of a row is the fill.
+        const __mmask32 mPrev = i0 == 0 ? static_cast<__mmask32>(m & ~((1u << C) - 1)) : m;
+#define KV_SHIFTED_ROW(j) ShiftedRow512(src + (j) * stride + i0, i0 == 0, C, m, mPrev, moveUp, hx.mode, hs, hn)
+        __m512i prev = _mm512_setzero_si512(), cur = KV_SHIFTED_ROW(0);
+        for (int64_t j0 = 0; j0 < h; j0 += 4096) {
+            const int64_t j1 = std::min(h, j0 + 4096);
+            __m512i t = _mm512_setzero_si512(), q = _mm512_setzero_si512(), pr = _mm512_setzero_si512();
+            for (int64_t j = j0; j < j1; ++j) {
+                // Row j + 1 of the cut-out exists (it is one row taller).
+                const __m512i next = vy.mode == 2 && j + 1 == h ? _mm512_setzero_si512() : KV_SHIFTED_ROW(j + 1);
+                __m512i v = cur;
+                if (vy.mode != 0)
+                    v = _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(cur, vs), _mm512_mullo_epi16(vy.mode == 1 ? next : prev, vn)), 8);
+                const __m512i bv = _mm512_maskz_loadu_epi16(m, b + j * L + i0);
+                if constexpr (kDifferences) {
+                    t = _mm512_add_epi32(t, _mm512_madd_epi16(_mm512_abs_epi16(_mm512_sub_epi16(v, bv)), ones));
+                } else {
+                    t = _mm512_add_epi32(t, _mm512_madd_epi16(v, ones));
+                    q = _mm512_add_epi32(q, _mm512_madd_epi16(v, v));
+                    pr = _mm512_add_epi32(pr, _mm512_madd_epi16(v, bv));
+                }
+                prev = cur;
+                cur = next;
+            }
+            if constexpr (kDifferences) {
+                diff += static_cast<uint64_t>(SumLanes32(t));
+            } else {
+                r.sumA += static_cast<uint64_t>(SumLanes32(t));
+                r.squaresA += static_cast<uint64_t>(SumLanes32(q));
+                r.products += static_cast<uint64_t>(SumLanes32(pr));
+            }
+        }
+    }
+#undef KV_SHIFTED_ROW
+    if (differences) *differences = diff;
+    return r;
+}
+#pragma GCC diagnostic pop
+
 // The scores of one refinement. Byte images of one format (grey or RGB,
 // 8-bit samples) are scored without making images: the cut-out's shift is
 // blended row by row into buffers kept for the whole refinement, exactly as
@@ -1117,13 +1316,12 @@ public:
         work_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(L_ * (2 * rows))]);
         if (!work_) return;
         n_ = L_ * B.height;
-        for (int64_t i = 0; i < n_; ++i) {
-            sumB_ += B.pixels[i];
-            squaresB_ += uint32_t{B.pixels[i]} * B.pixels[i];
-        }
+        if (VectorLevel() >= kLevelAvx2) ByteSumsAvx2(B.pixels, n_, &sumB_, &squaresB_);
+        else ByteSums(B.pixels, n_, &sumB_, &squaresB_);
         rootSquaresB_ = std::sqrt(static_cast<double>(squaresB_));
         avx2_ = VectorLevel() >= kLevelAvx2;
-        if (avx2_ && method != 0) {
+        avx512_ = VectorLevel() >= kLevelAvx512;
+        if ((avx2_ && method != 0) || avx512_) {
             wide_.reset(new (std::nothrow) int16_t[static_cast<size_t>(n_)]);
             if (wide_)
                 for (int64_t i = 0; i < n_; ++i) wide_[i] = B.pixels[i];
@@ -1144,6 +1342,18 @@ private:
     // g = |fraction|: keep s + g nb in doubles, truncated to a byte. For g a
     // multiple of 1/256 every term of that sum is exact, so integers give
     // the same bytes.
+    // The integer blend of a shift fraction f (0: no shift), when |f| is a
+    // multiple of 1/256 (see BlendRow).
+    static bool Dyadic(double f, ShiftAxis* axis) {
+        if (f == 0.0) return true;
+        const double m = std::fabs(f) * 256.0;
+        if (m != std::floor(m)) return false;
+        axis->mode = f < 0.0 ? 1 : 2;
+        axis->n = static_cast<uint16_t>(m);
+        axis->s = static_cast<uint16_t>(256 - axis->n);
+        return true;
+    }
+
     void BlendRow(const uint8_t* s, const uint8_t* nb, uint8_t* d, int64_t count, double g) const {
         const double keep = 1.0 - g;
         const double m = g * 256.0;
@@ -1169,6 +1379,17 @@ private:
         const int64_t stride = static_cast<int64_t>(A.width) * channels_, C = channels_;
         const uint8_t* src = A.pixels + iy * stride + ix * C;
         int64_t srcStride = stride;
+        ShiftAxis hx, vy;
+        if (avx512_ && wide_ && Dyadic(fx, &hx) && Dyadic(fy, &vy)) {
+            const int64_t h = B.height;
+            if (method_ == 0) {
+                uint64_t sum = 0;
+                ShiftedSums512<true>(src, stride, C, L_, h, hx, vy, wide_.get(), &sum);
+                return ImgCompareDifferenceScore(static_cast<double>(sum), static_cast<double>(n_));
+            }
+            const RowSums r = ShiftedSums512<false>(src, stride, C, L_, h, hx, vy, wide_.get(), nullptr);
+            return CorrelationScore(n_, rootSquaresB_, CentredProducts(n_, r.sumA, sumB_, r.products), r.squaresA);
+        }
         // Only B's part of the cut-out is compared: the horizontal pass makes
         // B's columns, for B's rows and the one below when a vertical pass
         // follows; the vertical pass makes B's rows.
@@ -1222,7 +1443,7 @@ private:
     const CImgBuff* a_;
     const CImgBuff* b_;
     int32_t method_, sampling_;
-    bool fast_ = false, avx2_ = false;
+    bool fast_ = false, avx2_ = false, avx512_ = false;
     int32_t channels_ = 1;
     int64_t L_ = 0, n_ = 0;
     uint64_t sumB_ = 0, squaresB_ = 0;

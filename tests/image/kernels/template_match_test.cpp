@@ -591,6 +591,148 @@ np.array(out, np.float64).tofile(sys.argv[-1])
     }
 }
 
+// The refinement's scores made without images, checked against the images
+// the kernels make: the cut-out shifted by ImgShiftSubpixel, then the
+// difference score of ImgCompareImages, or the correlation from exact
+// integer sums. Grey and RGB, rows of one and of several vector pieces,
+// positions left of the image's first column (content moving right), step
+// fractions of 1/2 and 1/4 (integer blends) and 0.1 (blends in doubles), at
+// every vector level.
+double ShiftedScore(const CImgBuff& a, const CImgBuff& b, double x, double y, int method) {
+    const int64_t ix = static_cast<int64_t>(x), iy = static_cast<int64_t>(y);
+    const int wB = b.buffer->width, hB = b.buffer->height;
+    if (!(std::fabs(x) < 2e9) || ix < 0 || iy < 0 || ix + wB >= a.buffer->width || iy + hB >= a.buffer->height) return -1.0;
+    CImgBuff cut;
+    EXPECT_TRUE(a.ExtractRect(&cut, int(ix), int(iy), int(ix) + wB, int(iy) + hB));
+    EXPECT_EQ(ImgShiftSubpixel(&cut, -(x - double(ix)), -(y - double(iy)), 0), 1);
+    if (method == 0) return ImgCompareImages(&cut, &b, 0, 0, 0, 0);
+    const int C = b.buffer->format == kImgRgb8 ? 3 : 1;
+    int64_t sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    for (int j = 0; j < hB; ++j)
+        for (int i = 0; i < wB * C; ++i) {
+            const int64_t u = cut.buffer->pixels[int64_t(j) * (wB + 1) * C + i], v = b.buffer->pixels[int64_t(j) * wB * C + i];
+            sa += u;
+            sb += v;
+            saa += u * u;
+            sbb += v * v;
+            sab += u * v;
+        }
+    const int64_t n = int64_t(wB) * hB * C;
+    const double norm = std::sqrt(double(sbb)) * std::sqrt(double(saa));
+    if (!(norm > 0.0)) return -1.0;
+    return ImgCompareCorrelationScore(double(n * sab - sa * sb) / double(n) / norm);
+}
+
+void ReferenceRefine(const CImgBuff& a, const CImgBuff& b, double x0, double y0, double x1, double y1, double step, int method,
+                     double* ox, double* oy, double* os) {
+    const double cx = (x0 + x1) * 0.5, cy = (y0 + y1) * 0.5;
+    const double sc = ShiftedScore(a, b, cx, cy, method);
+    *ox = cx;
+    *oy = cy;
+    *os = sc;
+    if (sc <= 0.0) return;
+    const double gx[3] = {x0, cx, x1}, gy[3] = {y0, cy, y1};
+    double ps[9];
+    for (int p = 0; p < 9; ++p) ps[p] = p == 4 ? sc : ShiftedScore(a, b, gx[p % 3], gy[p / 3], method);
+    static constexpr int kQuad[4][4] = {{0, 1, 3, 4}, {1, 2, 4, 5}, {3, 4, 6, 7}, {4, 5, 7, 8}};
+    int chosen = -1;
+    double chosenSum = 0;
+    for (int q = 0; q < 4; ++q) {
+        double sum = 0;
+        bool valid = true;
+        for (int p : kQuad[q])
+            if (p != 4) {
+                valid = valid && ps[p] >= 0;
+                sum += ps[p];
+            }
+        if (valid && (chosen < 0 || sum < chosenSum)) {
+            chosen = q;
+            chosenSum = sum;
+        }
+    }
+    if (chosen < 0) return;
+    const int* quad = kQuad[chosen];
+    if (x1 - x0 > step) {
+        double rx, ry, rs;
+        ReferenceRefine(a, b, gx[quad[0] % 3], gy[quad[0] / 3], gx[quad[3] % 3], gy[quad[3] / 3], step, method, &rx, &ry, &rs);
+        int rank = 0;
+        if (rs >= 0 && rs < sc) {
+            *ox = rx;
+            *oy = ry;
+            *os = rs;
+            rank = 5;
+        }
+        for (int p = 0; p < 9; ++p) {
+            const int rk = p < 4 ? 4 - p : p - 4;
+            if (ps[p] >= 0 && (ps[p] < *os || (ps[p] == *os && rk < rank))) {
+                *ox = gx[p % 3];
+                *oy = gy[p / 3];
+                *os = ps[p];
+                rank = rk;
+            }
+        }
+        return;
+    }
+    int best = quad[0];
+    for (int k = 1; k < 4; ++k)
+        if (ps[quad[k]] < ps[best]) best = quad[k];
+    *ox = gx[best % 3];
+    *oy = gy[best / 3];
+    *os = ps[best];
+}
+
+TEST(RefineMatch, ScoresWithoutImagesEqualTheShiftedCutOut) {
+    for (int32_t format : {int32_t{kImgGray8}, int32_t{kImgRgb8}}) {
+        CImgBuff frame;
+        Texture(frame, 90, 70, format, 5);
+        for (int width : {9, 40}) {
+            // Where the template was cut, and the window centres the
+            // refinement is asked about (the first overlaps column -1).
+            CImgBuff b;
+            ASSERT_TRUE(frame.ExtractRect(&b, 1, 2, width, 2 + 13));
+            const double centres[][2] = {{0, 1}, {1.5, 2.25}, {30, 20}, {90 - width - 2.0, 50}};
+            for (const auto& c : centres)
+                for (double step : {0.5, 0.25, 0.1})
+                    for (int method : {0, 1}) {
+                        double ex, ey, es;
+                        ReferenceRefine(frame, b, c[0] - 1, c[1] - 1, c[0] + 1, c[1] + 1, step, method, &ex, &ey, &es);
+                        for (int32_t level : {0, 1, 2}) {
+                            ImgMatchLimitVectorLevelForTesting(level);
+                            double x = -9, y = -9, s = -9;
+                            ASSERT_EQ(ImgRefineMatchSubpixel(&frame, &b, c[0] - 1, c[1] - 1, c[0] + 1, c[1] + 1, &x, &y, method, 0, step,
+                                                             &s, nullptr, nullptr),
+                                      1);
+                            EXPECT_EQ(x, ex) << format << " " << width << " " << c[0] << " " << step << " " << method << " " << level;
+                            EXPECT_EQ(y, ey) << format << " " << width << " " << c[0] << " " << step << " " << method << " " << level;
+                            EXPECT_EQ(s, es) << format << " " << width << " " << c[0] << " " << step << " " << method << " " << level;
+                        }
+                        ImgMatchLimitVectorLevelForTesting(2);
+                    }
+            // A template that matches perfectly at (-0.5, -0.5): the frame's
+            // corner moved right and down by half a pixel, black coming in.
+            CImgBuff corner, moved;
+            ASSERT_TRUE(frame.ExtractRect(&corner, 0, 0, width, 14));
+            ASSERT_EQ(ImgShiftSubpixel(&corner, 0.5, 0.5, 0), 1);
+            ASSERT_TRUE(corner.ExtractRect(&moved, 0, 0, width - 1, 13));
+            for (int method : {0, 1}) {
+                double ex, ey, es;
+                ReferenceRefine(frame, moved, -0.5, -0.5, 1.5, 1.5, 0.5, method, &ex, &ey, &es);
+                EXPECT_EQ(ex, -0.5);
+                EXPECT_EQ(ey, -0.5);
+                for (int32_t level : {0, 1, 2}) {
+                    ImgMatchLimitVectorLevelForTesting(level);
+                    double x = -9, y = -9, s = -9;
+                    ASSERT_EQ(ImgRefineMatchSubpixel(&frame, &moved, -0.5, -0.5, 1.5, 1.5, &x, &y, method, 0, 0.5, &s, nullptr, nullptr), 1);
+                    EXPECT_EQ(x, ex) << format << " " << width << " " << method << " " << level;
+                    EXPECT_EQ(y, ey) << format << " " << width << " " << method << " " << level;
+                    EXPECT_EQ(s, es) << format << " " << width << " " << method << " " << level;
+                }
+                ImgMatchLimitVectorLevelForTesting(2);
+            }
+        }
+    }
+}
+
 TEST(RefineMatch, EdgeCases) {
     CImgBuff frame;
     Texture(frame, 80, 60, kImgGray8, 7);
