@@ -652,11 +652,9 @@ void ImgMatchTemplateRows(void* ctx, uint64_t first, uint64_t count) {
     WindowSums sums;
     const bool haveSums = correlate && sums.Init(s);
     const int32_t positions = job.x1 - job.x0 + 1;
-    // Positions go to the kernels in groups; the last group of a row is
-    // moved back to end at the row's end (its first positions were scored
-    // already), unless the row is shorter than a group.
-    int32_t group = s.group;
-    while (group > positions) group = group == 8 ? 4 : 1;
+    // Positions go to the kernels in groups of 8, then 4, then single ones
+    // for the rest of a row: every position is scored once.
+    const int32_t group = s.group;
     Candidate best;
     uint64_t bestDifference = ~0ull;
     CorrelationBound bound;
@@ -666,8 +664,9 @@ void ImgMatchTemplateRows(void* ctx, uint64_t first, uint64_t count) {
         const uint8_t* row = s.a + static_cast<int64_t>(i) * s.aStride;
         if (haveSums) sums.Row(s, static_cast<int64_t>(i));
         for (int32_t p = 0; p < positions && !stop;) {
-            const int32_t avail = std::min(group, positions - p);
-            int32_t q = avail;
+            int32_t g = group;
+            while (g > positions - p) g = g == 8 ? 4 : 1;
+            int32_t q = g;
             if (job.cancel)
                 for (int32_t k = 0; k < q; ++k)
                     if (job.cancel(job.user)) {
@@ -676,14 +675,13 @@ void ImgMatchTemplateRows(void* ctx, uint64_t first, uint64_t count) {
                         break;
                     }
             if (q == 0) break;
-            const int32_t start = avail < group ? positions - group : p;
-            const int32_t g = group;
+            const int32_t start = p;
             const uint8_t* at = row + static_cast<int64_t>(start) * s.channels;
             double scores[8];
             if (!correlate) {
                 uint64_t d[8];
                 s.Differences(at, g, d);
-                for (int32_t k = p - start; k < p - start + q; ++k) {
+                for (int32_t k = 0; k < q; ++k) {
                     // Larger sums score higher: only those not above the best
                     // so far are turned into scores.
                     scores[k] = d[k] > bestDifference ? 1e300 : ImgCompareDifferenceScore(static_cast<double>(d[k]), n);
@@ -707,12 +705,12 @@ void ImgMatchTemplateRows(void* ctx, uint64_t first, uint64_t count) {
                     }
                 }
                 s.Products(at, g, sa, ab);
-                for (int32_t k = p - start; k < p - start + q; ++k) {
+                for (int32_t k = 0; k < q; ++k) {
                     const double centred = CentredProducts(s, sa[k], ab[k]);
                     scores[k] = bound.ClearlyWorse(centred, sq[k]) ? 1e300 : CorrelationScore(s, centred, sq[k]);
                 }
             }
-            for (int32_t k = p - start; k < p - start + q; ++k) {
+            for (int32_t k = 0; k < q; ++k) {
                 if (scores[k] < 0.0 || (best.found && scores[k] > best.score)) continue;
                 const Candidate c{true, job.x0 + start + k, y, scores[k], SquaredDistance(job.x0 + start + k, y, job.rx, job.ry)};
                 if (Beats(c, best)) {
@@ -1042,6 +1040,27 @@ void ImgHalveRows(void* ctx, uint64_t first, uint64_t count) {
     constexpr int32_t kChunk = kImgSpanPixels / 2;
     uint8_t top[2 * kChunk * 3], bottom[2 * kChunk * 3], out[kChunk * 3];
     const bool direct = d.format == (colour ? kImgRgb8 : kImgGray8);
+    if (direct && s.format == d.format) {
+        // Samples read in place: the 8-bit means straight from the rows.
+        const int64_t W = int64_t{job.width} * C;
+        for (uint64_t i = first; i < first + count; ++i) {
+            const int32_t y = static_cast<int32_t>(i);
+            const uint8_t* top = s.PixelAt(job.x0, job.y0 + 2 * y);
+            const uint8_t* bottom = s.PixelAt(job.x0, job.y0 + 2 * y + 1);
+            uint8_t* out = d.PixelAt(0, y);
+            if (C == 1) {
+                for (int64_t k = 0; k < W; ++k)
+                    out[k] = static_cast<uint8_t>((top[2 * k] + top[2 * k + 1] + bottom[2 * k + 1] + bottom[2 * k]) / 4);
+            } else {
+                for (int64_t x = 0; x < job.width; ++x)
+                    for (int32_t c = 0; c < 3; ++c) {
+                        const int64_t l = 6 * x + c, r = l + 3;
+                        out[3 * x + c] = static_cast<uint8_t>((top[l] + top[r] + bottom[r] + bottom[l]) / 4);
+                    }
+            }
+        }
+        return;
+    }
     for (uint64_t i = first; i < first + count; ++i) {
         const int32_t y = static_cast<int32_t>(i);
         const int32_t sy = job.y0 + 2 * y;

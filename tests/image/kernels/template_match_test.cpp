@@ -469,6 +469,11 @@ TEST(Halve, MeansOfTwoByTwoThroughEightBits) {
     ASSERT_TRUE(ktest::MakeFrom<uint8_t>(c, 2, 2, kImgRgb8, {10, 20, 30, 11, 21, 31, 12, 22, 32, 14, 24, 34}));
     ASSERT_EQ(ImgHalve(&c, &c), 1);
     EXPECT_EQ(ktest::Values<uint8_t>(c), (std::vector<uint8_t>{11, 21, 31}));
+    CImgBuff wide;
+    ASSERT_TRUE(ktest::MakeFrom<uint8_t>(wide, 5, 2, kImgRgb8, {1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, 99, 99, 99,  //
+                                                                 2, 4, 6, 8, 9, 10, 0, 0, 0, 1, 1, 1, 99, 99, 99}));
+    ASSERT_EQ(ImgHalve(&wide, &h), 1);
+    EXPECT_EQ(ktest::Values<uint8_t>(h), (std::vector<uint8_t>{4, 5, 6, 5, 6, 6}));
     CImgBuff one;
     ASSERT_TRUE(ktest::MakeFrom<uint8_t>(one, 1, 4, kImgGray8, {1, 2, 3, 4}));
     EXPECT_EQ(ImgHalve(&one, &h), 0);
