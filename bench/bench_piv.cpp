@@ -171,7 +171,9 @@ void RunFftw(benchmark::State& state) {
 }
 #endif
 
-// 100 frames of the particle field moving steadily, run by EXEC through the test host.
+// 100 frames of the particle field moving steadily, run by EXEC through the
+// test host. Only the run is timed: making the host and the filter's panel
+// (a window) is not part of it.
 void RunHost(benchmark::State& state) {
     static std::vector<std::unique_ptr<CImgBuff>> frames;
     if (frames.empty())
@@ -188,7 +190,9 @@ void RunHost(benchmark::State& state) {
             out->CopyFrom(frames[i].get());
             return true;
         });
+        const auto start = std::chrono::steady_clock::now();
         piv->Execute();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         benchmark::DoNotOptimize(piv->flow.vectors);
     }
     state.counters["vectors/s"] =
@@ -237,7 +241,7 @@ int main(int argc, char** argv) {
                                      kvbench::SetThreads(1);
                                      RunHost(s);
                                  })
-        ->UseRealTime()
+        ->UseManualTime()
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1)
         ->Repetitions(2)
