@@ -40,6 +40,14 @@ Group GroupOf(int32_t format) {
     return kGroup32;
 }
 
+// Whether the frame's format stores exactly what the group's getter reads:
+// grey or RGB samples at the group's depth, taken as they are.
+bool PlainSamples(int32_t format, Group group, bool colour) {
+    static constexpr int32_t kGrey[3] = {kImgGray8, kImgGray16, kImgGray32};
+    static constexpr int32_t kColour[3] = {kImgRgb8, kImgRgb16, kImgRgb32};
+    return format == (colour ? kColour[group] : kGrey[group]);
+}
+
 // The part of row y that both the destination and the frame hold: pixels
 // 0 .. n-1; 0 when the frame has no such row.
 int32_t Overlap(const C_ImgBuff& frame, int32_t width, int32_t y) {
@@ -153,9 +161,25 @@ int32_t Average(const BackgroundJob& job) {
     Accumulator<double> sums = Allocate<double>(job.width, job.height, e);
     if (!sums) return 0;
     std::memset(sums.get(), 0, job.width * job.height * e * sizeof(double));
-    const bool done = RunSpanPass(job, job.group, job.colour, [&](uint64_t y, uint64_t x0, int32_t m, const uint32_t* v) {
+    const auto add = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
         double* s = sums.get() + (job.width * y + x0) * e;
         for (int32_t i = 0; i < m * int32_t(e); ++i) s[i] += double(v[i]);
+    };
+    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        if (PlainSamples(frame.format, job.group, job.colour)) {
+            // Rows of plain samples are added as they lie.
+            const uint8_t* row = frame.PixelAt(0, y);
+            if (job.group == kGroup8) add(uint64_t(y), 0, n, row);
+            else if (job.group == kGroup16) add(uint64_t(y), 0, n, reinterpret_cast<const uint16_t*>(row));
+            else add(uint64_t(y), 0, n, reinterpret_cast<const uint32_t*>(row));
+            return;
+        }
+        uint32_t v[3 * kImgSpanPixels];
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+            add(uint64_t(y), uint64_t(x0), m, v);
+        }
     });
     if (!done) return -1;
     const double top = job.group == kGroup8 ? 255.0 : job.group == kGroup16 ? 65535.0 : 4294967295.0;
@@ -176,12 +200,25 @@ int32_t Extreme(const BackgroundJob& job) {
     if (!acc) return 0;
     const bool maximum = job.mode == 1;
     std::memset(acc.get(), maximum ? 0 : 0xFF, job.width * job.height * e * sizeof(T));
-    const bool done = RunSpanPass(job, job.group, job.colour, [&](uint64_t y, uint64_t x0, int32_t m, const uint32_t* v) {
+    const auto fold = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
         T* p = acc.get() + (job.width * y + x0) * e;
         if (maximum)
             for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::max(p[i], T(v[i]));
         else
             for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::min(p[i], T(v[i]));
+    };
+    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
+        if (PlainSamples(frame.format, job.group, job.colour)) {
+            // Rows of plain samples (of T's depth) are folded as they lie.
+            fold(uint64_t(y), 0, n, reinterpret_cast<const T*>(frame.PixelAt(0, y)));
+            return;
+        }
+        uint32_t v[3 * kImgSpanPixels];
+        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+            const int32_t m = std::min(kImgSpanPixels, n - x0);
+            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+            fold(uint64_t(y), uint64_t(x0), m, v);
+        }
     });
     if (!done) return -1;
     Finish(job, [&](int32_t x, int32_t y) {
