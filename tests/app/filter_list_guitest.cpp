@@ -353,6 +353,9 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const std::string toolSections =
         "[overlap_compare] {\n if_enable 1\n if_visible 1\n}\n"
         "[manual_measurement] {\n if_enable 1\n if_visible 1\n}\n"
+        "[particle_tracking_/_ptv] {\n if_enable 1\n if_visible 1\n disp_id 1\n line_all 0\n line_len 10\n"
+        " search_r 5.0\n active_scope 1\n active_range 1\n cell_size 2\n grid 1\n cell 0\n arrow_zoom 30\n"
+        " color_bar 2\n}\n"
         "[auto_measurement] {\n if_enable 1\n if_visible 1\n island 1\n}\n"
         "[generate_bg_image] {\n if_enable 1\n if_visible 1\n sel 0\n noise_level 2\n}\n"
         "[strobe_photo] {\n if_enable 1\n if_visible 1\n}\n"
@@ -363,11 +366,7 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const std::string pivSection =
         "[piv] {\n if_enable 1\n if_visible 1\n cell_size 2\n large_pattern 1\n fast_scan 1\n search_size 0\n"
         " grid 1\n cell 0\n arrow_zoom 30\n color_bar 2\n erase_r 1\n erase_r_val 45\n erase_l 1\n erase_l_val 20\n}\n";
-    const std::string ptvSection =
-        "[particle_tracking_/_ptv] {\n if_enable 1\n if_visible 1\n disp_id 1\n line_all 0\n line_len 10\n"
-        " search_r 5.0\n active_scope 1\n active_range 1\n cell_size 2\n grid 1\n cell 0\n arrow_zoom 30\n"
-        " color_bar 2\n}\n";
-    EXPECT_EQ(text.str(), golden + lutSection + colourSections + mapSections + toolSections + pivSection + ptvSection);
+    EXPECT_EQ(text.str(), golden + lutSection + colourSections + mapSections + toolSections + pivSection);
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];
