@@ -3,14 +3,21 @@
 // connectedComponentsWithStats plus findContours (mean of the contour
 // points), one thread and all threads; and linking alone from the exact
 // positions of 20 frames (search_r 10, prediction and adaptive radius on),
-// per frame, with its share of the detection time.
+// per frame, with its share of the detection time; and the whole run of
+// the PTV filter by EXEC through the test host over the 20 frames, in frames
+// per second beside the detection-alone rate.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include "../tests/filters/processing/support/fake_host.h"
 #include "bench_support.h"
+#include "filters/analysis/lf_ptv.h"
 #include "filters/analysis/ptv_detect.h"
 #include "filters/analysis/ptv_link.h"
 
@@ -66,6 +73,44 @@ const CImgBuff& Frame(int count) {
     return img;
 }
 
+// Frame f of the moving discs.
+const CImgBuff& FrameAt(int count, int f) {
+    static std::map<std::pair<int, int>, std::unique_ptr<CImgBuff>> cache;
+    auto& slot = cache[{count, f}];
+    if (slot) return *slot;
+    slot = std::make_unique<CImgBuff>();
+    CImgBuff& img = *slot;
+    img.buffer->Create(kSide, kSide, kImgGray8);
+    const double r = 2.5;
+    for (const Pt& c : Paths(count)[static_cast<size_t>(f)]) {
+        for (int y = int(c.y - r) - 1; y <= int(c.y + r) + 1; ++y)
+            for (int x = int(c.x - r) - 1; x <= int(c.x + r) + 1; ++x) {
+                if (x < 0 || y < 0 || x >= kSide || y >= kSide) continue;
+                if (std::hypot(x - c.x, y - c.y) <= r) *img.buffer->PixelAt(x, y) = 255;
+            }
+    }
+    return img;
+}
+
+// The whole run: EXEC of the filter over kFrames frames in the test host.
+void RunHost(benchmark::State& state, int count) {
+    for (int f = 0; f < kFrames; ++f) FrameAt(count, f);
+    for (auto _ : state) {
+        FakeHost host;
+        host.SetLanguage(L"en");
+        host.bg.store(0);
+        auto* ptv = static_cast<CLfPtv*>(host.Add(CreateLfPtv()));
+        ptv->searchR.Set(10.0);
+        host.OpenSequence(kFrames, [count](uint64_t i, CImgBuff* out) {
+            out->CopyFrom(&FrameAt(count, static_cast<int>(i)));
+            return true;
+        });
+        ptv->Track();
+        benchmark::DoNotOptimize(ptv->store.idCount);
+    }
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+
 class FeedSource : public CPtvSource {
 public:
     explicit FeedSource(const std::vector<std::vector<Pt>>& frames) : frames_(frames) {}
@@ -98,6 +143,7 @@ cv::Mat Wrap(const CImgBuff& img) { return cv::Mat(img.buffer->height, img.buffe
 }  // namespace
 
 int main(int argc, char** argv) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
     benchmark::Initialize(&argc, argv);
     PoolStart();
     kvbench::Pairs pairs;
@@ -152,6 +198,17 @@ int main(int argc, char** argv) {
             ->Repetitions(3)
             ->ComputeStatistics("min", kvbench::Shortest)
             ->ReportAggregatesOnly(true);
+        for (uint64_t t : {uint64_t(1), PoolGetProcessorCount()})
+            benchmark::RegisterBenchmark(("host/" + frame + "/t" + std::to_string(t)).c_str(),
+                                         [count, t](benchmark::State& s) {
+                                             kvbench::SetThreads(t);
+                                             RunHost(s, count);
+                                         })
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Repetitions(3)
+                ->ComputeStatistics("min", kvbench::Shortest)
+                ->ReportAggregatesOnly(true);
     }
     kvbench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -162,6 +219,19 @@ int main(int argc, char** argv) {
         const double link = reporter.Time("linking/" + frame) / kFrames;
         const double detect = reporter.Time("detection/ours/" + frame + "/t1");
         std::printf("%-14s %14.3f %18.3f %9.1f%%\n", frame.c_str(), link, detect, detect > 0 ? 100.0 * link / detect : 0.0);
+    }
+    std::printf("\n%-14s %8s %16s %18s %10s\n", "frame", "threads", "run frames/s", "detect frames/s", "ratio");
+    for (int count : {1000, 4000}) {
+        const std::string frame = std::to_string(count) + " discs";
+        for (uint64_t t : {uint64_t(1), PoolGetProcessorCount()}) {
+            const std::string ts = "/t" + std::to_string(t);
+            const double run = reporter.Time("host/" + frame + ts);
+            const double detect = reporter.Time("detection/ours/" + frame + ts);
+            const double runRate = run > 0 ? 1000.0 * kFrames / run : 0.0;
+            const double detectRate = detect > 0 ? 1000.0 / detect : 0.0;
+            std::printf("%-14s %8llu %16.1f %18.1f %9.1f%%\n", frame.c_str(), static_cast<unsigned long long>(t),
+                        runRate, detectRate, detectRate > 0 ? 100.0 * runRate / detectRate : 0.0);
+        }
     }
     benchmark::Shutdown();
     return 0;
