@@ -270,7 +270,7 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const uint32_t built[] = {10000, 10034, 10022, 10023, 10024, 10003, 10017, 10004, 10005, 10011, 10035, 10014,
                               10015, 10040, 10008, 10009, 10010, 10036, 10037, 10039, 10038, 10027, 10007, 10006, 10028,
                               10019, 10001, 10018, 10029, 10025, 10026, 10002, 10030, 10041, 10013,
-                              10020, 10012, 10016, 10031, 10032, 10033};
+                              10020, 10012, 10016, 10031, 10032, 10033, 10021, 10042};
     for (uint32_t id = 10000; id <= 10042; ++id) {
         CImgFilter* f = CreateFilterById(id);
         const bool isBuilt = std::find(std::begin(built), std::end(built), id) != std::end(built);
@@ -366,7 +366,15 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const std::string pivSection =
         "[piv] {\n if_enable 1\n if_visible 1\n cell_size 2\n large_pattern 1\n fast_scan 1\n search_size 0\n"
         " grid 1\n cell 0\n arrow_zoom 30\n color_bar 2\n erase_r 1\n erase_r_val 45\n erase_l 1\n erase_l_val 20\n}\n";
-    EXPECT_EQ(text.str(), golden + lutSection + colourSections + mapSections + toolSections + pivSection);
+    const std::string trackKeys =
+        " disp_id 1\n line_all 0\n line_len 10\n active_scope 1\n revers 0\n track_order 0\n connect 8\n"
+        " multi_select 1\n noise_auto 1\n noise_enable_l 0\n noise_enable_h 0\n noise_l 10\n noise_h 1000\n"
+        " window_cut 0\n holl_fill 1\n preview 1\n}\n";
+    const std::string trackSections =
+        "[2d_hsv_tracking] {\n if_enable 1\n if_visible 1\n trackpanelsel 0\n" + trackKeys +
+        "[2d_pattern_tracking] {\n if_enable 1\n if_visible 1\n trackpanelsel 1\n" + trackKeys;
+    EXPECT_EQ(text.str(),
+              golden + lutSection + colourSections + mapSections + toolSections + pivSection + trackSections);
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(path).c_str()), 1);
     const FilterChain& chain = screen->sidePanel.chains[0];

@@ -186,6 +186,9 @@ public:
     // load leaves targets and table as they were, with the reason in the
     // table's error field.
     int32_t LoadP2d(const char* path);
+    // Forgets a cancel latched by an earlier run, for a host that tracks
+    // single steps outside TrackByScene and TrackById.
+    void ClearCancel() { cancelled_ = false; }
 
 private:
     // ProgressTick, latched: once the user cancelled, the rest of the run
