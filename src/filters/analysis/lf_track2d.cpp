@@ -228,7 +228,11 @@ int32_t CLfTrack2d::ValidSelection() const {
 void CLfTrack2d::SelectTarget(int32_t index) {
     if (index < 0 || index >= targetCount) index = targetCount > 0 ? std::clamp(index, 0, targetCount - 1) : -1;
     const int32_t before = selected.exchange(index);
-    if (index != before && index >= 0) EnginePanel()->LoadFromTrack(targets[index]);
+    if (index != before && index >= 0) {
+        // The filter step reads the panel's values for the selected target.
+        CriticalSectionLock hold(lock);
+        EnginePanel()->LoadFromTrack(targets[index]);
+    }
 }
 
 void CLfTrack2d::GrowTable() {
@@ -521,14 +525,14 @@ void CLfTrack2d::OnLButtonDown(int64_t x64, int64_t y64, uint32_t flags) {
                     double px, py;
                     hasPoints = PointAt(hit, r, &px, &py);
                 }
+                cornerX = targets[hit]->x;
+                cornerY = targets[hit]->y;
             }
         }
         if (hit >= 0) {
             // A target with recorded points keeps its box.
             if (hasPoints) return;
             SelectTarget(hit);
-            cornerX = targets[hit]->x;
-            cornerY = targets[hit]->y;
             mouseMode = kMouseMove;
         } else {
             CTrack* t = EnginePanel()->CreateTrack();
@@ -649,8 +653,12 @@ void CLfTrack2d::OnRButtonDown(int64_t x64, int64_t y64, uint32_t) {
     SizeTable();
     pressX = pointX = x;
     pressY = pointY = y;
-    cornerX = t->x;
-    cornerY = t->y;
+    {
+        // The filter step may move the new box meanwhile.
+        CriticalSectionLock hold(lock);
+        cornerX = t->x;
+        cornerY = t->y;
+    }
     mouseMode = kMouseMove;
     Rerun(0);
 }

@@ -24,8 +24,8 @@ namespace {
 
 // Panel geometry: left column (trail display and ID list), tabs at the
 // right, the file buttons below them.
-constexpr int32_t kLeftX = 8, kLeftW = 120;
-constexpr int32_t kTabX = 136, kTabY = 4, kTabW = 246, kTabH = 248;
+constexpr int32_t kLeftX = 4, kLeftW = 104;
+constexpr int32_t kTabX = 112, kTabY = 4, kTabW = 274, kTabH = 248;
 
 }  // namespace
 
@@ -163,18 +163,18 @@ PanelSpec CLfTrack2d::Panel() {
     return {english, japanese, 390, 292, 390, 292,
             {
                 {&traceGroup, kLeftX, 4, kLeftW, 104, nullptr, nullptr},
-                {&idCheck, kLeftX + 8, 22, kLeftW - 16, 20, L"id", L"ID表示"},
-                {&allSceneCheck, kLeftX + 8, 42, kLeftW - 16, 20, L"all scene", L"全てのシーン"},
-                {&lineLabel, kLeftX + 8, 62, kLeftW - 16, 20, L"line length", L"軌跡長"},
-                {&lineBar, kLeftX + 8, 82, kLeftW - 16, 18, nullptr, nullptr},
+                {&idCheck, kLeftX + 4, 22, kLeftW - 6, 20, L"id", L"ID表示"},
+                {&allSceneCheck, kLeftX + 4, 42, kLeftW - 6, 20, L"all scene", L"全てのシーン"},
+                {&lineLabel, kLeftX + 6, 62, kLeftW - 12, 20, L"line length", L"軌跡長"},
+                {&lineBar, kLeftX + 6, 82, kLeftW - 12, 18, nullptr, nullptr},
                 {&idList, kLeftX, 116, kLeftW, 168, nullptr, nullptr},
                 {&tabs, kTabX, kTabY, kTabW, kTabH, nullptr, nullptr},
                 {&delButton, X + 8, kTabY + kTabH - 34, 88, 24, L"DEL ID", L"ID削除"},
                 {&predictCheck, X + 8, Y + 6, 200, 20, L"prediction frame", L"予測フレーム"},
                 {&reversCheck, X + 8, Y + 26, 200, 20, L"revers", L"逆方向処理"},
-                {&orderRadios[0], X + 8, Y + 50, 76, 20, L"by scene", L"シーン毎"},
-                {&orderRadios[1], X + 86, Y + 50, 64, 20, L"by id", L"ID毎"},
-                {&orderRadios[2], X + 152, Y + 50, 84, 20, L"only id", L"単独ID"},
+                {&orderRadios[0], X + 8, Y + 50, 92, 20, L"by scene", L"シーン毎"},
+                {&orderRadios[1], X + 102, Y + 50, 70, 20, L"by id", L"ID毎"},
+                {&orderRadios[2], X + 174, Y + 50, 90, 20, L"only id", L"単独ID"},
                 {&stepButton, X + 8, Y + 78, 112, 24, L"STEP", L"ステップ処理"},
                 {&autoButton, X + 8, Y + 108, 112, 24, r && !m ? cancelLabel : L"AUTO TRACK",
                  r && !m ? cancelLabel : L"自動追跡"},
@@ -200,9 +200,9 @@ PanelSpec CLfTrack2d::Panel() {
                 {&id2Label, X + 86, Y + 124, 30, 20, L"id2", L"ID2"},
                 {&id2Edit, X + 118, Y + 124, 40, 20, nullptr, nullptr},
                 {&concatButton, X + 124, Y + 148, 110, 22, L"CONCAT ID", L"ID結合"},
-                {&dataButton, kTabX, 260, 78, 24, L"DATA", L"データ"},
-                {&loadButton, kTabX + 84, 260, 78, 24, L"LOAD", L"ロード"},
-                {&saveButton, kTabX + 168, 260, 78, 24, L"SAVE", L"セーブ"},
+                {&dataButton, kTabX, 260, 86, 24, L"DATA", L"データ"},
+                {&loadButton, kTabX + 94, 260, 86, 24, L"LOAD", L"ロード"},
+                {&saveButton, kTabX + 188, 260, 86, 24, L"SAVE", L"セーブ"},
             }};
 }
 
@@ -266,7 +266,10 @@ void CLfTrack2d::TabChanged(int32_t tab) {
     SyncIdList();
     currentTab_ = static_cast<uint32_t>(std::clamp(tab, 0, 2));
     const int32_t s = ValidSelection();
-    if (tab == kTabRegist && s >= 0) EnginePanel()->LoadFromTrack(targets[s]);
+    if (tab == kTabRegist && s >= 0) {
+        CriticalSectionLock hold(lock);
+        EnginePanel()->LoadFromTrack(targets[s]);
+    }
     LayoutEngine();
     if (tab != kTabRegist) EnginePanel()->Reset();
     if (PanelShown()) CFgUICtrl::Redraw();

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <fstream>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -15,10 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "filters/analysis/support/picture_screen.h"
 #include "filters/analysis/support/track_host.h"
 #include "filters/analysis/track_hsv.h"
 #include "filters/core/cfgfile.h"
+#include "filters/processing/lf_reversal.h"
 #include "filters/processing/support/fake_host.h"
+#include "platform/utf8.h"
 #include "platform/plat_messages.h"
 #include "support/testsupport.h"
 #include "toolkit/fg_loop.h"
@@ -537,6 +545,555 @@ TEST_F(Track2dTest, ReverseRangeEndsAtTheCurrentFrame) {
     ASSERT_EQ(track->GetFrameRange(&first, &last), 1);
     EXPECT_EQ(first, 0);
     EXPECT_EQ(last, 50);
+}
+
+// --- the panel's commands ---
+
+// Three plain targets (tracked by hand only) with a point in every frame:
+// target i at (10 i + f, 5 + f).
+void ThreeTargets(CLfTrack2d* f) {
+    for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(f->AddTargetAt(new CTrack, 10 * i, 5), i);
+    for (int32_t i = 0; i < 3; ++i)
+        for (uint32_t r = 0; r < f->table.Rows(); ++r) f->table.SetPoint(r, static_cast<uint32_t>(i), {10.0 * i + r, 5.0 + r});
+}
+
+std::vector<std::wstring> ListTexts(const CLfTrack2d* f) {
+    std::vector<std::wstring> out;
+    for (const FgListItem& item : f->idList.items) out.push_back(item.text);
+    return out;
+}
+
+std::vector<std::wstring> Ids(int n) {
+    std::vector<std::wstring> out{L"ALL"};
+    for (int i = 1; i <= n; ++i) out.push_back(std::to_wstring(i));
+    return out;
+}
+
+TEST_F(Track2dTest, EditCommandsValidAndRefused) {
+    host.SetSourceFormat(64, 48, 3, 10);
+    ThreeTargets(track);
+    ASSERT_EQ(ListTexts(track), Ids(3));
+    struct Case {
+        const char* name;
+        void (CLfTrack2d::*command)();
+        std::vector<std::pair<CFgUIEdit CLfTrack2d::*, const wchar_t*>> fields;
+        bool refused;
+        int targets;
+        std::function<void(CLfTrack2d*)> check;
+    };
+    using T = CLfTrack2d;
+    const Case cases[] = {
+        {"erase id 0", &T::EraseData, {{&T::eraseIdEdit, L"0"}, {&T::eraseFirstEdit, L"1"}, {&T::eraseLastEdit, L"2"}}, true, 3, nullptr},
+        {"erase beyond the movie", &T::EraseData, {{&T::eraseIdEdit, L"1"}, {&T::eraseFirstEdit, L"1"}, {&T::eraseLastEdit, L"11"}}, true, 3, nullptr},
+        {"erase first after last", &T::EraseData, {{&T::eraseIdEdit, L"1"}, {&T::eraseFirstEdit, L"5"}, {&T::eraseLastEdit, L"4"}}, true, 3, nullptr},
+        {"erase id 4", &T::EraseData, {{&T::eraseIdEdit, L"4"}, {&T::eraseFirstEdit, L"1"}, {&T::eraseLastEdit, L"2"}}, true, 3, nullptr},
+        {"erase not a number", &T::EraseData, {{&T::eraseIdEdit, L"2x"}, {&T::eraseFirstEdit, L"1"}, {&T::eraseLastEdit, L"2"}}, true, 3, nullptr},
+        {"erase from frame 0 changes nothing", &T::EraseData, {{&T::eraseIdEdit, L"2"}, {&T::eraseFirstEdit, L"0"}, {&T::eraseLastEdit, L"3"}}, false, 3,
+         [](CLfTrack2d* f) { for (int r = 0; r < 10; ++r) EXPECT_TRUE(P2dPointPresent(At(*f, r, 1))) << r; }},
+        {"erase 3-5 of id 2", &T::EraseData, {{&T::eraseIdEdit, L"2"}, {&T::eraseFirstEdit, L"3"}, {&T::eraseLastEdit, L"5"}}, false, 3,
+         [](CLfTrack2d* f) { for (int r = 0; r < 10; ++r) EXPECT_EQ(P2dPointPresent(At(*f, r, 1)), r < 2 || r > 4) << r; }},
+        {"split frame 0", &T::SplitId, {{&T::splitIdEdit, L"1"}, {&T::splitFrameEdit, L"0"}}, true, 3, nullptr},
+        {"split frame 11", &T::SplitId, {{&T::splitIdEdit, L"1"}, {&T::splitFrameEdit, L"11"}}, true, 3, nullptr},
+        {"split id 1 at 6", &T::SplitId, {{&T::splitIdEdit, L"1"}, {&T::splitFrameEdit, L"6"}}, false, 4,
+         [](CLfTrack2d* f) {
+             for (int r = 0; r < 10; ++r) {
+                 EXPECT_EQ(P2dPointPresent(At(*f, r, 0)), r < 5) << r;
+                 EXPECT_EQ(P2dPointPresent(At(*f, r, 3)), r >= 5) << r;
+             }
+             EXPECT_EQ(At(*f, 7, 3).x, 7);
+         }},
+        {"concat an id with itself", &T::ConcatId, {{&T::id1Edit, L"2"}, {&T::id2Edit, L"2"}}, true, 4, nullptr},
+        {"concat id 0", &T::ConcatId, {{&T::id1Edit, L"0"}, {&T::id2Edit, L"2"}}, true, 4, nullptr},
+        {"concat 4 into 1", &T::ConcatId, {{&T::id1Edit, L"1"}, {&T::id2Edit, L"4"}}, false, 3,
+         [](CLfTrack2d* f) { for (int r = 0; r < 10; ++r) EXPECT_EQ(At(*f, r, 0).x, r) << r; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& field : c.fields) (track->*field.first).SetLineText(0, field.second);
+        kvtest::ModalAnswers answers;
+        (track->*c.command)();
+        EXPECT_EQ(answers.messages, c.refused ? std::vector<std::wstring>{L"The input content is incorrect"}
+                                               : std::vector<std::wstring>{});
+        EXPECT_EQ(track->targetCount, c.targets);
+        EXPECT_EQ(ListTexts(track), Ids(c.targets));
+        EXPECT_TRUE(track->idList.items[0].selected);
+        if (c.check) c.check(track);
+    }
+    // DEL ID: the last selected moves to the new last; the list shrinks.
+    track->selected = 2;
+    track->DeleteId();
+    EXPECT_EQ(track->targetCount, 2);
+    EXPECT_EQ(track->selected.load(), 1);
+    EXPECT_EQ(ListTexts(track), Ids(2));
+    track->selected = 0;
+    track->DeleteId();
+    track->DeleteId();
+    EXPECT_EQ(track->targetCount, 0);
+    EXPECT_EQ(track->selected.load(), -1);
+    EXPECT_EQ(ListTexts(track), Ids(0));
+    track->DeleteId();  // nothing left: nothing happens
+    // A run without targets selects nothing.
+    track->RunTracking(0);
+    EXPECT_EQ(track->selected.load(), -1);
+}
+
+TEST_F(Track2dTest, StepMovesByOrderAndEndsAtTheLastScene) {
+    ASSERT_TRUE(OpenDiscs(host, 5));
+    AddDiscTarget(track, host, 0);
+    AddDiscTarget(track, host, 1);
+    // STEP lives on the track tab; the engine panel's values stay with their targets.
+    track->tabs.SelectTab(CLfTrack2d::kTabTrack, 0);
+    const struct {
+        int32_t order, backward, id, frame;
+        int32_t nextId, nextFrame;  // -1: "end of scene"
+    } cases[] = {
+        {0, 0, 0, 2, 1, 2}, {0, 0, 1, 2, 0, 3}, {0, 0, 1, 4, -1, -1}, {0, 0, 0, 4, 1, 4},
+        {1, 0, 0, 2, 0, 3}, {1, 0, 0, 4, 1, 0}, {1, 0, 1, 4, -1, -1},
+        {2, 0, 0, 4, -1, -1}, {2, 0, 1, 1, 1, 2},
+        {0, 1, 1, 2, 0, 1}, {0, 1, 1, 0, -1, -1}, {1, 1, 0, 0, 1, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "order " << c.order << " back " << c.backward << " id " << c.id
+                                        << " frame " << c.frame);
+        track->trackOrder.Set(c.order);
+        track->revers.Set(c.backward);
+        host.Seek(static_cast<uint64_t>(c.frame));
+        track->selected = c.id;
+        track->table.SetPoint(static_cast<uint32_t>(c.frame), static_cast<uint32_t>(c.id), {-1, -1});
+        kvtest::ModalAnswers answers;
+        ManualScript guard(&answers);
+        guard.filter = track;
+        track->StepTracking();
+        EXPECT_EQ(guard.waits, 0);
+        const P2dPoint p = At(*track, c.frame, c.id);
+        EXPECT_LT(std::hypot(p.x - kDiscs[c.id].X(c.frame), p.y - kDiscs[c.id].Y(c.frame)), 1.0);
+        if (c.nextId < 0) {
+            EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"end of scene"}));
+            EXPECT_EQ(host.currentFrame, static_cast<uint64_t>(c.frame));
+        } else {
+            EXPECT_TRUE(answers.messages.empty());
+            EXPECT_EQ(track->selected.load(), c.nextId);
+            EXPECT_EQ(host.currentFrame, static_cast<uint64_t>(c.nextFrame));
+        }
+        EXPECT_EQ(track->stepping.load(), 0u);
+    }
+}
+
+TEST_F(Track2dTest, ControlStatesFollowRunWaitAndManualRun) {
+    for (int bits = 0; bits < 8; ++bits) {
+        const bool r = bits & 1, m = bits & 2, x = bits & 4;
+        SCOPED_TRACE(testing::Message() << "R " << r << " M " << m << " X " << x);
+        track->running = r;
+        track->manualWait = m;
+        track->manualRun = x;
+        track->allSceneCheck.checked = 0;
+        track->UpdateControls();
+        const bool idle = !r && !m;
+        EXPECT_EQ(track->stepButton.enabled, idle ? 1u : 0u);
+        EXPECT_EQ(track->idList.enabled, idle ? 1u : 0u);
+        EXPECT_EQ(track->tabs.enabled, idle ? 1u : 0u);
+        EXPECT_EQ(track->saveButton.enabled, idle ? 1u : 0u);
+        EXPECT_EQ(track->lineBar.enabled, idle ? 1u : 0u);
+        EXPECT_EQ(track->autoButton.enabled, !x && (r || !m) ? 1u : 0u);
+        EXPECT_EQ(track->manualButton.enabled, (x || !r) && (r || !m) ? 1u : 0u);
+        EXPECT_EQ(track->skipButton.enabled, m || x ? 1u : 0u);
+        EXPECT_EQ(track->noDataButton.enabled, m || x ? 1u : 0u);
+        EXPECT_EQ(track->lostButton.enabled, (m || x) && r ? 1u : 0u);
+        track->allSceneCheck.checked = 1;
+        track->UpdateControls();
+        EXPECT_EQ(track->lineBar.enabled, 0u);
+    }
+    track->running = 0;
+    track->manualWait = 0;
+    track->manualRun = 0;
+}
+
+TEST_F(Track2dTest, MouseOnEachTab) {
+    ASSERT_TRUE(OpenDiscs(host, 6));
+    host.Seek(2);
+    // First tab: a press outside every box makes a 1 x 1 target and draws.
+    track->OnLButtonDown(40, 50, 0);
+    ASSERT_EQ(track->targetCount, 1);
+    EXPECT_EQ(track->targets[0]->w, 1);
+    EXPECT_EQ(track->targets[0]->x, 40);
+    EXPECT_EQ(track->mouseMode.load(), CLfTrack2d::kMouseDraw);
+    track->OnMouseMove(30, 57, 0);  // spans both corners, included
+    EXPECT_EQ(track->targets[0]->x, 30);
+    EXPECT_EQ(track->targets[0]->w, 11);
+    EXPECT_EQ(track->targets[0]->h, 8);
+    track->OnLButtonUp(30, 57, 0);
+    EXPECT_EQ(track->mouseMode.load(), CLfTrack2d::kMouseNone);
+    // A press in a box without points moves it.
+    track->OnLButtonDown(32, 52, 0);
+    EXPECT_EQ(track->mouseMode.load(), CLfTrack2d::kMouseMove);
+    track->OnMouseMove(35, 50, 0);
+    EXPECT_EQ(track->targets[0]->x, 33);
+    EXPECT_EQ(track->targets[0]->y, 48);
+    track->OnLButtonUp(35, 50, 0);
+    // A right press: a box of the last drawn size centred on the click, moving.
+    track->OnRButtonDown(100, 80, 0);
+    ASSERT_EQ(track->targetCount, 2);
+    EXPECT_EQ(track->targets[1]->w, 11);
+    EXPECT_EQ(track->targets[1]->h, 8);
+    EXPECT_EQ(track->targets[1]->x, 100 - 5);
+    EXPECT_EQ(track->targets[1]->y, 80 - 4);
+    EXPECT_EQ(track->selected.load(), 1);
+    EXPECT_EQ(track->mouseMode.load(), CLfTrack2d::kMouseMove);
+    track->OnRButtonUp(100, 80, 0);
+    EXPECT_EQ(ListTexts(track), Ids(2));
+    // A target with points keeps its box.
+    track->table.SetPoint(4, 0, {38, 52});
+    track->OnLButtonDown(34, 50, 0);
+    EXPECT_EQ(track->mouseMode.load(), CLfTrack2d::kMouseNone);
+    EXPECT_EQ(track->selected.load(), 1);
+    EXPECT_EQ(track->targetCount, 2);
+
+    // Second tab: the first target with a point here whose box holds the click.
+    track->tabs.SelectTab(CLfTrack2d::kTabTrack, 0);
+    track->table.SetPoint(2, 0, {38, 52});
+    host.Seek(2);  // the box follows the point
+    EXPECT_EQ(track->targets[0]->x, 38 - 5);
+    track->OnLButtonDown(39, 53, 0);
+    EXPECT_EQ(track->selected.load(), 0);
+
+    // Third tab: the nearest point of this frame, the lower ID on a tie.
+    track->tabs.SelectTab(CLfTrack2d::kTabEdit, 0);
+    track->table.SetPoint(2, 0, {10, 10});
+    track->table.SetPoint(2, 1, {20, 10});
+    track->OnLButtonDown(15, 10, 0);
+    EXPECT_EQ(std::wstring(track->eraseIdEdit.GetText()), L"1");
+    EXPECT_EQ(std::wstring(track->eraseFirstEdit.GetText()), L"3");
+    EXPECT_EQ(std::wstring(track->eraseLastEdit.GetText()), L"5");
+    EXPECT_EQ(std::wstring(track->splitIdEdit.GetText()), L"1");
+    EXPECT_EQ(std::wstring(track->splitFrameEdit.GetText()), L"3");
+    EXPECT_EQ(std::wstring(track->id1Edit.GetText()), L"1");
+    // With shift only the second ID of the join.
+    track->OnLButtonDown(19, 11, 1);
+    EXPECT_EQ(std::wstring(track->id2Edit.GetText()), L"2");
+    EXPECT_EQ(std::wstring(track->eraseIdEdit.GetText()), L"1");
+    EXPECT_EQ(std::wstring(track->id1Edit.GetText()), L"1");
+}
+
+// A new source discards the targets; the guide colour sets the tint flags;
+// a new calibration reaches the table's block only when usable, its unit
+// cut before a character that would not fit.
+TEST_F(Track2dTest, SourceGuideColourAndCalibration) {
+    ASSERT_TRUE(OpenDiscs(host, 6));
+    ThreeTargets(track);
+    host.SetSourceFormat(64, 48, 3, 17);
+    EXPECT_EQ(track->targetCount, 0);
+    EXPECT_EQ(track->table.Rows(), 17u);
+    EXPECT_EQ(track->selected.load(), -1);
+    EXPECT_EQ(ListTexts(track), Ids(0));
+
+    host.calls.clear();
+    host.SetGuideColor(0, 1, 0);
+    EXPECT_EQ(track->tint[0].load(), 0);
+    EXPECT_EQ(track->tint[1].load(), 255);
+    EXPECT_EQ(track->tint[2].load(), 0);
+    EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Refilter(1)"), 1);
+    host.SetGuideColor(0, 1, 0);
+    EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Refilter(1)"), 1);
+
+    ASSERT_TRUE(OpenDiscs(host, 6));
+    host.SetCalibration(2.5, -1, L"abcdefghijµm");
+    host.RunCurrent();
+    EXPECT_EQ(track->table.info.scale, 2.5);
+    EXPECT_EQ(track->table.info.yDirection, -1);
+    EXPECT_EQ(P2dUnitText(track->table.info), "abcdefghij");  // µ would not fit whole
+    host.SetCalibration(0, 1, L"mm");
+    host.RunCurrent();
+    EXPECT_EQ(track->table.info.scale, 2.5);
+    EXPECT_EQ(track->table.info.yDirection, -1);
+    EXPECT_EQ(track->table.error, static_cast<uint32_t>(kP2dBadArgument));
+}
+
+TEST_F(Track2dTest, WorkImageIsTheImageAsItReachesTheFilter) {
+    FakeHost h;
+    h.SetLanguage(L"en");
+    ASSERT_NE(h.Add(CreateLfReversal()), nullptr);
+    auto* f = static_cast<CLfTrack2d*>(h.Add(CreateLfTrack2dHsv()));
+    ASSERT_TRUE(OpenDiscs(h, 3));
+    h.Seek(1);
+    CImgBuff* work = f->GetWorkImage();
+    ASSERT_TRUE(work && work->buffer && work->buffer->pixels);
+    CImgBuff original;
+    DiscFrame(1, &original);
+    ASSERT_EQ(work->buffer->width, kW);
+    for (int32_t y = 0; y < kH; y += 7)
+        for (int32_t x = 0; x < kW; x += 5) {
+            uint8_t a[3], b[3];
+            work->buffer->GetPixelRgb8(x, y, &a[0], &a[1], &a[2]);
+            original.buffer->GetPixelRgb8(x, y, &b[0], &b[1], &b[2]);
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(a[k], 255 - b[k]) << x << "," << y;
+        }
+}
+
+// --- track files ---
+
+std::string ReadBytes(const std::string& path) { return kvtest::ReadFileBytes(path); }
+
+TEST_F(Track2dTest, TrackFilesSaveLoadAndRefuse) {
+    host.SetSourceFormat(64, 48, 3, 10);
+    host.SetCalibration(0.25, -1, L"mm");
+    ASSERT_TRUE(OpenDiscs(host, 10));
+    host.SetCalibration(0.25, -1, L"mm");
+    host.RunCurrent();
+    kvtest::TempDir dir("track2d_files");
+    const std::wstring path = PlatUtf8ToWide(dir.file("a.p2d").c_str());
+    {
+        // Nothing to save.
+        kvtest::ModalAnswers answers({path});
+        track->SaveTrackFile();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"saving failed (write)"}));
+    }
+    ThreeTargets(track);
+    {
+        kvtest::ModalAnswers answers({path});
+        track->SaveTrackFile();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"saved"}));
+        ASSERT_EQ(answers.startNames.size(), 1u);
+        EXPECT_EQ(answers.startNames[0], L"temp.p2d");
+    }
+    const std::string saved = ReadBytes(dir.file("a.p2d"));
+    ASSERT_EQ(saved.size(), 16u + 24u + 3u * 10u * 16u);
+    {
+        // Overwrite refused, then a write that fails part-way: the old file stays.
+        kvtest::ModalAnswers answers({path});
+        answers.buttons = {1};
+        track->table.SetPoint(0, 0, {1, 1});
+        track->SaveTrackFile();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"Do you want to overwrite it?"}));
+        EXPECT_EQ(ReadBytes(dir.file("a.p2d")), saved);
+    }
+    {
+        rlimit old{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit small = old;
+        small.rlim_cur = 100;
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        kvtest::ModalAnswers answers({path});
+        track->SaveTrackFile();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_EQ(answers.messages,
+                  (std::vector<std::wstring>{L"Do you want to overwrite it?", L"saving failed (write)"}));
+        EXPECT_EQ(ReadBytes(dir.file("a.p2d")), saved);
+    }
+    // Round trip into a new filter of a longer movie: the table grows to it.
+    FakeHost other;
+    other.SetLanguage(L"en");
+    auto* g = static_cast<CLfTrack2d*>(other.Add(CreateLfTrack2dHsv()));
+    ASSERT_TRUE(OpenDiscs(other, 14));
+    {
+        kvtest::ModalAnswers answers({path});
+        g->LoadTrackFile();
+        EXPECT_TRUE(answers.messages.empty());
+    }
+    EXPECT_EQ(g->targetCount, 3);
+    EXPECT_EQ(ListTexts(g), Ids(3));
+    EXPECT_EQ(g->selected.load(), 0);
+    EXPECT_EQ(g->table.Rows(), 14u);
+    for (int32_t i = 0; i < 3; ++i)
+        for (int32_t r = 0; r < 10; ++r) EXPECT_EQ(At(*g, r, i).x, 10.0 * i + r) << i << " " << r;
+    EXPECT_EQ(other.calibScale, 0.25);
+    EXPECT_EQ(other.calibAxisY, -1);
+    EXPECT_STREQ(other.calibUnit, L"mm");
+    // Version 2, a text file: refused, the targets kept.
+    std::string v2 = saved;
+    v2[6] = 2;
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("v2.p2d"), v2));
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("text.p2d"), "hello, this is text\n"));
+    const struct {
+        const char* file;
+        const wchar_t* message;
+    } refused[] = {{"v2.p2d", L"unsupported version"}, {"text.p2d", L"loading failed"}};
+    for (const auto& r : refused) {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file(r.file).c_str())});
+        g->LoadTrackFile();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{r.message})) << r.file;
+        EXPECT_EQ(g->targetCount, 3);
+    }
+    // A file with scale 0 keeps the host's calibration; its points load. No
+    // columns: no target, nothing selected.
+    std::string zero = saved;
+    const double none = 0.0;
+    std::memcpy(&zero[16], &none, 8);
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("zero.p2d"), zero));
+    other.SetCalibration(3.0, 1, L"cm");
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file("zero.p2d").c_str())});
+        g->LoadTrackFile();
+        EXPECT_TRUE(answers.messages.empty());
+    }
+    EXPECT_EQ(other.calibScale, 3.0);
+    EXPECT_STREQ(other.calibUnit, L"cm");
+    EXPECT_EQ(g->targetCount, 3);
+    std::string empty = saved.substr(0, 40);
+    const uint32_t noColumns = 0;
+    std::memcpy(&empty[8], &noColumns, 4);
+    ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("empty.p2d"), empty));
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file("empty.p2d").c_str())});
+        g->LoadTrackFile();
+        EXPECT_TRUE(answers.messages.empty());
+    }
+    EXPECT_EQ(g->targetCount, 0);
+    EXPECT_EQ(g->selected.load(), -1);
+    EXPECT_EQ(ListTexts(g), Ids(0));
+}
+
+// --- the table ---
+
+TEST_F(Track2dTest, TableCellTexts) {
+    host.SetSourceFormat(640, 480, 3, 4);
+    for (int32_t i = 0; i < 2; ++i) ASSERT_GE(track->AddTargetAt(new CTrack, 5, 5), 0);
+    track->table.SetPoint(0, 0, {10, 0});
+    track->table.SetPoint(1, 1, {3.25, 100});
+    const struct {
+        double scale;
+        int32_t axis;
+        const wchar_t* unit;
+        uint64_t column, row;
+        const wchar_t* text;
+    } cases[] = {
+        {1, 1, L"", 0, 0, L"pixel"},     {1, 1, L"mm", 0, 0, L"mm"},    {1, 1, L"", 1, 0, L"1"},
+        {1, 1, L"", 2, 0, L""},          {1, 1, L"", 3, 0, L"2"},       {1, 1, L"", 0, 1, L""},
+        {1, 1, L"", 1, 1, L"X"},         {1, 1, L"", 4, 1, L"Y"},       {1, 1, L"", 0, 2, L"1"},
+        {1, 1, L"", 0, 5, L"4"},         {1, 1, L"", 1, 2, L"10.0"},    {1, 1, L"", 2, 2, L"0.0"},
+        {1, -1, L"", 2, 2, L"479.0"},    {0.5, -1, L"", 2, 2, L"239.5"}, {0.5, 1, L"", 1, 2, L"5.0"},
+        {1, 1, L"", 3, 3, L"3.2"},       {1, 1, L"", 3, 2, L""},        {1, 1, L"", 4, 2, L""},
+        {2, -1, L"", 4, 3, L"758.0"},
+    };
+    for (const auto& c : cases) {
+        host.SetCalibration(c.scale, c.axis, c.unit);
+        EXPECT_EQ(std::wstring(track->CellText(c.column, c.row)), c.text)
+            << c.column << "," << c.row << " scale " << c.scale << " axis " << c.axis;
+    }
+    track->ShowTable();
+    ASSERT_NE(track->tableWindow.window, 0u);
+    EXPECT_STREQ(track->tableWindow.title, L"TRACK DATA");
+    EXPECT_EQ(track->tableWindow.grid.columns, 5u);
+    EXPECT_EQ(track->tableWindow.grid.rows, 6u);
+    EXPECT_EQ(track->tableWindow.grid.columnWidths[3], 9u);
+}
+
+// A run, the table saved as CSV (a unit with a comma is quoted) and read by
+// Python's csv against the true path; screenshots of the panel and the
+// picture.
+TEST_F(Track2dTest, CsvOfARunAndScreenshots) {
+    constexpr int kFrames = 20;
+    ASSERT_TRUE(OpenDiscs(host, kFrames));
+    AddDiscTarget(track, host, 0);
+    AddDiscTarget(track, host, 1);
+    {
+        kvtest::ModalAnswers answers;
+        ManualScript guard(&answers);
+        guard.filter = track;
+        track->RunTracking(0);
+        EXPECT_EQ(guard.waits, 0);
+    }
+    host.SetCalibration(1.0, 1, L"px,a");
+    track->ShowTable();
+    ASSERT_NE(track->tableWindow.window, 0u);
+    kvtest::TempDir dir("track2d_csv");
+    const std::string csv = dir.file("track.csv");
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(csv.c_str())});
+        track->tableWindow.SaveCsvCommand();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"saved"}));
+    }
+    if (!kvtest::DebianPython().empty()) {
+        std::string out;
+        ASSERT_EQ(kvtest::RunPython(
+                      "import csv, sys\n"
+                      "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8', newline='')))\n"
+                      "paths = [(24, 30, 1.3, 0.7), (130, 20, -1.1, 0.2)]\n"
+                      "worst = 0\n"
+                      "for r in rows[2:]:\n"
+                      "    f = int(r[0]) - 1\n"
+                      "    for k, (x0, y0, vx, vy) in enumerate(paths):\n"
+                      "        worst = max(worst, abs(float(r[1 + 2 * k]) - (x0 + vx * f)), abs(float(r[2 + 2 * k]) - (y0 + vy * f)))\n"
+                      "print(sorted(set(len(r) for r in rows)), len(rows), rows[0][0], rows[0][1], rows[1][1], rows[1][2], worst < 0.25)\n",
+                      {csv}, &out),
+                  0);
+        EXPECT_EQ(out, "[5] 22 px,a 1 X Y True\n");
+    }
+    kvtest::Pump();
+    kvtest::SaveScreenshot(kvtest::CaptureFrame(track->tableWindow, track->tableWindow), "track2d-table");
+    // The picture after the run: boxes, IDs and all-scene trails.
+    host.SetGuideColor(1, 1, 0);
+    track->tabs.SelectTab(CLfTrack2d::kTabTrack, 0);
+    track->lineAll.Set(1);
+    track->allSceneCheck.checked = 1;
+    host.Seek(kFrames / 2);
+    kvtest::PictureScreen picture(&host, 2 * kW, 2 * kH);
+    picture.Shoot(&host.result, "track2d-overlay", 2);
+    // Panel tabs in both languages.
+    const char* names[3] = {"regist", "track", "edit"};
+    for (const wchar_t* lang : {L"en", L"jp"}) {
+        host.SetLanguage(lang);
+        ASSERT_NE(track->window, 0u);
+        for (int32_t t = 0; t < 3; ++t) {
+            track->tabs.SelectTab(t, 0);
+            kvtest::Pump();
+            kvtest::SaveScreenshot(kvtest::CaptureFrame(*track, *track),
+                                   std::string("track2d-panel-") + names[t] + "-" + (lang[0] == L'e' ? "en" : "jp"));
+        }
+    }
+    EXPECT_EQ(track->autoButton.label, L"自動追跡");
+    ASSERT_NE(track->tableWindow.window, 0u);  // reopened after the language switch
+    EXPECT_STREQ(track->tableWindow.title, L"追跡データ");
+}
+
+// The overlay by tab and state, with a recording pen.
+class LineRecorder : public COverlayPen {
+public:
+    int lines = 0;
+    void Colour(double, double, double) override {}
+    void Line(double, double, double, double) override { ++lines; }
+    void Triangle(double, double, double, double, double, double) override {}
+    void Quad(double, double, double, double) override {}
+};
+double Identity(int32_t v) { return v; }
+
+TEST_F(Track2dTest, OverlayByTabAndTrails) {
+    host.SetSourceFormat(64, 48, 3, 10);
+    ThreeTargets(track);
+    track->table.SetPoint(4, 2, {-1, -1});  // target 3 has no point at frame 4
+    host.currentFrame = 4;
+    LineRecorder rec;
+    COverlayPen* previous = SetOverlayPen(&rec);
+    auto draw = [&] {
+        rec.lines = 0;
+        track->OnOverlayView(Identity, Identity, nullptr, nullptr, 0, 0, 63, 47, 0, 0, 63, 47, 1);
+        return rec.lines;
+    };
+    // First tab: boxes only (4 lines each), the selected one twice.
+    EXPECT_EQ(draw(), 3 * 4 + 4);
+    // Track tab, all IDs: boxes where a point is here, a cross and the trail
+    // back 10 frames (frames 4 ... 0: 4 segments; target 3, the selected one,
+    // has no point here: no box, no cross, 3 segments below frame 4).
+    track->tabs.SelectTab(CLfTrack2d::kTabTrack, 0);
+    EXPECT_EQ(draw(), (4 + 2 + 4) + (4 + 2 + 4) + (0 + 0 + 3));
+    // Only ID 2 chosen.
+    track->idList.SetItemSelected(2, 1);
+    track->idList.callback(&track->idList, track->idList.data, 2);
+    EXPECT_FALSE(track->idList.items[0].selected);
+    EXPECT_EQ(draw(), 4 + 2 + 4);
+    // All scenes: the polyline over frames 0 ... 9.
+    track->idList.SetItemSelected(0, 1);
+    track->idList.callback(&track->idList, track->idList.data, 0);
+    EXPECT_FALSE(track->idList.items[2].selected);
+    track->lineAll.Set(1);
+    EXPECT_EQ(draw(), (4 + 2 + 9) + (4 + 2 + 9) + (0 + 0 + 3 + 4));
+    // During a manual wait only the current target, with an outline 1 pixel out.
+    track->manualWait = 1;
+    track->currentTarget = 1;
+    EXPECT_EQ(draw(), 4 + 4 + 2 + 9);
+    track->manualWait = 0;
+    SetOverlayPen(previous);
 }
 
 }  // namespace
