@@ -50,7 +50,8 @@ const wchar_t* CLfTrack2d::GetName(const wchar_t* languageCode) {
 void CLfTrack2d::EnableUi(int32_t enable) {
     if (Running()) return;
     CDialogFilterBase::EnableUi(enable);
-    UpdateControls();
+    // Enabled again, the run state decides each control.
+    if (enable) UpdateControls();
 }
 
 int32_t CLfTrack2d::QueryClose() {

@@ -706,6 +706,15 @@ TEST_F(Track2dTest, ControlStatesFollowRunWaitAndManualRun) {
     track->running = 0;
     track->manualWait = 0;
     track->manualRun = 0;
+    // Disabled by the host, everything is off; enabled again, the rules apply.
+    track->allSceneCheck.checked = 1;
+    track->EnableUi(0);
+    EXPECT_EQ(track->autoButton.enabled, 0u);
+    EXPECT_EQ(track->stepButton.enabled, 0u);
+    track->EnableUi(1);
+    EXPECT_EQ(track->autoButton.enabled, 1u);
+    EXPECT_EQ(track->lostButton.enabled, 0u);
+    EXPECT_EQ(track->lineBar.enabled, 0u);
 }
 
 TEST_F(Track2dTest, MouseOnEachTab) {
