@@ -326,6 +326,24 @@ TEST_F(Track2dTest, CancelAtFrameFortyKeepsTheEarlierRows) {
     for (int32_t f = 0; f < 100; ++f) EXPECT_TRUE(P2dPointPresent(At(*track, f, 0))) << f;
 }
 
+// A frame the chain never delivers ends the run like the end of the scene:
+// the frames before it keep their points, no later frame is sought, no message.
+TEST_F(Track2dTest, AMissingFrameEndsTheRun) {
+    ASSERT_TRUE(OpenDiscs(host, 12));
+    AddDiscTarget(track, host, 0);
+    host.unreadable = {5};
+    host.calls.clear();
+    kvtest::ModalAnswers answers;
+    ManualScript guard(&answers);
+    guard.filter = track;
+    track->RunTracking(0);
+    EXPECT_TRUE(answers.messages.empty());
+    EXPECT_EQ(guard.waits, 0);
+    for (int32_t f = 0; f < 12; ++f) EXPECT_EQ(P2dPointPresent(At(*track, f, 0)), f < 5) << f;
+    EXPECT_EQ(std::find(host.calls.begin(), host.calls.end(), "Seek(6)"), host.calls.end());
+    EXPECT_EQ(track->running.load(), 0u);
+}
+
 // MANUAL: every point is asked for; a click, SKIP, NO DATA and LOST.
 TEST_F(Track2dTest, ManualRunTakesClicksSkipNoDataAndLost) {
     ASSERT_TRUE(OpenDiscs(host, 8));
