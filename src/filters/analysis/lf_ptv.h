@@ -9,12 +9,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "filters/analysis/csv_viewer.h"
 #include "filters/analysis/flow_data.h"
+#include "filters/analysis/p2d_data.h"
 #include "filters/analysis/particle_data.h"
 #include "filters/processing/dialog_filter.h"
 #include "image/imgbuff.h"
@@ -205,3 +207,12 @@ private:
 };
 
 CImgFilter* CreateLfPtv();
+
+// Reads a track file into `store` (cleared first): the file's length must
+// hold every point its counts promise before any memory is taken; points
+// that are not finite or negative are absent. A usable calibration (finite
+// scale above 0, direction +1 or -1) goes to `calibration` before the points
+// are read. 1 loaded, -1 a version this program does not read, 0 otherwise
+// (the store left empty).
+int32_t PtvReadTrackFile(const wchar_t* path, CParticleData* store,
+                         const std::function<void(const P2dInfo&)>& calibration);

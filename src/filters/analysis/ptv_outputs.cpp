@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -374,64 +375,64 @@ int32_t CLfPtv::LoadTrackFile() {
     return LoadTrackFileFrom(path);
 }
 
-int32_t CLfPtv::LoadTrackFileFrom(const wchar_t* path) {
+int32_t PtvReadTrackFile(const wchar_t* path, CParticleData* store,
+                         const std::function<void(const P2dInfo&)>& calibration) {
+    store->Clear();
     MallocText ansi(path ? WideToAnsi(path) : nullptr);
     FILE* file = ansi.text ? std::fopen(ansi.text, "rb") : nullptr;
-    const auto finish = [&](bool loaded) {
-        if (file) std::fclose(file);
-        file = nullptr;
-        if (!loaded) {
-            store.Clear();
-            Message(L"ロードできませんでした", L"loading failed", true);
-        }
-        RefillIdList();
-        RepaintPanel();
-        RedrawPicture();
-        RebuildTableIfOpen();
-        return loaded ? 1 : 0;
+    if (!file) return 0;
+    const auto finish = [&](int32_t result) {
+        std::fclose(file);
+        if (result != 1) store->Clear();
+        return result;
     };
-    if (!file) return finish(false);
-    store.Clear();
     P2dHeader header{};
-    if (!P2dReadHeader(file, &header)) {
-        if (g_P2dLastError == kP2dVersion) Message(L"未対応のバージョンです", L"unsupported version", true);
-        return finish(false);
-    }
-    if (header.columns > INT32_MAX || header.rows > INT32_MAX) return finish(false);
+    if (!P2dReadHeader(file, &header)) return finish(g_P2dLastError == kP2dVersion ? -1 : 0);
+    if (header.columns > INT32_MAX || header.rows > INT32_MAX) return finish(0);
     // The counts come from the file: it must hold every point before any
     // memory is taken for them.
     const uint64_t points = static_cast<uint64_t>(header.columns) * header.rows;
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0 || st.st_size < 40) return finish(false);
-    if ((static_cast<uint64_t>(st.st_size) - 40) / sizeof(P2dPoint) < points) return finish(false);
+    if (fstat(fileno(file), &st) != 0 || st.st_size < 40) return finish(0);
+    if ((static_cast<uint64_t>(st.st_size) - 40) / sizeof(P2dPoint) < points) return finish(0);
     P2dInfo info{};
-    if (!P2dReadInfo(file, &info, header.mark)) return finish(false);
-    if (FilterOn() && Chain()) {
-        // Only a usable calibration reaches the other filters; the points
-        // are loaded either way.
-        if (std::isfinite(info.scale) && info.scale > 0.0 && (info.yDirection == 1 || info.yDirection == -1)) {
-            const std::string unitText = P2dUnitText(info);
-            wchar_t* unit = Utf8ToWide(unitText.c_str());
-            Chain()->ChangeCalibration(info.scale, info.yDirection, unit ? unit : L"");
-            std::free(unit);
-        }
-    }
-    if (header.rows == 0) return finish(true);
+    if (!P2dReadInfo(file, &info, header.mark)) return finish(0);
+    // Only a usable calibration is handed on; the points load either way.
+    if (calibration && std::isfinite(info.scale) && info.scale > 0.0 && (info.yDirection == 1 || info.yDirection == -1))
+        calibration(info);
+    if (header.rows == 0) return finish(1);
     const int32_t columns = static_cast<int32_t>(header.columns);
     const int32_t rows = static_cast<int32_t>(header.rows);
-    if (!store.SetFrames(rows)) return finish(false);
+    if (!store->SetFrames(rows)) return finish(0);
     std::unique_ptr<P2dPoint[]> row(columns > 0 ? new (std::nothrow) P2dPoint[static_cast<size_t>(columns)] : nullptr);
-    if (columns > 0 && !row) return finish(false);
+    if (columns > 0 && !row) return finish(0);
     for (int32_t f = 0; f < rows && columns > 0; ++f) {
-        if (!P2dReadPoints(file, static_cast<uint64_t>(columns), row.get(), header.mark)) return finish(false);
+        if (!P2dReadPoints(file, static_cast<uint64_t>(columns), row.get(), header.mark)) return finish(0);
         for (int32_t c = 0; c < columns; ++c) {
             const P2dPoint& p = row[static_cast<size_t>(c)];
             // Not finite or negative: no particle.
             if (!P2dPointPresent(p)) continue;
-            if (store.AddParticle(f, Particle{c, 1, p.x, p.y}) < 0) return finish(false);
+            if (store->AddParticle(f, Particle{c, 1, p.x, p.y}) < 0) return finish(0);
         }
     }
-    store.idCount = 0;
-    store.GetIdCount();
-    return finish(true);
+    store->idCount = 0;
+    store->GetIdCount();
+    return finish(1);
+}
+
+int32_t CLfPtv::LoadTrackFileFrom(const wchar_t* path) {
+    const int32_t result = PtvReadTrackFile(path, &store, [this](const P2dInfo& info) {
+        if (!FilterOn() || !Chain()) return;
+        const std::string unitText = P2dUnitText(info);
+        wchar_t* unit = Utf8ToWide(unitText.c_str());
+        Chain()->ChangeCalibration(info.scale, info.yDirection, unit ? unit : L"");
+        std::free(unit);
+    });
+    if (result == -1) Message(L"未対応のバージョンです", L"unsupported version", true);
+    if (result != 1) Message(L"ロードできませんでした", L"loading failed", true);
+    RefillIdList();
+    RepaintPanel();
+    RedrawPicture();
+    RebuildTableIfOpen();
+    return result == 1 ? 1 : 0;
 }
