@@ -400,13 +400,16 @@ int32_t PtvReadTrackFile(const wchar_t* path, CParticleData* store,
     // Only a usable calibration is handed on; the points load either way.
     if (calibration && std::isfinite(info.scale) && info.scale > 0.0 && (info.yDirection == 1 || info.yDirection == -1))
         calibration(info);
-    if (header.rows == 0) return finish(1);
+    // Without columns the file holds no particle, and its row count alone
+    // (up to 2^31 - 1 from a 40-byte file) is no reason to size the store:
+    // it is loaded empty.
+    if (header.rows == 0 || header.columns == 0) return finish(1);
     const int32_t columns = static_cast<int32_t>(header.columns);
     const int32_t rows = static_cast<int32_t>(header.rows);
     if (!store->SetFrames(rows)) return finish(0);
-    std::unique_ptr<P2dPoint[]> row(columns > 0 ? new (std::nothrow) P2dPoint[static_cast<size_t>(columns)] : nullptr);
-    if (columns > 0 && !row) return finish(0);
-    for (int32_t f = 0; f < rows && columns > 0; ++f) {
+    std::unique_ptr<P2dPoint[]> row(new (std::nothrow) P2dPoint[static_cast<size_t>(columns)]);
+    if (!row) return finish(0);
+    for (int32_t f = 0; f < rows; ++f) {
         if (!P2dReadPoints(file, static_cast<uint64_t>(columns), row.get(), header.mark)) return finish(0);
         for (int32_t c = 0; c < columns; ++c) {
             const P2dPoint& p = row[static_cast<size_t>(c)];

@@ -374,10 +374,10 @@ TEST_F(PtvOutputsTest, HostileTrackFiles) {
     const std::string point = "out.write(struct.pack('<dd', 3.0, 4.0))\n";
     const Case cases[] = {
         // The header's counts are not trusted: 2^31 - 1 rows of 0 columns in
-        // a 40-byte file hold no points, so the file is long enough and its
-        // calibration goes to the host first, but the store is sized once and
-        // that fails at once; counts the file does not hold fail before anything.
-        {"rows without points", Header(0, 2147483647), {L"loading failed"}, -1, true},
+        // a 40-byte file hold no points, so the calibration is taken and the
+        // store stays empty instead of being sized by the rows; counts the
+        // file does not hold fail before anything.
+        {"rows without points", Header(0, 2147483647), {}, 0, true},
         {"short file", Header(2, 3) + point + point, {L"loading failed"}, -1, false},
         {"counts beyond 32 bits", Header(0x80000000u, 1), {L"loading failed"}, -1, false},
         {"huge product", Header(65536, 65536), {L"loading failed"}, -1, false},
