@@ -1,9 +1,10 @@
 #include "filters/analysis/csv_viewer.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
-
-#include <cwchar>
 
 CCsvViewer::CCsvViewer() {
     AddChild(&menuBar);
@@ -35,6 +36,16 @@ void CCsvViewer::Layout() {
     const int64_t h = static_cast<int64_t>(height) - top;
     if (width < 1 || h < 1) return;
     grid.SetRect(0, static_cast<int32_t>(top), static_cast<int32_t>(width), static_cast<int32_t>(h));
+}
+
+void CCsvViewer::SizeWithHeaders(uint64_t columns, uint64_t rows) {
+    if (!columns || !rows || !grid.SetSize(columns, rows, 0) || !grid.SetHeaderRows(1, 2, 0)) {
+        grid.Reset(0);
+        grid.UpdateLayout();
+        return;
+    }
+    grid.UpdateLayout();
+    grid.ScrollToCell(std::max<uint64_t>(grid.firstColumn, 1), std::max<uint64_t>(grid.firstRow, 2));
 }
 
 void CCsvViewer::OnSize(uint64_t, uint64_t) {

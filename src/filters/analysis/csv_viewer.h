@@ -29,6 +29,11 @@ public:
     void SaveCsvCommand();
     // Places the grid below the menu bar.
     void Layout();
+    // Sizes the grid to `columns` x `rows` with the first column and the
+    // first two rows as headers, keeping the scroll position inside the
+    // data; a size of 0 (or one the grid cannot take) empties it. The caller
+    // repaints.
+    void SizeWithHeaders(uint64_t columns, uint64_t rows);
 
 private:
     void BuildMenu(bool japanese);

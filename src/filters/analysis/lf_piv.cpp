@@ -852,14 +852,7 @@ void CLfPiv::ShowTable() { OpenTable(-1, -1, 300, 300); }
 void CLfPiv::SizeTable(int32_t frameCount) {
     const uint64_t n = flow.vectors ? static_cast<uint64_t>(flow.columns) * static_cast<uint64_t>(flow.rows) : 0;
     const uint64_t f = frameCount > 0 ? static_cast<uint64_t>(frameCount) : 0;
-    if (!n || !f || !table.grid.SetSize(2 * n + 1, f + 2, 0) || !table.grid.SetHeaderRows(1, 2, 0)) {
-        table.grid.Reset(0);
-        table.grid.UpdateLayout();
-        RepaintTable();
-        return;
-    }
-    table.grid.UpdateLayout();
-    table.grid.ScrollToCell(std::max<uint64_t>(table.grid.firstColumn, 1), std::max<uint64_t>(table.grid.firstRow, 2));
+    table.SizeWithHeaders(n && f ? 2 * n + 1 : 0, f + 2);
     RepaintTable();
 }
 

@@ -663,16 +663,8 @@ void CLfTrack2d::OpenTable(int32_t x, int32_t y, int32_t w, int32_t h) {
 }
 
 void CLfTrack2d::SizeTable() {
-    CFgUICell& grid = tableWindow.grid;
     const uint64_t n = targetCount > 0 ? static_cast<uint64_t>(targetCount) : 0, rows = table.Rows();
-    if (!n || !rows || !grid.SetSize(2 * n + 1, rows + 2, 0) || !grid.SetHeaderRows(1, 2, 0)) {
-        grid.Reset(0);
-        grid.UpdateLayout();
-        RepaintTable();
-        return;
-    }
-    grid.UpdateLayout();
-    grid.ScrollToCell(std::max<uint64_t>(grid.firstColumn, 1), std::max<uint64_t>(grid.firstRow, 2));
+    tableWindow.SizeWithHeaders(n && rows ? 2 * n + 1 : 0, rows + 2);
     RepaintTable();
 }
 

@@ -165,14 +165,7 @@ void CLfPtv::SizeTable() {
             rows = static_cast<uint64_t>(flow.frames) + 2;
         }
     }
-    if (!columns || !rows || !table.grid.SetSize(columns, rows, 0) || !table.grid.SetHeaderRows(1, 2, 0)) {
-        table.grid.Reset(0);
-        table.grid.UpdateLayout();
-        RepaintTable();
-        return;
-    }
-    table.grid.UpdateLayout();
-    table.grid.ScrollToCell(std::max<uint64_t>(table.grid.firstColumn, 1), std::max<uint64_t>(table.grid.firstRow, 2));
+    table.SizeWithHeaders(columns, rows);
     RepaintTable();
 }
 
