@@ -16,38 +16,13 @@
 #include "filters/analysis/lf_track2d.h"
 #include "filters/core/filterctrl.h"
 #include "image/imgbuff.h"
+#include "support/watchdog.h"
 
 namespace {
 
 [[maybe_unused]] const int kNoDisplay = setenv("SDL_VIDEODRIVER", "dummy", 0);
 
 using namespace std::chrono_literals;
-
-class Watchdog {
-public:
-    Watchdog()
-        : thread_([this] {
-              std::unique_lock<std::mutex> hold(mutex_);
-              if (!cv_.wait_for(hold, 60s, [this] { return done_; })) {
-                  std::fprintf(stderr, "deadlock: watchdog expired\n");
-                  std::abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 class PlayCtrl : public CFilterCtrl {
 public:
@@ -57,7 +32,7 @@ public:
 };
 
 TEST(Track2dPlayStress, TargetEditsWhileFramesPlay) {
-    Watchdog watchdog;
+    kvtest::Watchdog watchdog;
     PlayCtrl ctrl;
     uint64_t index = 0;
     CImgFilter* filter = CreateLfTrack2dHsv();

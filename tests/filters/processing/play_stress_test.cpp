@@ -19,38 +19,13 @@
 #include "filters/processing/lf_gamma.h"
 #include "filters/processing/lf_lut.h"
 #include "filters/processing/support/region_runs.h"
+#include "support/watchdog.h"
 
 namespace {
 
 [[maybe_unused]] const int kNoDisplay = setenv("SDL_VIDEODRIVER", "dummy", 0);
 
 using namespace std::chrono_literals;
-
-class Watchdog {
-public:
-    Watchdog()
-        : thread_([this] {
-              std::unique_lock<std::mutex> hold(mutex_);
-              if (!cv_.wait_for(hold, 60s, [this] { return done_; })) {
-                  std::fprintf(stderr, "deadlock: watchdog expired\n");
-                  std::abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 class PlayCtrl : public CFilterCtrl {
 public:
@@ -77,7 +52,7 @@ T* Add(PlayCtrl& ctrl, CImgFilter* filter) {
 }
 
 TEST(PlayStress, TableAndTransformEditsWhileFramesPlay) {
-    Watchdog watchdog;
+    kvtest::Watchdog watchdog;
     PlayCtrl ctrl;
     auto* lut = Add<CLfLut>(ctrl, CreateLfLut());
     auto* gamma = Add<CLfGamma>(ctrl, CreateLfGamma());
