@@ -191,6 +191,11 @@ bool PlatSdlInit() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A click that activates a window is also a click, as the toolkit expects.
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // The window system keeps a pressed window's pointer events for it until
+    // the release. SDL's own capture on a press would grab the pointer for the
+    // window with the keyboard focus instead, which need not be the one
+    // pressed (a drag over the picture while a panel has the focus).
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
