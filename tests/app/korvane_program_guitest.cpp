@@ -2,7 +2,6 @@
 // (ctest runs the smoke case under Xvfb) it opens a sequence named on its
 // command line, plays through it with the wheel, shows the scenes, and
 // exits 0 when its window is closed.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,15 +15,11 @@
 #include <thread>
 
 #include "support/testsupport.h"
+#include "support/x11_program.h"
 
 namespace {
 
-std::string Program() { return std::string(KV_BINARY_DIR) + "/bin/korvane"; }
-
-std::string Trim(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
+using kvx11::Program;
 
 TEST(KorvaneProgram, WithoutADisplayExplainsAndExitsOne) {
     std::string out;
@@ -34,51 +29,6 @@ TEST(KorvaneProgram, WithoutADisplayExplainsAndExitsOne) {
                                           &out);
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("main window cannot be created"), std::string::npos) << out;
-}
-
-// Closes a window as a window manager's close box does: WM_DELETE_WINDOW.
-bool SendDeleteWindow(unsigned long window) {
-    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (!x11) return false;
-    using OpenFn = void* (*)(const char*);
-    using AtomFn = unsigned long (*)(void*, const char*, int);
-    using SendFn = int (*)(void*, unsigned long, int, long, void*);
-    using FlushFn = int (*)(void*);
-    auto open = reinterpret_cast<OpenFn>(dlsym(x11, "XOpenDisplay"));
-    auto atom = reinterpret_cast<AtomFn>(dlsym(x11, "XInternAtom"));
-    auto send = reinterpret_cast<SendFn>(dlsym(x11, "XSendEvent"));
-    auto flush = reinterpret_cast<FlushFn>(dlsym(x11, "XFlush"));
-    auto close = reinterpret_cast<FlushFn>(dlsym(x11, "XCloseDisplay"));
-    void* display = open && atom && send && flush && close ? open(nullptr) : nullptr;
-    if (!display) {
-        dlclose(x11);
-        return false;
-    }
-    // XClientMessageEvent, laid out as Xlib declares it.
-    struct {
-        int type;
-        unsigned long serial;
-        int send_event;
-        void* display;
-        unsigned long window;
-        unsigned long message_type;
-        int format;
-        long data[5];
-    } event{};
-    event.type = 33;  // ClientMessage
-    event.display = display;
-    event.window = window;
-    event.message_type = atom(display, "WM_PROTOCOLS", 0);
-    event.format = 32;
-    event.data[0] = static_cast<long>(atom(display, "WM_DELETE_WINDOW", 0));
-    event.data[1] = 0;  // CurrentTime
-    char buffer[192] = {};
-    std::memcpy(buffer, &event, sizeof event);
-    const int ok = send(display, window, 0, 0, buffer);
-    flush(display);
-    close(display);
-    dlclose(x11);
-    return ok != 0;
 }
 
 TEST(KorvaneX11Smoke, OpensSequenceFromCommandLinePlaysAndCloses) {
@@ -100,10 +50,8 @@ TEST(KorvaneX11Smoke, OpensSequenceFromCommandLinePlaysAndCloses) {
         execl(Program().c_str(), "korvane", first.c_str(), last.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    std::string id;
-    const int found = kvtest::RunCommand("timeout 30 xdotool search --sync --name '^korvane 1.11.0' | head -1", &id);
-    id = Trim(id);
-    if (found != 0 || id.empty()) {
+    const std::string id = kvx11::FindWindow(pid, "korvane 1.11.0");
+    if (id.empty()) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         FAIL() << "no main window";
@@ -138,18 +86,8 @@ TEST(KorvaneX11Smoke, OpensSequenceFromCommandLinePlaysAndCloses) {
     EXPECT_EQ(firstRed, 40);
     EXPECT_NE(laterRed, firstRed);
     EXPECT_EQ(laterRed % 40, 0);
-    ASSERT_TRUE(SendDeleteWindow(std::strtoul(id.c_str(), nullptr, 10)));
-    int status = -1;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!WIFEXITED(status)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        FAIL() << "the program did not end after its window was closed";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(kvx11::SendDeleteWindow(std::strtoul(id.c_str(), nullptr, 10)));
+    EXPECT_EQ(kvx11::WaitForExit(pid, 10), 0) << "the program did not end with 0 after its window was closed";
 }
 
 }  // namespace
