@@ -22,15 +22,25 @@ bool Has(const std::vector<PlatMessage>& got, PlatMsgKind kind, int32_t a, int32
                        [&](const PlatMessage& m) { return m.kind == kind && m.a == a && (b < 0 || m.b == b); });
 }
 
-TEST(PlatX11Smoke, ClickAndKeysFromXdotool) {
-    if (!std::getenv("DISPLAY") || !kvtest::HaveTool("xdotool") || !PlatSdlInit() ||
-        std::string(SDL_GetCurrentVideoDriver()) != "x11")
-        GTEST_SKIP() << "needs an X display and xdotool";
-    kvtest::InstallMessageLog();
-    uint32_t id = PlatCreateWindow(L"korvane-x11-smoke", 40, 30, 160, 120, kPlatStyleFixed);
-    ASSERT_NE(id, 0u);
+bool HaveX11() {
+    return std::getenv("DISPLAY") && kvtest::HaveTool("xdotool") && PlatSdlInit() &&
+           std::string(SDL_GetCurrentVideoDriver()) == "x11";
+}
+
+// A shown 160 x 120 window at (x, 30); 0 when it cannot be made.
+uint32_t ShowWindow(const wchar_t* title, int32_t x) {
+    const uint32_t id = PlatCreateWindow(title, x, 30, 160, 120, kPlatStyleFixed);
+    if (!id) return 0;
     PlatSetWindowUser(id, &g_User);
     PlatShowWindow(id, true);
+    return id;
+}
+
+TEST(PlatX11Smoke, ClickAndKeysFromXdotool) {
+    if (!HaveX11()) GTEST_SKIP() << "needs an X display and xdotool";
+    kvtest::InstallMessageLog();
+    const uint32_t id = ShowWindow(L"korvane-x11-smoke", 40);
+    ASSERT_NE(id, 0u);
     kvtest::PumpAndTake();
 
     std::atomic<int> status{-1};
@@ -70,18 +80,12 @@ TEST(PlatX11Smoke, ClickAndKeysFromXdotool) {
 // every event of the press goes to the pressed window, at its coordinates
 // (at or beyond its edge where the pointer crosses the other window).
 TEST(PlatX11Smoke, DragStaysWithThePressedWindowWhileAnotherHasTheFocus) {
-    if (!std::getenv("DISPLAY") || !kvtest::HaveTool("xdotool") || !PlatSdlInit() ||
-        std::string(SDL_GetCurrentVideoDriver()) != "x11")
-        GTEST_SKIP() << "needs an X display and xdotool";
+    if (!HaveX11()) GTEST_SKIP() << "needs an X display and xdotool";
     kvtest::InstallMessageLog();
-    const uint32_t a = PlatCreateWindow(L"korvane-x11-press", 40, 30, 160, 120, kPlatStyleFixed);
-    const uint32_t b = PlatCreateWindow(L"korvane-x11-focus", 260, 30, 160, 120, kPlatStyleFixed);
+    const uint32_t a = ShowWindow(L"korvane-x11-press", 40);
+    const uint32_t b = ShowWindow(L"korvane-x11-focus", 260);
     ASSERT_NE(a, 0u);
     ASSERT_NE(b, 0u);
-    PlatSetWindowUser(a, &g_User);
-    PlatSetWindowUser(b, &g_User);
-    PlatShowWindow(a, true);
-    PlatShowWindow(b, true);
     kvtest::PumpAndTake();
     std::atomic<int> status{-1};
     std::thread driver([&] {
