@@ -67,7 +67,6 @@ struct Plan {
     Point tableFileTitle;
     std::wstring tableTitle;
     Point fileOk;
-    double scale = 1;
     int32_t yDirection = 1;
 };
 
@@ -146,7 +145,6 @@ bool MakePlan(const std::string& first, const std::string& last, const std::stri
             plan->dataButton = Centre(track->dataButton);
             track->tabs.SelectTab(CLfTrack2d::kTabTrack, 0);
             plan->autoButton = Centre(track->autoButton);
-            plan->scale = track->calibScale;
             plan->yDirection = track->calibAxisY;
             track->ShowTable();
             CCsvViewer& table = track->tableWindow;
