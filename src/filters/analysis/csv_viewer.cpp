@@ -48,6 +48,35 @@ void CCsvViewer::SizeWithHeaders(uint64_t columns, uint64_t rows) {
     grid.ScrollToCell(std::max<uint64_t>(grid.firstColumn, 1), std::max<uint64_t>(grid.firstRow, 2));
 }
 
+void CCsvViewer::Open(int32_t x, int32_t y, int32_t w, int32_t h, const wchar_t* title, CFgScreen* parent) {
+    if (window) {
+        Redraw();
+        return;
+    }
+    if (Create(x, y, static_cast<uint64_t>(std::max(w, 1)), static_cast<uint64_t>(std::max(h, 1)), title, 1, parent))
+        Layout();
+}
+
+void CCsvViewer::NoteForLanguage(const wchar_t* language) {
+    if (!window) return;
+    SetLanguage(language);
+    noted_ = true;
+    notedX_ = x;
+    notedY_ = y;
+    notedW_ = static_cast<int32_t>(width);
+    notedH_ = static_cast<int32_t>(height);
+}
+
+bool CCsvViewer::TakeNotedPlace(int32_t* px, int32_t* py, int32_t* pw, int32_t* ph) {
+    if (!noted_) return false;
+    noted_ = false;
+    *px = notedX_;
+    *py = notedY_;
+    *pw = notedW_;
+    *ph = notedH_;
+    return true;
+}
+
 void CCsvViewer::OnSize(uint64_t, uint64_t) {
     Layout();
     Redraw();

@@ -34,8 +34,20 @@ public:
     // data; a size of 0 (or one the grid cannot take) empties it. The caller
     // repaints.
     void SizeWithHeaders(uint64_t columns, uint64_t rows);
+    // Creates the window at (x, y) with a client size of at least 1 x 1 and
+    // lays it out; an open window is only repainted.
+    void Open(int32_t x, int32_t y, int32_t w, int32_t h, const wchar_t* title, CFgScreen* parent);
+    // A language change: an open window takes the language and notes its
+    // place, so that the owner's next showing of its rebuilt panel reopens
+    // it there (TakeNotedPlace).
+    void NoteForLanguage(const wchar_t* language);
+    // The place noted by the last language change, once: false when none is.
+    bool TakeNotedPlace(int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 
 private:
+    bool noted_ = false;
+    int32_t notedX_ = -1, notedY_ = -1, notedW_ = 300, notedH_ = 300;
+
     void BuildMenu(bool japanese);
     static void OnMenu(CFgUIMenuBar* bar, void* data, int32_t item, int32_t id);
 };

@@ -301,38 +301,7 @@ constexpr double kPi = 3.14159265358979323846;
 // Panel geometry: the tab control and its page's client origin.
 constexpr int32_t kTabX = 8, kTabY = 8, kTabW = 208, kTabH = 328;
 
-// The loaded integer rule: an optional '-' and decimal digits; anything
-// else, or overflow, reads as 0.
-int32_t LoadedInt(const wchar_t* text) {
-    const wchar_t* p = text;
-    bool negative = false;
-    if (*p == L'-') {
-        negative = true;
-        ++p;
-    }
-    if (!*p) return 0;
-    int64_t v = 0;
-    for (; *p; ++p) {
-        if (*p < L'0' || *p > L'9') return 0;
-        v = v * 10 + (*p - L'0');
-        if (v > int64_t{INT32_MAX} + 1) return 0;
-    }
-    v = negative ? -v : v;
-    return v >= INT32_MIN && v <= INT32_MAX ? static_cast<int32_t>(v) : 0;
-}
-
 bool LoadedFlag(const wchar_t* text) { return std::wcscmp(text, L"0") != 0; }
-
-void SetupSlider(CFgUIScrollBar& bar, int32_t minimum, int32_t maximum, int32_t value, void* data,
-                 CFgUIScrollBar::Callback callback) {
-    bar.orientation = kFgBarHorizontal;
-    bar.minimum = minimum;
-    bar.maximum = maximum;
-    bar.page = 1;
-    bar.position = value;
-    bar.data = data;
-    bar.callback = callback;
-}
 
 }  // namespace
 
@@ -360,7 +329,7 @@ CLfPiv::CLfPiv() {
         f->largePattern.Set(b->checked ? 1 : 0);
         f->RefreshControls();
     };
-    SetupSlider(searchSlider, 0, 2, searchSize.Get(), this,
+    SetupHorizontalSlider(searchSlider, 0, 2, searchSize.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPiv*>(d)->SetSearchSize(v); });
     execButton.data = this;
     execButton.callback = [](CFgUIButton*, void* d) { static_cast<CLfPiv*>(d)->Execute(); };
@@ -393,13 +362,13 @@ CLfPiv::CLfPiv() {
         f->RedrawPicture();
         f->RepaintTable();
     };
-    SetupSlider(zoomSlider, 10, 100, arrowZoom.Get(), this,
+    SetupHorizontalSlider(zoomSlider, 10, 100, arrowZoom.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPiv*>(d)->SetArrowZoom(v); });
-    SetupSlider(colourSlider, 1, 32, colourBar.Get(), this,
+    SetupHorizontalSlider(colourSlider, 1, 32, colourBar.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPiv*>(d)->SetColourBar(v); });
-    SetupSlider(directionSlider, 30, 120, directionLimit.Get(), this,
+    SetupHorizontalSlider(directionSlider, 30, 120, directionLimit.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPiv*>(d)->SetDirectionLimit(v); });
-    SetupSlider(lengthSlider, 15, 30, lengthLimit.Get(), this,
+    SetupHorizontalSlider(lengthSlider, 15, 30, lengthLimit.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPiv*>(d)->SetLengthLimit(v); });
     dataButton.data = this;
     dataButton.callback = [](CFgUIButton*, void* d) { static_cast<CLfPiv*>(d)->ShowTable(); };
@@ -422,8 +391,6 @@ CLfPiv::CLfPiv() {
     flow.colourBase = flow.colourStep = colourBar.Get();
     flow.angleLimit = directionLimit.Get() / 180.0 * kPi;
     flow.lengthRatio = lengthLimit.Get() / 10.0;
-    table.grid.textCallback = TableCallback;
-    table.grid.callbackData = this;
     // The header cells hold "column,row": quoted, a spreadsheet keeps the columns aligned.
     table.quoteFields = 1;
 }
@@ -527,20 +494,9 @@ void CLfPiv::ShowSettings() {
     Relabel();
 }
 
-void CLfPiv::EnableUi(int32_t enable) {
-    if (Running()) return;
-    CDialogFilterBase::EnableUi(enable);
-}
-
-int32_t CLfPiv::QueryClose() {
-    if (Running()) return 0;
-    return CDialogFilterBase::QueryClose();
-}
-
 void CLfPiv::ShowUi(int32_t show, CFgScreen* parentScreen) {
     if (!show) {
-        if (table.window) table.Destroy();
-        CDialogFilterBase::ShowUi(0, parentScreen);
+        HidePanel(parentScreen);
         return;
     }
     const bool wasShown = PanelShown();
@@ -552,23 +508,9 @@ void CLfPiv::ShowUi(int32_t show, CFgScreen* parentScreen) {
     CDialogFilterBase::ShowUi(1, parentScreen);
     if (!wasShown && PanelShown()) {
         RefreshControls();
-        if (tableNoted_) {
-            tableNoted_ = false;
-            OpenTable(tableX_, tableY_, tableW_, tableH_);
-        }
+        int32_t x, y, w, h;
+        if (table.TakeNotedPlace(&x, &y, &w, &h)) OpenTable(x, y, w, h);
     }
-}
-
-void CLfPiv::OnLang(const wchar_t* languageCode) {
-    if (table.window) {
-        table.SetLanguage(languageCode);
-        tableNoted_ = true;
-        tableX_ = table.x;
-        tableY_ = table.y;
-        tableW_ = static_cast<int32_t>(table.width);
-        tableH_ = static_cast<int32_t>(table.height);
-    }
-    CImgFilter::OnLang(languageCode);
 }
 
 void CLfPiv::OnSize(uint64_t w, uint64_t h, uint64_t, uint64_t frameCount) {
@@ -646,14 +588,6 @@ void CLfPiv::ClearFlags() {
     std::fill(flow.frameFlags, flow.frameFlags + flow.frames, uint8_t{0});
 }
 
-void CLfPiv::RedrawPicture() {
-    if (FilterOn() && Chain()) Chain()->Redraw();
-}
-
-void CLfPiv::RepaintTable() {
-    if (table.window) table.Redraw();
-}
-
 // --- running ---
 
 void CLfPiv::Execute() {
@@ -727,18 +661,7 @@ void CLfPiv::Execute() {
 int32_t CLfPiv::OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
                          uint32_t*, uint32_t*) {
     CSequenceRun::Capture(this, image, frame);
-    bool changed = false;
-    {
-        std::lock_guard<std::mutex> hold(calibLock_);
-        const std::wstring unit(calibUnit, std::min<size_t>(std::wcslen(calibUnit), 64));
-        if (calibScale != scaleCopy_ || calibAxisY != axisCopy_ || unit != unitCopy_) {
-            scaleCopy_ = calibScale;
-            axisCopy_ = calibAxisY;
-            unitCopy_ = unit;
-            changed = true;
-        }
-    }
-    if (changed) RepaintTable();
+    if (RefreshCalibCopy(64)) RepaintTable();
     return 1;
 }
 
@@ -790,7 +713,7 @@ void CLfPiv::LoadConfig(CCfgPack* pack) {
     CImgFilter::LoadConfig(pack);
     if (!pack) return;
     if (const wchar_t* t = CfgFindValue(pack, L"cell_size")) {
-        const int32_t v = LoadedInt(t);
+        const int32_t v = LoadedConfigInt(t);
         if (v >= 0 && v <= 3) {
             cellSizeIndex.Set(v);
             cell8.SelectInGroup(v, 0);
@@ -805,7 +728,7 @@ void CLfPiv::LoadConfig(CCfgPack* pack) {
     };
     const auto slider = [pack](const wchar_t* key, CFgUIScrollBar& bar) {
         if (const wchar_t* t = CfgFindValue(pack, key)) {
-            const int32_t v = LoadedInt(t);
+            const int32_t v = LoadedConfigInt(t);
             if (v >= bar.minimum && v <= bar.maximum) {
                 bar.position = v;
                 bar.callback(&bar, bar.data, v);
@@ -825,7 +748,7 @@ void CLfPiv::LoadConfig(CCfgPack* pack) {
     flag(L"erase_l", eraseLength, lengthCheck);
     slider(L"erase_l_val", lengthSlider);
     if (const wchar_t* t = CfgFindValue(pack, L"level")) {
-        const int32_t v = LoadedInt(t);
+        const int32_t v = LoadedConfigInt(t);
         if (v >= 0 && v <= 2) methodLevel = v;
     }
     RefreshControls();
@@ -837,14 +760,7 @@ void CLfPiv::LoadConfig(CCfgPack* pack) {
 void CLfPiv::OpenTable(int32_t x, int32_t y, int32_t w, int32_t h) {
     table.SetLanguage(language.c_str());
     SizeTable(flow.frames);
-    if (table.window) {
-        table.Redraw();
-        return;
-    }
-    const wchar_t* title = table.english ? L"VECTOR DATA" : L"ベクトルデータ";
-    if (table.Create(x, y, static_cast<uint64_t>(std::max(w, 1)), static_cast<uint64_t>(std::max(h, 1)), title, 1,
-                     this))
-        table.Layout();
+    table.Open(x, y, w, h, table.english ? L"VECTOR DATA" : L"ベクトルデータ", this);
 }
 
 void CLfPiv::ShowTable() { OpenTable(-1, -1, 300, 300); }
@@ -856,65 +772,14 @@ void CLfPiv::SizeTable(int32_t frameCount) {
     RepaintTable();
 }
 
-const wchar_t* CLfPiv::TableCallback(uint64_t column, uint64_t row, int32_t* flags, double*, double*, double*,
-                                     void* data) {
-    return static_cast<CLfPiv*>(data)->CellText(column, row, flags);
-}
-
-const wchar_t* CLfPiv::CellText(uint64_t j, uint64_t i, int32_t* flags) {
-    wchar_t* out = cellText_;
-    out[0] = 0;
-    if (!flow.vectors || flow.columns < 1) return out;
-    const uint64_t C = static_cast<uint64_t>(flow.columns);
-    const uint64_t N = C * static_cast<uint64_t>(flow.rows);
-    const bool jp = Japanese();
-    double scale;
-    int32_t axis;
-    std::wstring unit;
-    {
-        std::lock_guard<std::mutex> hold(calibLock_);
-        scale = scaleCopy_;
-        axis = axisCopy_;
-        unit = unitCopy_;
-    }
-    const uint64_t T = Chain() ? Chain()->GetMediaFrameTime() : 0;
-    if (j == 0) {
-        if (i == 0) {
-            // Without a frame time (sequences, stills) speeds are per frame.
-            std::swprintf(out, 65, T ? L"%ls/s" : L"%ls/frame", unit.empty() ? L"pixel" : unit.c_str());
-        } else if (i == 1) {
-            std::swprintf(out, 65, L"rad");
-        } else {
-            std::swprintf(out, 65, L"%lu", static_cast<unsigned long>(i - 1));
-            if (flags) *flags = 1;
-        }
-        return out;
-    }
-    const uint64_t k = (j - 1) / 2;
-    if (k >= N) return out;
-    const bool odd = (j % 2) == 1;
-    if (i == 0) {
-        if (odd)
-            std::swprintf(out, 65, L"%lu,%lu", static_cast<unsigned long>(k % C + 1),
-                          static_cast<unsigned long>(k / C + 1));
-        return out;
-    }
-    if (i == 1) {
-        std::swprintf(out, 65, L"%ls", odd ? (jp ? L"速度" : L"speed") : (jp ? L"方位" : L"direction"));
-        return out;
-    }
-    const uint64_t frame = i - 2;
+const wchar_t* CLfPiv::CellText(uint64_t column, uint64_t row, int32_t* flags) {
+    FlowTableView view = TableView();
     // While a job runs only the finished frames are read.
-    if (finishedFrames_ >= 0 && frame >= static_cast<uint64_t>(finishedFrames_)) return out;
-    const FlowVector* v = flow.VectorAt(static_cast<int32_t>(k % C), static_cast<int32_t>(k / C),
-                                        static_cast<int32_t>(std::min<uint64_t>(frame, INT32_MAX)));
-    if (!v) return out;
-    if (odd) {
-        const double perFrame = std::sqrt((scale * v->dx) * (scale * v->dx) + (scale * v->dy) * (scale * v->dy));
-        std::swprintf(out, 65, L"%.1lf", T ? 1000.0 / static_cast<double>(T) * perFrame : perFrame);
-    } else {
-        const double dy = (axis < 1 ? -v->dy : v->dy) + 0.0;  // no "-0.00" for a zero vector
-        std::swprintf(out, 65, L"%.2lf", std::atan2(dy, v->dx));
-    }
-    return out;
+    view.frameLimit = finishedFrames_;
+    // Each component is scaled before the length is taken.
+    view.speed = [](const FlowVector& v, double scale, uint64_t T) {
+        const double perFrame = std::sqrt((scale * v.dx) * (scale * v.dx) + (scale * v.dy) * (scale * v.dy));
+        return T ? 1000.0 / static_cast<double>(T) * perFrame : perFrame;
+    };
+    return FlowTableCellText(flow, view, column, row, flags, cellText_);
 }

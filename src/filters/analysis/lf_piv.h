@@ -10,17 +10,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <string>
 
-#include "filters/analysis/csv_viewer.h"
 #include "filters/analysis/flow_data.h"
-#include "filters/processing/dialog_filter.h"
+#include "filters/analysis/table_filter.h"
 #include "image/imgbuff.h"
 #include "toolkit/fg_scrollbar.h"
 #include "toolkit/fg_tab.h"
-
-class CSequenceRun;
 
 // One cell of a job: where its pattern lies and, after the search, where it
 // matched. The pattern itself is cut from the current image when the cell
@@ -55,7 +50,7 @@ int PivCancelRequested(void* filter);
 // Search radius in pixels of cell size s for a search code.
 int32_t PivSearchRadius(int32_t s, int32_t searchCode);
 
-class CLfPiv : public CDialogFilter<CLfPiv> {
+class CLfPiv : public CTableFilter<CLfPiv> {
 public:
     enum : int32_t { kPageMeasure = 0, kPageResult = 1 };
 
@@ -79,7 +74,6 @@ public:
     int32_t methodLevel = 1;
 
     CFlowData flow;
-    CCsvViewer table;
 
     // The planned grid.
     int32_t planX0 = 0, planY0 = 0, planCell = 32, planColumns = 0, planRows = 0, planFrames = 0;
@@ -104,9 +98,7 @@ public:
 
     const wchar_t* GetName(const wchar_t* languageCode) override;
     PanelSpec Panel() override;
-    void EnableUi(int32_t enable) override;
     void ShowUi(int32_t show, CFgScreen* parent) override;
-    void OnLang(const wchar_t* languageCode) override;
     void OnSize(uint64_t w, uint64_t h, uint64_t bpp, uint64_t frameCount) override;
     void OnOverlayView(OverlayToGlFn toGlX, OverlayToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t dx0,
                        int32_t dy0, int32_t dx1, int32_t dy1, int32_t ix0, int32_t iy0, int32_t ix1, int32_t iy1,
@@ -116,11 +108,9 @@ public:
     void OnLButtonDown(int64_t x, int64_t y, uint32_t flags) override;
     void OnRButtonDown(int64_t x, int64_t y, uint32_t flags) override;
     void LoadConfig(CCfgPack* pack) override;
-    int32_t QueryClose() override;
 
     // The execute button: runs the analysis, or cancels the run in progress.
     void Execute();
-    bool Running() const { return run_ != nullptr; }
     int32_t CellSize() const;
     // Plans the grid for the current image and cell size; a grid the image
     // cannot hold keeps the previous plan.
@@ -148,27 +138,13 @@ protected:
 
 private:
     void Relabel();
-    void RedrawPicture();
-    void RepaintTable();
     // Zeroes every vector and frame flag: each frame is validated again when next drawn.
     void ClearFlags();
     void OpenTable(int32_t x, int32_t y, int32_t w, int32_t h);
-    static const wchar_t* TableCallback(uint64_t column, uint64_t row, int32_t* flags, double*, double*, double*,
-                                        void* data);
 
-    CSequenceRun* run_ = nullptr;
     int32_t finishedFrames_ = -1;  // during a run: frames 0 .. n - 1 are complete; -1 all
     wchar_t labelText_[4][80] = {};
     wchar_t lengthText_[80] = {};
-    wchar_t cellText_[65] = {};
-    // The calibration copy the table reads; the filter step refreshes it.
-    std::mutex calibLock_;
-    double scaleCopy_ = 1.0;
-    int32_t axisCopy_ = 1;
-    std::wstring unitCopy_;
-    // A table window position noted by a language change, reopened on the next show.
-    bool tableNoted_ = false;
-    int32_t tableX_ = -1, tableY_ = -1, tableW_ = 300, tableH_ = 300;
 };
 
 CImgFilter* CreateLfPiv();

@@ -52,37 +52,6 @@ constexpr int32_t kCellSizes[4] = {8, 16, 32, 64};
 constexpr int32_t kGroupX = 8, kGroupY = 8, kGroupW = 156, kGroupH = 232;
 constexpr int32_t kTabX = 172, kTabY = 8, kTabW = 210, kTabH = 260;
 
-// The loaded integer rule: an optional '-' and decimal digits; anything
-// else, or overflow, reads as 0.
-int32_t LoadedInt(const wchar_t* text) {
-    const wchar_t* p = text;
-    bool negative = false;
-    if (*p == L'-') {
-        negative = true;
-        ++p;
-    }
-    if (!*p) return 0;
-    int64_t v = 0;
-    for (; *p; ++p) {
-        if (*p < L'0' || *p > L'9') return 0;
-        v = v * 10 + (*p - L'0');
-        if (v > int64_t{INT32_MAX} + 1) return 0;
-    }
-    v = negative ? -v : v;
-    return v >= INT32_MIN && v <= INT32_MAX ? static_cast<int32_t>(v) : 0;
-}
-
-void SetupSlider(CFgUIScrollBar& bar, int32_t minimum, int32_t maximum, int32_t value, void* data,
-                 CFgUIScrollBar::Callback callback) {
-    bar.orientation = kFgBarHorizontal;
-    bar.minimum = minimum;
-    bar.maximum = maximum;
-    bar.page = 1;
-    bar.position = value;
-    bar.data = data;
-    bar.callback = callback;
-}
-
 void SetEditText(CFgUIEdit& edit, const wchar_t* text) {
     auto changed = edit.changed;
     edit.changed = nullptr;
@@ -184,7 +153,7 @@ CLfPtv::CLfPtv() {
         f->RefreshControls();
         f->RedrawPicture();
     };
-    SetupSlider(lineSlider, 0, 30, lineLen.Get(), this, [](CFgUIScrollBar*, void* d, int32_t v) {
+    SetupHorizontalSlider(lineSlider, 0, 30, lineLen.Get(), this, [](CFgUIScrollBar*, void* d, int32_t v) {
         auto* f = static_cast<CLfPtv*>(d);
         f->lineLen.Set(v);
         f->RedrawPicture();
@@ -234,9 +203,9 @@ CLfPtv::CLfPtv() {
         f->colourCells.Set(b->checked ? 1 : 0);
         f->RedrawPicture();
     };
-    SetupSlider(zoomSlider, 10, 100, arrowZoom.Get(), this,
+    SetupHorizontalSlider(zoomSlider, 10, 100, arrowZoom.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPtv*>(d)->SetArrowZoom(v); });
-    SetupSlider(colourSlider, 1, 32, colourBar.Get(), this,
+    SetupHorizontalSlider(colourSlider, 1, 32, colourBar.Get(), this,
                 [](CFgUIScrollBar*, void* d, int32_t v) { static_cast<CLfPtv*>(d)->SetColourBar(v); });
     vectorButton.data = dataButton.data = loadButton.data = saveButton.data = this;
     vectorButton.callback = [](CFgUIButton*, void* d) { static_cast<CLfPtv*>(d)->ComputeVectors(); };
@@ -272,8 +241,6 @@ CLfPtv::CLfPtv() {
 
     flow.drawGrid = gridOn.Get();
     flow.colourBase = flow.colourStep = colourBar.Get();
-    table.grid.textCallback = TableCallback;
-    table.grid.callbackData = this;
     // The vector view's header cells hold "column,row": quoted, a spreadsheet keeps the columns aligned.
     table.quoteFields = 1;
 }
@@ -407,20 +374,9 @@ void CLfPtv::ShowSettings() {
     Relabel();
 }
 
-void CLfPtv::EnableUi(int32_t enable) {
-    if (Running()) return;
-    CDialogFilterBase::EnableUi(enable);
-}
-
-int32_t CLfPtv::QueryClose() {
-    if (Running()) return 0;
-    return CDialogFilterBase::QueryClose();
-}
-
 void CLfPtv::ShowUi(int32_t show, CFgScreen* parentScreen) {
     if (!show) {
-        if (table.window) table.Destroy();
-        CDialogFilterBase::ShowUi(0, parentScreen);
+        HidePanel(parentScreen);
         return;
     }
     const bool wasShown = PanelShown();
@@ -428,23 +384,9 @@ void CLfPtv::ShowUi(int32_t show, CFgScreen* parentScreen) {
     if (!wasShown && PanelShown()) {
         Relabel();
         RefreshControls();
-        if (tableNoted_) {
-            tableNoted_ = false;
-            OpenTable(tableX_, tableY_, tableW_, tableH_, true);
-        }
+        int32_t x, y, w, h;
+        if (table.TakeNotedPlace(&x, &y, &w, &h)) OpenTable(x, y, w, h, true);
     }
-}
-
-void CLfPtv::OnLang(const wchar_t* languageCode) {
-    if (table.window) {
-        table.SetLanguage(languageCode);
-        tableNoted_ = true;
-        tableX_ = table.x;
-        tableY_ = table.y;
-        tableW_ = static_cast<int32_t>(table.width);
-        tableH_ = static_cast<int32_t>(table.height);
-    }
-    CImgFilter::OnLang(languageCode);
 }
 
 void CLfPtv::DrawBackground() {
@@ -463,16 +405,8 @@ void CLfPtv::OnSize(uint64_t, uint64_t, uint64_t, uint64_t) {
     if (Chain()) Chain()->Redraw();
 }
 
-void CLfPtv::RedrawPicture() {
-    if (FilterOn() && Chain()) Chain()->Redraw();
-}
-
 void CLfPtv::RepaintPanel() {
     if (PanelShown()) CFgUICtrl::Redraw();
-}
-
-void CLfPtv::RepaintTable() {
-    if (table.window) table.Redraw();
 }
 
 void CLfPtv::RebuildTableIfOpen() {
@@ -491,20 +425,11 @@ void CLfPtv::InputError() {
                  nullptr);
 }
 
-double CLfPtv::ScaleCopy() {
-    std::lock_guard<std::mutex> hold(calibLock_);
-    return scaleCopy_;
-}
+double CLfPtv::ScaleCopy() { return calib_.Get().scale; }
 
-int32_t CLfPtv::AxisCopy() {
-    std::lock_guard<std::mutex> hold(calibLock_);
-    return axisCopy_;
-}
+int32_t CLfPtv::AxisCopy() { return calib_.Get().axis; }
 
-std::wstring CLfPtv::UnitCopy() {
-    std::lock_guard<std::mutex> hold(calibLock_);
-    return unitCopy_;
-}
+std::wstring CLfPtv::UnitCopy() { return calib_.Get().unit; }
 
 // --- control actions ---
 
@@ -656,18 +581,7 @@ int32_t CLfPtv::OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, 
         captureConnect_ = connect;
         captureBg_ = bg;
     }
-    bool changed = false;
-    {
-        std::lock_guard<std::mutex> hold(calibLock_);
-        const std::wstring unit(calibUnit, std::min<size_t>(std::wcslen(calibUnit), 63));
-        if (calibScale != scaleCopy_ || calibAxisY != axisCopy_ || unit != unitCopy_) {
-            scaleCopy_ = calibScale;
-            axisCopy_ = calibAxisY;
-            unitCopy_ = unit;
-            changed = true;
-        }
-    }
-    if (changed) {
+    if (RefreshCalibCopy(63)) {
         unitShown_ = false;
         RepaintPanel();
         RepaintTable();
@@ -917,7 +831,7 @@ void CLfPtv::LoadConfig(CCfgPack* pack) {
     };
     const auto slider = [pack](const wchar_t* key, CFgUIScrollBar& bar, bool act) {
         if (const wchar_t* t = CfgFindValue(pack, key)) {
-            const int32_t v = LoadedInt(t);
+            const int32_t v = LoadedConfigInt(t);
             if (v >= bar.minimum && v <= bar.maximum) {
                 bar.position = v;
                 if (act) bar.callback(&bar, bar.data, v);
@@ -939,7 +853,7 @@ void CLfPtv::LoadConfig(CCfgPack* pack) {
     exact(L"active_scope", activeScope, scopeCheck);
     exact(L"active_range", activeRange, rangeCheck);
     if (const wchar_t* t = CfgFindValue(pack, L"cell_size")) {
-        const int32_t v = LoadedInt(t);
+        const int32_t v = LoadedConfigInt(t);
         if (v >= 0 && v <= 3) {
             // The grid is set up again only by the radio buttons, EXEC and a new image.
             cellSizeIndex.Set(v);

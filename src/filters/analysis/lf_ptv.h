@@ -14,17 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "filters/analysis/csv_viewer.h"
 #include "filters/analysis/flow_data.h"
 #include "filters/analysis/p2d_data.h"
 #include "filters/analysis/particle_data.h"
-#include "filters/processing/dialog_filter.h"
+#include "filters/analysis/table_filter.h"
 #include "image/imgbuff.h"
 #include "toolkit/fg_list.h"
 #include "toolkit/fg_scrollbar.h"
 #include "toolkit/fg_tab.h"
-
-class CSequenceRun;
 
 // The search radius, saved with one decimal.
 class CSearchRadiusSetting : public CSetting<double> {
@@ -40,7 +37,7 @@ int32_t PtvLeadingNumber(const wchar_t* text);
 // oneDecimal.
 std::wstring PtvRadiusText(double value, bool oneDecimal);
 
-class CLfPtv : public CDialogFilter<CLfPtv> {
+class CLfPtv : public CTableFilter<CLfPtv> {
 public:
     enum : int32_t { kTabTrack = 0, kTabEdit = 1, kTabPtv = 2 };
 
@@ -62,7 +59,6 @@ public:
 
     CParticleData store;
     CFlowData flow;
-    CCsvViewer table;
     int32_t cellSize = 32;  // pixels of the vector grid's cells
 
     // Radius measuring: 0 none, 1 centre set.
@@ -100,9 +96,7 @@ public:
 
     const wchar_t* GetName(const wchar_t* languageCode) override;
     PanelSpec Panel() override;
-    void EnableUi(int32_t enable) override;
     void ShowUi(int32_t show, CFgScreen* parent) override;
-    void OnLang(const wchar_t* languageCode) override;
     void OnSize(uint64_t w, uint64_t h, uint64_t bpp, uint64_t frameCount) override;
     void OnOverlayView(OverlayToGlFn toGlX, OverlayToGlFn toGlY, CFgScreen* screen, CFgFont* font, int32_t dx0,
                        int32_t dy0, int32_t dx1, int32_t dy1, int32_t ix0, int32_t iy0, int32_t ix1, int32_t iy1,
@@ -112,14 +106,12 @@ public:
     void OnLButtonDown(int64_t x, int64_t y, uint32_t flags) override;
     void OnRButtonDown(int64_t x, int64_t y, uint32_t flags) override;
     void LoadConfig(CCfgPack* pack) override;
-    int32_t QueryClose() override;
     void DrawBackground() override;
 
     // The track button: starts tracking, or cancels the run in progress.
     void Track();
     // Detects and links frames 0..last into the (cleared) store; 1 when done.
     int32_t RunTracking(int32_t last);
-    bool Running() const { return run_ != nullptr; }
 
     // The edit commands; false (with the input message) for refused input.
     bool EraseData();
@@ -171,9 +163,7 @@ protected:
 private:
     friend class CPtvRunSource;
     void Relabel();
-    void RedrawPicture();
     void RepaintPanel();
-    void RepaintTable();
     void RebuildTableIfOpen();
     void OpenTable(int32_t x, int32_t y, int32_t w, int32_t h, bool trackTitle);
     void CommitSearchEdit();
@@ -182,28 +172,16 @@ private:
     void Pick(int64_t x, int64_t y, bool shift);
     void InputError();
     void Message(const wchar_t* jp, const wchar_t* en, bool error);
-    static const wchar_t* TableCallback(uint64_t column, uint64_t row, int32_t* flags, double*, double*, double*,
-                                        void* data);
     void DrawTracks(OverlayToGlFn toGlX, OverlayToGlFn toGlY, CFgFont* font, const struct OverlayRect& rect);
 
-    CSequenceRun* run_ = nullptr;
     wchar_t labelText_[3][80] = {};
-    wchar_t cellText_[65] = {};
     // The image, rectangle, background and connectivity of the last capture.
     std::mutex captureLock_;
     ImgRect captureRect_{0, 0, -1, -1};
     uint32_t captureConnect_ = 8, captureBg_ = 0;
-    // The calibration copy; the filter step refreshes it.
-    std::mutex calibLock_;
-    double scaleCopy_ = 1.0;
-    int32_t axisCopy_ = 1;
-    std::wstring unitCopy_;
-    std::atomic<bool> unitShown_{false};  // the unit label shows unitCopy_
+    std::atomic<bool> unitShown_{false};  // the unit label shows the calibration copy's unit
     // Table look-ups: the record of each id in one frame.
     CParticleFrameIndex tableIndex_;
-    // A table window position noted by a language change, reopened on the next show.
-    bool tableNoted_ = false;
-    int32_t tableX_ = -1, tableY_ = -1, tableW_ = 300, tableH_ = 300;
 };
 
 CImgFilter* CreateLfPtv();

@@ -140,13 +140,7 @@ void CLfPtv::OpenTable(int32_t x, int32_t y, int32_t w, int32_t h, bool trackTit
     const bool jp = !table.english;
     const bool track = trackTitle || tabs.current != kTabPtv;
     const wchar_t* title = track ? (jp ? L"追跡データ" : L"TRACK DATA") : (jp ? L"ベクトルデータ" : L"VECTOR DATA");
-    if (table.window) {
-        table.Redraw();
-        return;
-    }
-    if (table.Create(x, y, static_cast<uint64_t>(std::max(w, 1)), static_cast<uint64_t>(std::max(h, 1)), title, 1,
-                     PanelShown() ? this : nullptr))
-        table.Layout();
+    table.Open(x, y, w, h, title, PanelShown() ? this : nullptr);
 }
 
 void CLfPtv::ShowTable() { OpenTable(-1, -1, 300, 300, false); }
@@ -169,101 +163,53 @@ void CLfPtv::SizeTable() {
     RepaintTable();
 }
 
-const wchar_t* CLfPtv::TableCallback(uint64_t column, uint64_t row, int32_t* flags, double*, double*, double*,
-                                     void* data) {
-    return static_cast<CLfPtv*>(data)->CellText(column, row, flags);
-}
-
 const wchar_t* CLfPtv::CellText(uint64_t j, uint64_t i, int32_t* flags) {
+    if (tabs.current == kTabPtv) {
+        // Vector view: speed and direction of each cell per frame.
+        FlowTableView view = TableView();
+        // The length in pixels is scaled.
+        view.speed = [](const FlowVector& v, double scale, uint64_t T) {
+            const double perFrame = scale * std::sqrt(v.dx * v.dx + v.dy * v.dy);
+            return T ? perFrame * 1000.0 / static_cast<double>(T) : perFrame;
+        };
+        return FlowTableCellText(flow, view, j, i, flags, cellText_);
+    }
+    // Track view: x and y of each id per frame.
+    const CCalibCopy::Values calib = calib_.Get();
     wchar_t* out = cellText_;
     out[0] = 0;
-    const bool jp = Japanese();
-    double scale;
-    int32_t axis;
-    std::wstring unit;
-    {
-        std::lock_guard<std::mutex> hold(calibLock_);
-        scale = scaleCopy_;
-        axis = axisCopy_;
-        unit = unitCopy_;
-    }
-    const wchar_t* unitText = unit.empty() ? L"pixel" : unit.c_str();
     const bool odd = (j % 2) == 1;
-    if (tabs.current != kTabPtv) {
-        // Track view: x and y of each id per frame.
-        const uint64_t ids = static_cast<uint64_t>(std::max(store.GetIdCount(), 0));
-        if (j == 0) {
-            if (i == 0) {
-                std::swprintf(out, 65, L"%ls", unitText);
-            } else if (i >= 2) {
-                std::swprintf(out, 65, L"%lu", static_cast<unsigned long>(i - 1));
-                if (flags) *flags = 1;
-            }
-            return out;
-        }
-        const uint64_t k = (j - 1) / 2;
-        if (k >= ids) return out;
-        if (i == 0) {
-            if (odd) std::swprintf(out, 65, L"%lu", static_cast<unsigned long>(k + 1));
-            return out;
-        }
-        if (i == 1) {
-            std::swprintf(out, 65, L"%ls", odd ? L"X" : L"Y");
-            return out;
-        }
-        const uint64_t frame = i - 2;
-        if (frame >= static_cast<uint64_t>(std::max(store.frameCount, 0))) return out;
-        const Particle* p = tableIndex_.Record(store, static_cast<int32_t>(frame), static_cast<int32_t>(k));
-        if (!p) return out;
-        double value;
-        if (odd) {
-            value = p->x;
-        } else {
-            value = axis < 0 ? static_cast<double>(CImgFilter::height) - 1.0 - p->y : p->y;
-        }
-        std::swprintf(out, 65, L"%.1lf", value * scale);
-        return out;
-    }
-    // Vector view: speed and direction of each cell per frame.
-    if (!flow.vectors || flow.columns < 1) return out;
-    const uint64_t C = static_cast<uint64_t>(flow.columns);
-    const uint64_t N = C * static_cast<uint64_t>(flow.rows);
-    const uint64_t T = Chain() ? Chain()->GetMediaFrameTime() : 0;
+    const uint64_t ids = static_cast<uint64_t>(std::max(store.GetIdCount(), 0));
     if (j == 0) {
         if (i == 0) {
-            // Without a frame time (sequences, stills) speeds are per frame.
-            std::swprintf(out, 65, T ? L"%ls/s" : L"%ls/frame", unitText);
-        } else if (i == 1) {
-            std::swprintf(out, 65, L"rad");
-        } else {
+            std::swprintf(out, 65, L"%ls", calib.unit.empty() ? L"pixel" : calib.unit.c_str());
+        } else if (i >= 2) {
             std::swprintf(out, 65, L"%lu", static_cast<unsigned long>(i - 1));
             if (flags) *flags = 1;
         }
         return out;
     }
     const uint64_t k = (j - 1) / 2;
-    if (k >= N) return out;
+    if (k >= ids) return out;
     if (i == 0) {
-        if (odd)
-            std::swprintf(out, 65, L"%lu,%lu", static_cast<unsigned long>(k % C + 1),
-                          static_cast<unsigned long>(k / C + 1));
+        if (odd) std::swprintf(out, 65, L"%lu", static_cast<unsigned long>(k + 1));
         return out;
     }
     if (i == 1) {
-        std::swprintf(out, 65, L"%ls", odd ? (jp ? L"速度" : L"speed") : (jp ? L"方位" : L"direction"));
+        std::swprintf(out, 65, L"%ls", odd ? L"X" : L"Y");
         return out;
     }
     const uint64_t frame = i - 2;
-    const FlowVector* v = flow.VectorAt(static_cast<int32_t>(k % C), static_cast<int32_t>(k / C),
-                                        static_cast<int32_t>(std::min<uint64_t>(frame, INT32_MAX)));
-    if (!v) return out;
+    if (frame >= static_cast<uint64_t>(std::max(store.frameCount, 0))) return out;
+    const Particle* p = tableIndex_.Record(store, static_cast<int32_t>(frame), static_cast<int32_t>(k));
+    if (!p) return out;
+    double value;
     if (odd) {
-        const double perFrame = scale * std::sqrt(v->dx * v->dx + v->dy * v->dy);
-        std::swprintf(out, 65, L"%.1lf", T ? perFrame * 1000.0 / static_cast<double>(T) : perFrame);
+        value = p->x;
     } else {
-        const double dy = (axis > 0 ? v->dy : -v->dy) + 0.0;  // no "-0.00" for a zero vector
-        std::swprintf(out, 65, L"%.2lf", std::atan2(dy, v->dx));
+        value = calib.axis < 0 ? static_cast<double>(CImgFilter::height) - 1.0 - p->y : p->y;
     }
+    std::swprintf(out, 65, L"%.1lf", value * calib.scale);
     return out;
 }
 

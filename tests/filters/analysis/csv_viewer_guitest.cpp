@@ -1,6 +1,7 @@
 // The table window on the offscreen driver: saving by a scripted file
 // selection (and cancelling it), empty cells, the quoting switch read back by
-// Python's csv reader, the language switch, the layout and a screenshot.
+// Python's csv reader, the language switch, the layout, the place a language
+// switch notes for reopening, and a screenshot.
 #include "filters/analysis/csv_viewer.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,40 @@ TEST_F(CsvViewerTest, GridFillsTheWindowBelowTheBar) {
     v.SetLanguage(L"en");
     kvtest::Pump();
     kvtest::SaveScreenshot(kvtest::CaptureFrame(v, v), "csv_viewer_table");
+}
+
+TEST_F(CsvViewerTest, LanguageSwitchNotesThePlaceToReopenAtOnce) {
+    v.Destroy();
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    // A closed window takes no language and notes nothing.
+    v.NoteForLanguage(L"en");
+    EXPECT_EQ(v.english, 0u);
+    EXPECT_FALSE(v.TakeNotedPlace(&x, &y, &w, &h));
+
+    v.Open(40, 30, 320, 200, L"table", nullptr);
+    ASSERT_NE(v.window, 0u);
+    EXPECT_EQ(v.width, 320u);
+    EXPECT_EQ(v.height, 200u);
+    EXPECT_EQ(v.grid.width, 320);  // laid out below the bar
+    // An open window is only repainted: neither moved nor resized.
+    v.Open(0, 0, 100, 100, L"other", nullptr);
+    EXPECT_EQ(v.width, 320u);
+    EXPECT_STREQ(v.title, L"table");
+
+    const int32_t openX = v.x, openY = v.y;
+    v.NoteForLanguage(L"en");
+    EXPECT_EQ(v.english, 1u);
+    v.Destroy();
+    ASSERT_TRUE(v.TakeNotedPlace(&x, &y, &w, &h));
+    EXPECT_EQ(x, openX);
+    EXPECT_EQ(y, openY);
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 200);
+    EXPECT_FALSE(v.TakeNotedPlace(&x, &y, &w, &h));  // taken once
+
+    // A size of 0 still opens a window (the toolkit's smallest).
+    v.Open(-1, -1, 0, 0, L"table", nullptr);
+    EXPECT_NE(v.window, 0u);
 }
 
 }  // namespace
