@@ -56,31 +56,12 @@ int32_t CLfConvert::Code(uint32_t s, uint32_t withCmyk) {
 }
 
 CLfConvert::CLfConvert() {
-    std::vector<CFgUIChkButton*> group;
-    std::vector<uint32_t> values;
-    for (uint32_t i = 0; i < kEntries; ++i) {
-        group.push_back(&entries[i]);
-        values.push_back(i);
-    }
-    BindRadioGroup(group, &sel, values);
-    followUp_.Attach(group.data(), group.size(), [](void* owner) {
-        auto* f = static_cast<CLfConvert*>(owner);
-        f->ApplyRules();
-        if (f->PanelShown()) f->CFgUICtrl::Redraw();
-    }, this);
+    BindEntries(&sel, &cmyk);
     colorButton.data = this;
     colorButton.callback = [](CFgUIChkButton* b, void* data) {
         auto* f = static_cast<CLfConvert*>(data);
         f->color.Set(b->checked ? 1 : 0);
         f->Rerun(0);
-    };
-    cmykButton.data = this;
-    cmykButton.callback = [](CFgUIChkButton* b, void* data) {
-        auto* f = static_cast<CLfConvert*>(data);
-        f->cmyk.Set(b->checked ? 1 : 0);
-        f->Rerun(0);
-        f->ApplyRules();
-        if (f->PanelShown()) f->CFgUICtrl::Redraw();
     };
     ShowSettings();
     AttachControls();
@@ -117,8 +98,7 @@ void CLfConvert::ShowSettings() {
 void CLfConvert::NotColourChanged(uint32_t value) {
     notColour.store(value);
     if (PlatIsUiThread()) {
-        ApplyRules();
-        if (PanelShown()) CFgUICtrl::Redraw();
+        RulesChanged();
         return;
     }
     rulesDue_.store(1);

@@ -6,14 +6,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "filters/processing/dialog_filter.h"
-#include "filters/processing/panel_rules.h"
+#include "filters/processing/component_panel.h"
 
-class CLfConvert : public CDialogFilter<CLfConvert> {
+class CLfConvert : public CComponentPanel<CLfConvert> {
 public:
-    static constexpr uint32_t kEntries = 19;
-    static constexpr uint32_t kSelK = 10;
-
     CLfConvert();
 
     CSetting<uint32_t> sel{settings, L"sel", 3, 0, kEntries - 1};
@@ -23,8 +19,7 @@ public:
     // disabled until a colour frame arrives.
     std::atomic<uint32_t> notColour{1};
 
-    CFgUIChkButton entries[kEntries];
-    CFgUIChkButton colorButton, cmykButton;
+    CFgUIChkButton colorButton;
 
     // The kernel's component code of an entry.
     static int32_t Code(uint32_t sel, uint32_t cmyk);
@@ -39,7 +34,6 @@ protected:
     void ShowSettings() override;
 
 private:
-    RadioFollowUp followUp_;
     void NotColourChanged(uint32_t value);
     std::atomic<uint32_t> rulesDue_{0};
 };

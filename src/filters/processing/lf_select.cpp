@@ -30,26 +30,7 @@ uint32_t CLfSelect::Code(uint32_t s, uint32_t withCmyk) {
 }
 
 CLfSelect::CLfSelect() {
-    std::vector<CFgUIChkButton*> group;
-    std::vector<uint32_t> values;
-    for (uint32_t i = 0; i < kEntries; ++i) {
-        group.push_back(&entries[i]);
-        values.push_back(i);
-    }
-    BindRadioGroup(group, &sel, values);
-    followUp_.Attach(group.data(), group.size(), [](void* owner) {
-        auto* f = static_cast<CLfSelect*>(owner);
-        f->ApplyRules();
-        if (f->PanelShown()) f->CFgUICtrl::Redraw();
-    }, this);
-    cmykButton.data = this;
-    cmykButton.callback = [](CFgUIChkButton* b, void* data) {
-        auto* f = static_cast<CLfSelect*>(data);
-        f->cmyk.Set(b->checked ? 1 : 0);
-        f->Rerun(0);
-        f->ApplyRules();
-        if (f->PanelShown()) f->CFgUICtrl::Redraw();
-    };
+    BindEntries(&sel, &cmyk);
     ShowSettings();
     AttachControls();
 }

@@ -5,21 +5,15 @@
 
 #include <cstdint>
 
-#include "filters/processing/dialog_filter.h"
-#include "filters/processing/panel_rules.h"
+#include "filters/processing/component_panel.h"
 
-class CLfSelect : public CDialogFilter<CLfSelect> {
+class CLfSelect : public CComponentPanel<CLfSelect> {
 public:
-    static constexpr uint32_t kEntries = 19;
-    static constexpr uint32_t kSelK = 10;
-
     CLfSelect();
 
     CSetting<uint32_t> sel{settings, L"sel", 0, 0, kEntries - 1};
     CSettingFlag cmyk{settings, L"cmyk", 0};
 
-    CFgUIChkButton entries[kEntries];
-    CFgUIChkButton cmykButton;
 
     // The chain's work-component code of an entry (0: the whole image).
     static uint32_t Code(uint32_t sel, uint32_t cmyk);
@@ -31,9 +25,6 @@ public:
 protected:
     void ApplyRules() override;
     void ShowSettings() override;
-
-private:
-    RadioFollowUp followUp_;
 };
 
 CImgFilter* CreateLfSelect();
