@@ -2,8 +2,8 @@
 // with one thread and with every processor, OpenCV with as many:
 //  - gamma and histogram through the chain behind a whole-image "Process
 //    rect" against their kernels called directly (the chain's overhead);
-//  - the histogram step with its graph (count, stretch, graph image,
-//    texture) on RGB8, beside cv::calcHist of three channels plus cv::LUT;
+//  - the histogram step (count and stretch; with its panel hidden it draws
+//    no graph) on RGB8, beside cv::calcHist of three channels plus cv::LUT;
 //  - the filters without a kernel against their nearest OpenCV peers:
 //    grey8 through a colour LUT against cv::applyColorMap with a user map,
 //    adjust +100 on RGB8 against cv::add of a scalar, set on grey16 against
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
             });
     }
 
-    // The histogram step with its graph on RGB8, beside calcHist + LUT.
+    // The histogram step on RGB8, beside calcHist + LUT.
     kvbench::Pairs pairs;
     pairs.Add(
         "histogram step", "rgb8",

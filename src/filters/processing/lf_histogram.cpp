@@ -47,6 +47,7 @@ CLfHistogram::CLfHistogram() : record_(new (std::nothrow) HistogramRecord) {
 
 CLfHistogram::~CLfHistogram() {
     // The panel goes before the texture it draws.
+    shownWindow_ = 0;
     Destroy();
 }
 
@@ -60,9 +61,16 @@ PanelSpec CLfHistogram::Panel() {
 }
 
 void CLfHistogram::ShowUi(int32_t show, CFgScreen* parentScreen) {
+    // The step stops posting to the window before it goes.
+    if (!show) shownWindow_ = 0;
     CDialogFilterBase::ShowUi(show, parentScreen);
-    if (show && PanelShown()) {
+    if (!PanelShown()) {
+        shownWindow_ = 0;
+        return;
+    }
+    if (show) {
         graph.AttachToScreen(this);
+        shownWindow_ = window;
         RedrawGraph();
     }
 }
@@ -169,20 +177,26 @@ void CLfHistogram::Count(CImgBuff* image, const ImgRect& region, HistogramRecord
 }
 
 void CLfHistogram::RedrawGraph() {
-    {
-        CriticalSectionLock gl(g_GlLock);
-        CriticalSectionLock own(lock_);
-        if (!record_) return;
-        CImgBuff image;
-        if (DrawGraph(*record_, min_, max_, view_, FilterOn(), &image)) graph.SetFromImage(&image, 1);
-    }
+    graphStale_ = 1;
     if (PanelShown()) CFgUICtrl::Redraw();
+}
+
+void CLfHistogram::DrawGraphTexture() {
+    // Cleared before the counts are read: counts stored after that mark the
+    // graph stale again for the paint their step posts.
+    if (!graphStale_.exchange(0)) return;
+    CriticalSectionLock gl(g_GlLock);
+    CriticalSectionLock own(lock_);
+    if (!record_) return;
+    CImgBuff image;
+    if (DrawGraph(*record_, min_, max_, view_, FilterOn(), &image)) graph.SetFromImage(&image, 1);
 }
 
 void CLfHistogram::PostUiWork() {
     // The step does no window work: the user-interface thread repaints and
-    // carries out a picked range when this redraw arrives.
-    if (window) PlatPostRedraw(window);
+    // carries out a picked range when this redraw arrives (a window gone by
+    // then takes no message).
+    if (const uint32_t shown = shownWindow_) PlatPostRedraw(shown);
 }
 
 int32_t CLfHistogram::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t,
@@ -197,36 +211,27 @@ int32_t CLfHistogram::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, 
         max = max_;
         table = table_;
     }
-    if (!image || !image->buffer || !ImgFormatValid(image->buffer->format) || !haveRecord) {
-        CImgBuff black;
-        if (black.buffer && black.buffer->Create(256, 100, kImgGray8)) {
-            std::memset(black.buffer->pixels, 0, 256 * 100);
-            graph.SetFromImage(&black, 1);
-        }
+    if (!haveRecord) {
         PostUiWork();
         return 1;
     }
-    const ImgRect region = RegionRect(x, y, w, h);
-    HistogramRecord counted;
-    Count(image, region, &counted);
-    const bool pick = autoRange_.exchange(0) != 0;
-    if (pick) {
-        int32_t lowest = -1, highest = -1;
-        for (int i = 0; i < 256; ++i) {
-            const bool used = counted.counts[0][i] || (counted.kind == 1 && (counted.counts[1][i] || counted.counts[2][i]));
-            if (!used) continue;
-            if (lowest < 0) lowest = i;
-            highest = i;
-        }
-        if (lowest < 0) lowest = highest = 0;
-        CriticalSectionLock gl(g_GlLock);
-        CriticalSectionLock own(lock_);
-        *record_ = counted;
-        picked_ = true;
-        pickedLo_ = lowest;
-        pickedHi_ = highest;
-    } else {
-        if (!(min == 0 && max == 255)) {
+    HistogramRecord counted;  // an image of no valid format counts nothing: a black graph
+    bool pick = false;
+    int32_t lowest = -1, highest = -1;
+    if (image && image->buffer && ImgFormatValid(image->buffer->format)) {
+        const ImgRect region = RegionRect(x, y, w, h);
+        Count(image, region, &counted);
+        pick = autoRange_.exchange(0) != 0;
+        if (pick) {
+            for (int i = 0; i < 256; ++i) {
+                const bool used =
+                    counted.counts[0][i] || (counted.kind == 1 && (counted.counts[1][i] || counted.counts[2][i]));
+                if (!used) continue;
+                if (lowest < 0) lowest = i;
+                highest = i;
+            }
+            if (lowest < 0) lowest = highest = 0;
+        } else if (!(min == 0 && max == 255)) {
             switch (image->buffer->format) {
                 case kImgGray32:
                 case kImgRgb32:
@@ -239,12 +244,19 @@ int32_t CLfHistogram::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, 
                     break;
             }
         }
-        CriticalSectionLock gl(g_GlLock);
+    }
+    {
         CriticalSectionLock own(lock_);
         *record_ = counted;
-        CImgBuff graphImage;
-        if (DrawGraph(counted, min_, max_, view_, FilterOn(), &graphImage)) graph.SetFromImage(&graphImage, 1);
+        if (pick) {
+            picked_ = true;
+            pickedLo_ = lowest;
+            pickedHi_ = highest;
+        }
     }
+    // Marked after the counts are stored: the panel's next paint draws the
+    // graph from them (a hidden panel draws it when shown).
+    graphStale_ = 1;
     PostUiWork();
     return 1;
 }
@@ -285,6 +297,7 @@ void CLfHistogram::OnLButtonDown(int32_t px, int32_t py) {
 }
 
 void CLfHistogram::DrawOverlay() {
+    DrawGraphTexture();
     static const double black[3] = {0, 0, 0};
     FgFillRect(this, kGraphX0 - 1, kGraphY0 - 1, kGraphX1 + 1, kGraphY1 + 1, black);
     graph.DrawRegion(kGraphX0, kGraphY0, 256, 100, 0, 0, 256, 100);

@@ -43,7 +43,8 @@ public:
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
                      uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
 
-    // Dialog side: clicks on the graph, the graph drawn over the panel, and
+    // Dialog side: clicks on the graph, the graph drawn over the panel (its
+    // image drawn anew from the latest counts first when they changed), and
     // the posted redraw, which also carries out a picked range.
     void OnLButtonDown(int32_t x, int32_t y) override;
     void DrawOverlay() override;
@@ -52,7 +53,8 @@ public:
     // The range bar moved (or a load or pick moved it) to [lo, hi].
     void RangeChanged(int32_t lo, int32_t hi);
     void ViewChanged(int32_t view);
-    // The graph image from the stored counts and settings, into the texture.
+    // The graph image is to be drawn again from the stored counts and
+    // settings: a shown panel repaints, and draws it, at once.
     void RedrawGraph();
 
     uint64_t Min();
@@ -71,7 +73,17 @@ public:
 
 private:
     void PostUiWork();
+    // Inside a paint: the graph texture from the stored counts, when stale.
+    void DrawGraphTexture();
 
+    // The panel's window while it is shown, else 0: set and cleared on the
+    // user-interface thread, read by the step to post its redraw.
+    std::atomic<uint32_t> shownWindow_{0};
+    // Set when the counts or the graph's settings changed since the texture
+    // was drawn. The step only stores counts: the graph image and its upload
+    // are made by the panel's next paint, so a hidden panel costs the step
+    // nothing and a shown one draws at most once per paint.
+    std::atomic<uint32_t> graphStale_{1};
     CriticalSection lock_;  // after g_GlLock
     std::unique_ptr<HistogramRecord> record_;
     std::shared_ptr<ImgLevelTable> table_;  // the step keeps its copy alive while applying

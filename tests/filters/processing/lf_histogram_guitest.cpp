@@ -1,8 +1,11 @@
 // "Histogram": counts against numpy, the graph pixel by pixel against a
 // numpy model, the stretch against its kernels behind a rectangle, the
-// click that picks the range from the next frame, and its settings.
+// click that picks the range from the next frame, the graph drawn only for
+// a shown panel (and from the latest frame when it is shown), and its
+// settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -254,6 +257,126 @@ TEST_F(HistogramTest, AClickOnTheGraphPicksTheRangeFromTheNextFrame) {
     host.RunChain(&original, 0);
     kvtest::Pump();
     kvtest::SaveScreenshot(kvtest::CaptureFrame(*f, *f), "histogram-jp");
+}
+
+// The counts of an RGB8 image by a plain loop over its bytes, as the step
+// should have recorded them.
+HistogramRecord CountedByLoop(const CImgBuff& image) {
+    HistogramRecord r;
+    r.kind = 1;
+    const C_ImgBuff& b = *image.buffer;
+    const uint8_t* p = b.pixels;
+    for (int32_t i = 0; i < b.width * b.height; ++i, p += 3)
+        for (int c = 0; c < 3; ++c) ++r.counts[c][p[c]];
+    for (int c = 0; c < 3; ++c)
+        for (int i = 1; i < 255; ++i) r.maximum = std::max(r.maximum, r.counts[c][i]);
+    return r;
+}
+
+// The panel, read back from the screen, shows the graph of `expected` (full
+// range, full view) in its graph rectangle.
+void ExpectGraphOnScreen(CLfHistogram* f, const HistogramRecord& expected) {
+    ASSERT_TRUE(f->PanelShown());
+    const HistogramRecord stored = f->Record();
+    for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(std::vector<uint64_t>(stored.counts[c], stored.counts[c] + 256),
+                  std::vector<uint64_t>(expected.counts[c], expected.counts[c] + 256))
+            << "channel " << c;
+    CImgBuff graph;
+    ASSERT_TRUE(CLfHistogram::DrawGraph(expected, 0, 255, 10000, true, &graph));
+    const PlatFrame frame = kvtest::CaptureFrame(*f, *f);
+    ASSERT_GT(frame.width, CLfHistogram::kGraphX1);
+    ASSERT_GT(frame.height, CLfHistogram::kGraphY1);
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+            const uint8_t* want = graph.buffer->PixelAt(x, y);
+            const uint8_t* got = kvtest::PixelAt(frame, CLfHistogram::kGraphX0 + x, CLfHistogram::kGraphY0 + y);
+            if (std::memcmp(want, got, 3) != 0 && wrong++ < 3)
+                ADD_FAILURE() << "graph pixel " << x << ", " << y << ": " << int(got[0]) << " " << int(got[1]) << " "
+                              << int(got[2]) << " instead of " << int(want[0]) << " " << int(want[1]) << " "
+                              << int(want[2]);
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+void ShowPanel(CLfHistogram* f) {
+    f->visible = 1;
+    f->ShowUi(1, f->uiParent);
+    kvtest::Pump();
+}
+
+TEST_F(HistogramTest, AHiddenPanelGetsNoGraphAndShowingItDrawsTheLatestFrame) {
+    host.SetLanguage(L"en");
+    auto* f = static_cast<CLfHistogram*>(host.Add(CreateLfHistogram()));
+    CImgBuff scenes[3];
+    const int ranges[3][2] = {{0, 255}, {30, 190}, {90, 140}};
+    for (int i = 0; i < 3; ++i) Levels(scenes[i], 64, 48, kImgRgb8, ranges[i][0], ranges[i][1]);
+    f->QueryClose();
+    ASSERT_FALSE(f->PanelShown());
+    CImgBuff before;
+    ASSERT_TRUE(before.CopyFromTexture(&f->graph));
+    const uint64_t sends = f->graph.sendCount;
+    // The frames run on the chain's worker while the panel is hidden: counted, never drawn.
+    ASSERT_TRUE(host.OpenSequence({&scenes[0], &scenes[1], &scenes[2]}));
+    ASSERT_EQ(host.Seek(1), 1);
+    ASSERT_EQ(host.Seek(2), 1);
+    kvtest::Pump();
+    const HistogramRecord stored = f->Record();
+    const HistogramRecord latest = CountedByLoop(scenes[2]);
+    EXPECT_EQ(std::vector<uint64_t>(&stored.counts[0][0], &stored.counts[0][0] + 3 * 256),
+              std::vector<uint64_t>(&latest.counts[0][0], &latest.counts[0][0] + 3 * 256));
+    EXPECT_EQ(stored.maximum, latest.maximum);
+    CImgBuff after;
+    ASSERT_TRUE(after.CopyFromTexture(&f->graph));
+    EXPECT_EQ(std::memcmp(before.buffer->pixels, after.buffer->pixels, 256 * 100 * 3), 0);
+    EXPECT_EQ(f->graph.uploadPending.load(), 0u);
+    EXPECT_EQ(f->graph.sendCount, sends);
+    // Shown again, the panel has the graph of the last frame at once.
+    ShowPanel(f);
+    ExpectGraphOnScreen(f, latest);
+    // While it is shown each frame redraws it, also across a language change.
+    ASSERT_EQ(host.Seek(0), 1);
+    kvtest::Pump();
+    ExpectGraphOnScreen(f, CountedByLoop(scenes[0]));
+    host.SetLanguage(L"jp");
+    kvtest::Pump();
+    ExpectGraphOnScreen(f, CountedByLoop(scenes[0]));
+    // A language change while hidden does not show it; the next show has the latest frame.
+    f->QueryClose();
+    ASSERT_EQ(host.Seek(1), 1);
+    host.SetLanguage(L"en");
+    kvtest::Pump();
+    ASSERT_FALSE(f->PanelShown());
+    ShowPanel(f);
+    ExpectGraphOnScreen(f, CountedByLoop(scenes[1]));
+}
+
+// The panel shown and hidden on this thread while the worker runs frames:
+// no frame's graph is lost (run under ThreadSanitizer for the races).
+TEST_F(HistogramTest, ShowingAndHidingWhileTheWorkerRuns) {
+    host.SetLanguage(L"en");
+    auto* f = static_cast<CLfHistogram*>(host.Add(CreateLfHistogram()));
+    CImgBuff scenes[3];
+    const int ranges[3][2] = {{0, 255}, {30, 190}, {90, 140}};
+    for (int i = 0; i < 3; ++i) Levels(scenes[i], 320, 240, kImgRgb8, ranges[i][0], ranges[i][1]);
+    ASSERT_TRUE(host.OpenSequence({&scenes[0], &scenes[1], &scenes[2]}));
+    CImgBuff out;
+    for (int i = 0; i < 40; ++i) {
+        host.RequestRun(&out, &scenes[i % 3], static_cast<uint64_t>(i), 1);
+        if (i % 2)
+            ShowPanel(f);
+        else
+            f->QueryClose();
+        kvtest::Pump();
+    }
+    host.RequestRun(&out, &scenes[1], 40, 0);
+    kvtest::Pump();
+    ExpectGraphOnScreen(f, CountedByLoop(scenes[1]));
+    f->QueryClose();
+    host.RequestRun(&out, &scenes[2], 41, 0);
+    ShowPanel(f);
+    ExpectGraphOnScreen(f, CountedByLoop(scenes[2]));
 }
 
 TEST_F(HistogramTest, SettingsSaveAndLoad) {
