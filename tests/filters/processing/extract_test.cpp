@@ -354,6 +354,105 @@ TEST(Extract, PreviewOnGreyGivesColour) {
     EXPECT_TRUE(odd[0] == 100 && odd[1] == 100 && odd[2] == (200 + 192) / 2);
 }
 
+// The preview transcribed pixel by pixel: the frame in colour, a mask from
+// the range kernels on a copy (removed pixels black, kept white, nothing
+// when the ranges are unusable), then every pixel of the rectangle whose
+// mask reads 0 as 8-bit grey averaged with its cell's tint: 4 x 4 cells
+// counted from the rectangle's corner, even cells 192 and odd cells 64 in
+// the guide's non-zero channels (127 and 0 in all three for a black guide).
+// Returns the number of pixels hatched.
+int64_t PreviewByHand(CImgBuff* image, const ImgRect& r, const ExtractRanges& q, uint32_t rev, uint32_t gry, uint32_t guide) {
+    C_ImgBuff& b = *image->buffer;
+    if (b.format <= kImgGray32) {
+        EXPECT_TRUE(b.ConvertFormat(b.format + 3));
+    }
+    CImgBuff mask;
+    EXPECT_TRUE(mask.CopyFrom(image));
+    if (!gry)
+        ImgExtractHsvRange(&mask, q.hueCentre, q.hueWidth, q.satLow, q.satHigh, q.valLow, q.valHigh, rev, 1, 0, &r);
+    else if (q.valLow <= q.valHigh)
+        ImgExtractBrightnessRange(&mask, q.valLow, q.valHigh, rev, 1, 0, &r);
+    const uint8_t g[3] = {static_cast<uint8_t>(guide >> 16), static_cast<uint8_t>(guide >> 8), static_cast<uint8_t>(guide)};
+    const bool flagged = g[0] || g[1] || g[2];
+    int64_t hatched = 0;
+    for (int32_t y = r.y0; y <= r.y1; ++y)
+        for (int32_t x = r.x0; x <= r.x1; ++x) {
+            uint8_t level;
+            mask.buffer->GetPixelGray8(x, y, &level);
+            if (level) continue;
+            ++hatched;
+            const bool odd = ((x - r.x0) / 4 + (y - r.y0) / 4) % 2 != 0;
+            uint8_t p[3];
+            b.GetPixelRgb8(x, y, &p[0], &p[1], &p[2]);
+            for (int c = 0; c < 3; ++c) {
+                const int t = flagged ? (g[c] ? (odd ? 64 : 192) : 0) : (odd ? 0 : 127);
+                p[c] = static_cast<uint8_t>((p[c] + t) / 2);
+            }
+            b.SetPixelRgb8(x, y, p[0], p[1], p[2]);
+        }
+    return hatched;
+}
+
+// The preview equals its transcription byte for byte in every format, over
+// rows longer than a span, on the whole picture and on a rectangle at an
+// odd offset, with reverse, "grayscale", ranges that the kernels refuse
+// (the mask is then the picture itself) and three guides, on 1 and all
+// pool threads. Most cases hatch some pixels and keep others (grey frames
+// fail every hue test).
+TEST(Extract, PreviewEqualsThePerPixelRuleInEveryFormat) {
+    constexpr int32_t kW = 1100, kH = 23;
+    CImgBuff colour;
+    kvtest::RandomImage(colour, kW, kH, kImgRgb8, 21);
+    for (int32_t y = 0; y < kH; ++y)  // black runs: removed under the refused ranges
+        for (int32_t x = (y * 37) % 29; x < kW; x += 97)
+            for (int32_t k = 0; k < 9 && x + k < kW; ++k) colour.buffer->SetPixelRgb8(x + k, y, 0, 0, 0);
+    const struct {
+        ExtractRanges ranges;
+        uint32_t rev, gry;
+    } settings[] = {
+        {kNarrow, 0, 0}, {kNarrow, 1, 0}, {kNarrow, 0, 1}, {{0, 32768, 0, 65535, 0, 32767}, 1, 1},
+        {{11000, 6000, 60000, 9000, 12000, 58000}, 0, 0},  // saturation refused
+        {{0, 32768, 0, 65535, 300, 200}, 0, 1},             // brightness refused
+    };
+    const ImgRect rects[] = {{0, 0, kW - 1, kH - 1}, {3, 5, 1030, 20}};
+    const double guides[3][3] = {{1, 0, 0}, {0, 0, 0}, {0, 1, 1}};
+    for (int32_t format : {kImgGray8, kImgGray16, kImgGray32, kImgRgb8, kImgRgb16, kImgRgb32, kImgXyz, kImgHsv16, kImgCmyk8}) {
+        CImgBuff source;
+        ASSERT_TRUE(source.CopyFrom(&colour));
+        ASSERT_TRUE(source.buffer->ConvertFormat(format));
+        int32_t partial = 0;
+        for (size_t i = 0; i < std::size(settings); ++i)
+            for (size_t k = 0; k < std::size(rects); ++k)
+                for (uint64_t threads : {uint64_t{1}, PoolGetProcessorCount()}) {
+                    const auto& s = settings[i];
+                    const ImgRect& r = rects[k];
+                    const size_t guide = (i + k) % 3;
+                    SCOPED_TRACE(std::to_string(format) + " case " + std::to_string(i) + " x0 " + std::to_string(r.x0) +
+                                 " threads " + std::to_string(threads));
+                    PoolStart();
+                    PoolSetThreadCount(threads);
+                    FakeHost host;
+                    host.SetGuideColor(guides[guide][0], guides[guide][1], guides[guide][2]);
+                    AddRect(host, r.x0, r.y0, r.x1 - r.x0 + 1, r.y1 - r.y0 + 1);
+                    auto* f = static_cast<CLfExtract*>(host.Add(CreateLfExtract()));
+                    f->SetRanges(s.ranges);
+                    f->reverse.Set(s.rev);
+                    f->gray.Set(s.gry);
+                    Press(f->previewBox, 1);
+                    CImgBuff image, expect;
+                    ASSERT_TRUE(image.CopyFrom(&source));
+                    ASSERT_TRUE(expect.CopyFrom(&source));
+                    host.RunChain(&image, 0);
+                    const int64_t hatched = PreviewByHand(&expect, r, s.ranges, s.rev, s.gry, f->GuideBytes());
+                    if (hatched > 0 && hatched < int64_t{r.x1 - r.x0 + 1} * (r.y1 - r.y0 + 1)) ++partial;
+                    ASSERT_EQ(image.buffer->format, expect.buffer->format);
+                    ASSERT_TRUE(Raw(image) == Raw(expect));
+                }
+        EXPECT_GE(partial, 16) << format;
+    }
+    PoolSetThreadCount(PoolGetProcessorCount());
+}
+
 TEST(Extract, SettingsTable) {
     CLfExtract f;
     EXPECT_EQ(Saved(&f), L"if_enable=0;if_visible=0;reverse=0;fill=0;gray=0;hc=0;hw=32768;s=0,65535;v=0,65535;");
