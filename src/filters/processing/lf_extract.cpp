@@ -1,7 +1,9 @@
 #include "filters/processing/lf_extract.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <string>
@@ -319,7 +321,7 @@ void CLfExtract::PickLocked(const CImgBuff* image) {
 }
 
 void CLfExtract::Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges& ranges, uint32_t reverseFlag,
-                         uint32_t grey, uint32_t fillFlag, uint32_t background, bool keepColour) {
+                         uint32_t grey, uint32_t fillFlag, uint32_t background) {
     const int32_t format = image->buffer->format;
     const bool colour = ColourFormat(format);
     // The kernels' flags: their "grey" is the two-level output (fill here),
@@ -331,78 +333,143 @@ void CLfExtract::Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges&
         ImgExtractBrightnessRange(image, ranges.valLow, ranges.valHigh, reverseFlag, fillFlag, background, &r);
     }
     // A filled extraction of the whole picture is a two-level grey image.
-    if (colour && fillFlag && !keepColour && r.x0 == 0 && r.y0 == 0 && r.x1 == image->buffer->width - 1 &&
+    if (colour && fillFlag && r.x0 == 0 && r.y0 == 0 && r.x1 == image->buffer->width - 1 &&
         r.y1 == image->buffer->height - 1)
         image->buffer->ConvertFormat(format == kImgRgb8 || format == kImgCmyk8 ? kImgGray8 : kImgGray16);
 }
 
-void CLfExtract::Hatch(CImgBuff* image, const ImgRect& r, const CImgBuff& mask, uint32_t guide) {
-    C_ImgBuff& b = *image->buffer;
-    const C_ImgBuff& m = *mask.buffer;
+namespace {
+
+// Tints of the even and the odd cells, and a span's bytes of them per row
+// parity: spans start on a cell boundary and hold an even number of cells,
+// so one pattern per parity serves them all.
+struct HatchTints {
+    uint8_t tint[2][3];
+    uint8_t pattern[2][3 * kImgSpanPixels];
+};
+static_assert(kImgSpanPixels % 8 == 0, "spans hold whole pairs of cells");
+
+void MakeTints(uint32_t guide, HatchTints* h) {
     const uint8_t channel[3] = {static_cast<uint8_t>(guide >> 16), static_cast<uint8_t>(guide >> 8),
                                 static_cast<uint8_t>(guide)};
     const bool flagged = channel[0] || channel[1] || channel[2];
-    // Tints of the even and the odd cells.
-    uint8_t tint[2][3];
     for (int c = 0; c < 3; ++c) {
-        tint[0][c] = flagged ? (channel[c] ? 192 : 0) : 127;
-        tint[1][c] = flagged ? (channel[c] ? 64 : 0) : 0;
+        h->tint[0][c] = flagged ? (channel[c] ? 192 : 0) : 127;
+        h->tint[1][c] = flagged ? (channel[c] ? 64 : 0) : 0;
     }
-    const bool rgb8 = b.format == kImgRgb8;
-    const int32_t width = r.x1 - r.x0 + 1;
-    // The two-level masks of 8-bit frames are read in place (grey, or RGB
-    // whose weighted grey is 0 below 500 / 1000) and the hatch is blended
-    // by spans of bytes: a span starts on a cell boundary and holds an even
-    // number of cells, so one check pattern per row parity serves them all.
-    const int32_t direct = rgb8 && (m.format == kImgGray8 || m.format == kImgRgb8) ? m.format : 0;
-    static_assert(kImgSpanPixels % 8 == 0, "spans hold whole pairs of cells");
-    uint8_t pattern[2][3 * kImgSpanPixels];
     for (int parity = 0; parity < 2; ++parity)
         for (int32_t i = 0; i < kImgSpanPixels; ++i)
-            for (int c = 0; c < 3; ++c) pattern[parity][3 * i + c] = tint[((i >> 2) + parity) & 1][c];
-    ImgForEachRegionRow(r, [&](int32_t y) {
-        const int32_t cy = (y - r.y0) / 4;
-        if (direct) {
-            const uint8_t* pat = pattern[cy & 1];
-            const uint8_t* lv = m.PixelAt(0, y - r.y0);
-            uint8_t* row = b.PixelAt(r.x0, y);
-            uint8_t sel[3 * kImgSpanPixels];
-            for (int32_t x0 = 0; x0 < width; x0 += kImgSpanPixels) {
-                const int32_t n = std::min(kImgSpanPixels, width - x0);
-                for (int32_t k = 0; k < n; ++k) {
-                    const int32_t dx = x0 + k;
-                    const bool removed = direct == kImgGray8
-                                             ? lv[dx] == 0
-                                             : 299u * lv[3 * dx] + 587u * lv[3 * dx + 1] + 114u * lv[3 * dx + 2] < 500u;
-                    sel[3 * k] = sel[3 * k + 1] = sel[3 * k + 2] = removed ? 0xFF : 0;
-                }
-                uint8_t* p = row + 3 * x0;
-                for (int32_t s = 0; s < 3 * n; ++s)
-                    p[s] = static_cast<uint8_t>((p[s] & ~sel[s]) | (((p[s] + pat[s]) >> 1) & sel[s]));
+            for (int c = 0; c < 3; ++c) h->pattern[parity][3 * i + c] = h->tint[((i >> 2) + parity) & 1][c];
+}
+
+// 8-bit RGB bytes under a mask of the same layout whose bytes are 0x00
+// (removed: averaged with the pattern) or 0xFF (kept), without branches.
+KV_KERNEL_CLONES void HatchTwoLevelRgb8(uint8_t* p, const uint8_t* m, const uint8_t* pat, int32_t bytes) {
+    for (int32_t s = 0; s < bytes; ++s) {
+        const uint8_t blended = static_cast<uint8_t>((p[s] + pat[s]) >> 1);
+        p[s] = static_cast<uint8_t>((p[s] & m[s]) | (blended & ~m[s]));
+    }
+}
+
+// The hatch of one row of the rectangle: `width` pixels from (x0, y) under
+// row my of the mask m (from its column 0); cy is the row's cell row.
+// `twoLevel`: m is the extraction's mask in the image's format, so an RGB8
+// mask holds 0x00 or 0xFF in all three bytes of a pixel.
+void HatchRow(C_ImgBuff& b, int32_t x0, int32_t y, int32_t width, const C_ImgBuff& m, int32_t my, int32_t cy,
+              const HatchTints& h, bool twoLevel) {
+    if (b.format == kImgRgb8 && m.format == kImgRgb8) {
+        const uint8_t* pat = h.pattern[cy & 1];
+        const uint8_t* lv = m.PixelAt(0, my);
+        uint8_t* row = b.PixelAt(x0, y);
+        for (int32_t s0 = 0; s0 < width; s0 += kImgSpanPixels) {
+            const int32_t n = std::min(kImgSpanPixels, width - s0);
+            if (twoLevel) {
+                HatchTwoLevelRgb8(row + 3 * s0, lv + 3 * s0, pat, 3 * n);
+                continue;
             }
+            // The picture as its own mask (refused ranges): its weighted
+            // grey is 0 below 500 / 1000.
+            uint8_t sel[3 * kImgSpanPixels];
+            for (int32_t k = 0; k < n; ++k) {
+                const uint8_t* q = lv + 3 * (s0 + k);
+                const bool removed = 299u * q[0] + 587u * q[1] + 114u * q[2] < 500u;
+                sel[3 * k] = sel[3 * k + 1] = sel[3 * k + 2] = removed ? 0xFF : 0;
+            }
+            uint8_t* p = row + 3 * s0;
+            for (int32_t s = 0; s < 3 * n; ++s)
+                p[s] = static_cast<uint8_t>((p[s] & ~sel[s]) | (((p[s] + pat[s]) >> 1) & sel[s]));
+        }
+        return;
+    }
+    uint8_t levels[kImgSpanPixels];
+    for (int32_t s0 = 0; s0 < width; s0 += kImgSpanPixels) {
+        const int32_t n = std::min(kImgSpanPixels, width - s0);
+        ImgReadGray8Span(m, s0, my, n, levels);
+        for (int32_t k = 0; k < n; ++k) {
+            if (levels[k]) continue;
+            const int32_t dx = s0 + k;
+            const uint8_t* t = h.tint[(dx / 4 + cy) & 1];
+            const int32_t x = x0 + dx;
+            uint8_t pr, pg, pb;
+            b.GetPixelRgb8(x, y, &pr, &pg, &pb);
+            b.SetPixelRgb8(x, y, static_cast<uint8_t>((pr + t[0]) / 2), static_cast<uint8_t>((pg + t[1]) / 2),
+                           static_cast<uint8_t>((pb + t[2]) / 2));
+        }
+    }
+}
+
+// Bytes of a band's copy: small enough to stay in cache between its copy,
+// its extraction and its hatch.
+constexpr int64_t kBandBytes = 64 * 1024;
+
+}  // namespace
+
+bool CLfExtract::Preview(CImgBuff* image, const ImgRect& r, const ExtractRanges& q, uint32_t reverseFlag, uint32_t grey,
+                         uint32_t guide) {
+    C_ImgBuff& b = *image->buffer;
+    const int32_t format = b.format;
+    const int32_t width = r.x1 - r.x0 + 1;
+    // The row worker that Extract's kernel would run, as a two-level mask
+    // (removed black, kept white); none for ranges the kernel refuses.
+    HsvRangeJob job{nullptr, q.hueCentre, q.hueWidth, q.satLow, q.satHigh, q.valLow, q.valHigh, reverseFlag, 0, 1, 0, 0,
+                    width - 1, 0};
+    PoolWorkerFn worker = nullptr;
+    if (!grey) {
+        if (q.hueWidth <= 32768 && q.satLow <= q.satHigh && q.valLow <= q.valHigh) worker = ImgExtractHsvRows;
+    } else if (q.valLow <= q.valHigh) {
+        worker = ImgFormatIn(ImgFormat8BitMask, format) ? ImgExtractBrightnessGray8Rows : ImgExtractBrightnessGray16Rows;
+    }
+    HatchTints tints;
+    MakeTints(guide, &tints);
+    // Each band of rows is copied, extracted and hatched while it is in
+    // cache, on the pool; bands never overlap, so the copies see the
+    // picture before its hatch.
+    const uint64_t rowBytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(b.BytesPerPixel());
+    const uint64_t bandRows = std::max<uint64_t>(1, static_cast<uint64_t>(kBandBytes) / rowBytes);
+    std::atomic<bool> failed{false};
+    auto chunk = [&](uint64_t first, uint64_t count) {
+        const int32_t rows = static_cast<int32_t>(std::min(count, bandRows));
+        CImgBuff band;
+        if (!band.buffer || !band.buffer->Create(width, rows, format)) {
+            failed.store(true);
             return;
         }
-        uint8_t levels[kImgSpanPixels];
-        for (int32_t x0 = 0; x0 < width; x0 += kImgSpanPixels) {
-            const int32_t n = std::min(kImgSpanPixels, width - x0);
-            ImgReadGray8Span(m, x0, y - r.y0, n, levels);
-            for (int32_t k = 0; k < n; ++k) {
-                if (levels[k]) continue;
-                const int32_t dx = x0 + k;
-                const uint8_t* t = tint[(dx / 4 + cy) & 1];
-                const int32_t x = r.x0 + dx;
-                if (rgb8) {
-                    uint8_t* p = b.PixelAt(x, y);
-                    for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>((p[c] + t[c]) / 2);
-                    continue;
-                }
-                uint8_t pr, pg, pb;
-                b.GetPixelRgb8(x, y, &pr, &pg, &pb);
-                b.SetPixelRgb8(x, y, static_cast<uint8_t>((pr + t[0]) / 2), static_cast<uint8_t>((pg + t[1]) / 2),
-                               static_cast<uint8_t>((pb + t[2]) / 2));
+        HsvRangeJob own = job;
+        own.image = &band;
+        for (uint64_t i = first; i < first + count; i += static_cast<uint64_t>(rows)) {
+            const int32_t n = static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(rows), first + count - i));
+            const int32_t y0 = r.y0 + static_cast<int32_t>(i);
+            for (int32_t k = 0; k < n; ++k) std::memcpy(band.buffer->PixelAt(0, k), b.PixelAt(r.x0, y0 + k), rowBytes);
+            if (worker) {
+                own.y1 = n - 1;
+                worker(&own, 0, static_cast<uint64_t>(n));
             }
+            for (int32_t k = 0; k < n; ++k)
+                HatchRow(b, r.x0, y0 + k, width, *band.buffer, k, (y0 + k - r.y0) / 4, tints, worker != nullptr);
         }
-    });
+    };
+    PoolParallelRun(static_cast<uint64_t>(r.y1 - r.y0 + 1), chunk);
+    return !failed.load();
 }
 
 int32_t CLfExtract::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t,
@@ -436,12 +503,7 @@ int32_t CLfExtract::OnFilter(CImgBuff* image, uint64_t, int64_t x, int64_t y, in
     const int32_t format = image->buffer->format;
     if (format <= kImgGray32 && !image->buffer->ConvertFormat(format + 3)) return 0;
     if (!ClippedRegion(image, x, y, w, h, &r)) return 1;
-    CImgBuff removed;
-    if (!image->ExtractRect(&removed, r.x0, r.y0, r.x1, r.y1)) return 0;
-    const ImgRect all{0, 0, r.x1 - r.x0, r.y1 - r.y0};
-    Extract(&removed, all, ranges, reverse.Get(), gray.Get(), 1, 0, true);
-    Hatch(image, r, removed, guide_.load());
-    return 1;
+    return Preview(image, r, ranges, reverse.Get(), gray.Get(), guide_.load()) ? 1 : 0;
 }
 
 void CLfExtract::SaveConfig(CCfgPack* pack) {

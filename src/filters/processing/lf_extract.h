@@ -63,13 +63,17 @@ public:
     // The extraction of the step on an image and its clipped rectangle,
     // without the preview: by hue, saturation and brightness for a colour
     // image, by brightness alone for grey images or with `grey`. A filled
-    // extraction of a whole colour picture becomes grey unless `keepColour`.
+    // extraction of a whole colour picture becomes grey.
     static void Extract(CImgBuff* image, const ImgRect& r, const ExtractRanges& ranges, uint32_t reverse,
-                        uint32_t grey, uint32_t fill, uint32_t background, bool keepColour = false);
-    // The hatch: every pixel of r whose mask pixel (mask at (x - r.x0,
-    // y - r.y0)) reads 0 as 8-bit grey is averaged with the 4 x 4 check of
-    // the guide colour (bytes 0xRRGGBB), counted from the rectangle's corner.
-    static void Hatch(CImgBuff* image, const ImgRect& r, const CImgBuff& mask, uint32_t guide);
+                        uint32_t grey, uint32_t fill, uint32_t background);
+    // The preview on a colour image and its clipped rectangle: the
+    // extraction as a two-level mask (removed pixels black), and every pixel
+    // of r whose mask pixel reads 0 as 8-bit grey averaged with the 4 x 4
+    // check of the guide colour (bytes 0xRRGGBB), counted from the
+    // rectangle's corner. Ranges the range kernels refuse leave the mask as
+    // the picture. False when out of memory (rows may be left unhatched).
+    static bool Preview(CImgBuff* image, const ImgRect& r, const ExtractRanges& ranges, uint32_t reverse, uint32_t grey,
+                        uint32_t guide);
 
 protected:
     void ApplyRules() override;
