@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "filters/core/filterctrl.h"
 #include "filters/core/imgfilter.h"
@@ -100,8 +101,15 @@ CSequenceRun::StepResult CSequenceRun::Step(uint64_t index, CImgBuff* into) {
         std::lock_guard<std::mutex> hold(g_RunLock);
         fresh = stamp_ != before;
         if (fresh && into) {
-            into->CopyFrom(capture_);
-            fresh = SameImage(into->buffer, capture_->buffer);
+            // The capture is handed over whole: the two images exchange
+            // their buffers, and the next capture is copied into the one
+            // `into` held.
+            if (into->buffer && capture_->buffer) {
+                std::swap(into->buffer, capture_->buffer);
+            } else {
+                into->CopyFrom(capture_);
+                fresh = SameImage(into->buffer, capture_->buffer);
+            }
         }
     }
     PumpForRun();

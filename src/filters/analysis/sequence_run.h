@@ -66,7 +66,8 @@ public:
     void End();
 
     // Seek -> copy -> pump -> cancel test for one frame (index as the host's
-    // Seek takes it). `into` receives a copy of the capture when kReady.
+    // Seek takes it). `into` receives the capture when kReady (the two images
+// exchange their buffers).
     StepResult Step(uint64_t index, CImgBuff* into);
 
     // The cancel request: the start button's action while the run lasts.

@@ -48,7 +48,9 @@ TEST_F(ComponentTest, EveryEntryEqualsTheKernelAndWholeImagesTurnGrey) {
                 chain.RunChain(&image, 0);
                 ASSERT_EQ(ImgExtractComponent(&expect, kConvertCodes[sel][cmyk], static_cast<int32_t>(colour), nullptr),
                           1);
-                if (!colour) ASSERT_EQ(expect.buffer->ConvertFormat(kImgGray8), 1);
+                if (!colour) {
+                    ASSERT_EQ(expect.buffer->ConvertFormat(kImgGray8), 1);
+                }
                 EXPECT_TRUE(SameImage(image, expect));
             }
 }
