@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "app/filter_registry.h"
 #include "filters/core/filter_plugin.h"
@@ -41,24 +39,6 @@ wchar_t* CopyText(const wchar_t* text) {
 }  // namespace
 
 // --- free helpers ---
-
-int32_t ComparePaths(const wchar_t* a, const wchar_t* b) {
-    if (!b) return -1;
-    if (!a) return 1;
-    wchar_t x[kFgPathMax + 1] = {};
-    wchar_t y[kFgPathMax + 1] = {};
-    std::wcsncpy(x, a, kFgPathMax);
-    std::wcsncpy(y, b, kFgPathMax);
-    FgPathNormalize(x);
-    FgPathNormalize(y);
-    const int32_t order = std::wcsncmp(x, y, kFgPathMax);
-    if (order == 0) return 0;
-    // Two names of one file (links, "..", a relative and an absolute name).
-    std::error_code error;
-    const std::filesystem::path px(PlatWideToUtf8(x)), py(PlatWideToUtf8(y));
-    if (std::filesystem::equivalent(px, py, error) && !error) return 0;
-    return order < 0 ? -1 : 1;
-}
 
 uint64_t SetWorkerThreadCount(int64_t n) {
     const uint64_t processors = PoolGetProcessorCount();

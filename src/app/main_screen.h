@@ -25,6 +25,7 @@
 #include "app/scene_bar.h"
 #include "app/side_panel.h"
 #include "image/imgbuff.h"
+#include "platform/files.h"
 #include "toolkit/fg_dialog.h"
 #include "toolkit/fg_menubar.h"
 #include "toolkit/fg_picture.h"
@@ -45,9 +46,6 @@ extern int32_t g_MeasureMenuItem;
 extern int32_t g_ToolMenuItem;
 extern int32_t g_PluginMenuItem;
 
-// < 0, 0 or > 0: the two paths after normalisation, compared case by case;
-// two names of one existing file compare equal. A null b gives -1.
-int32_t ComparePaths(const wchar_t* a, const wchar_t* b);
 // n <= 0: the processor count; above it: lowered to it. The pool's thread
 // count afterwards.
 uint64_t SetWorkerThreadCount(int64_t n);

@@ -4,8 +4,10 @@
 #include <cwchar>
 
 #include "media/codec_formats.h"
+#include "media/open_documents.h"
 
 void codec_file_free(codec_file* file) {
+    OpenDocumentRemove(file);
     free(file->name_format);
     free(file->name_buffer);
     free(file->wide_path);
@@ -97,6 +99,7 @@ codec_file* codec_file_open(const wchar_t* path, codec_progress_fn progress, voi
         codec_file_free(file);
         return nullptr;
     }
+    OpenDocumentAdd(file, path);
     return file;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/codec_formats.h"
+#include "media/open_documents.h"
 
 namespace {
 
@@ -117,6 +118,8 @@ codec_file* codec_sequence_open(const wchar_t* first_path, const wchar_t* last_p
     codec_file_close(probe);
     file->mode = kCodecModeSequenceRead;
     file->info.frame_count = file->last_number - file->first_number + 1;
+    OpenDocumentAddSequence(file, first_path, first.digits_begin, first_path + first.digits_end,
+                            same_width ? first_digits : 0, file->first_number, file->last_number);
     return file;
 }
 

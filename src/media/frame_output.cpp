@@ -6,12 +6,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "image/imgbuff.h"
 #include "media/image_module.h"
+#include "media/open_documents.h"
+#include "platform/atomic_save.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
+
+// The files of a run: each written under its temporary, renamed at the close.
+struct FrameOutputFiles {
+    std::vector<std::unique_ptr<AtomicSave>> saves;
+};
 
 namespace {
 
@@ -76,6 +86,8 @@ const Message kDepthLost = {
     L"storage. Are you sure?",
     L"confirmation", L"ファイルで扱えるbit数が不足しています\n保存時に劣化しますがよろしいですか？", L"確認"};
 const Message kUnsupported = {L"Unsupported format", L"confirmation", L"対応していない形式です", L"確認"};
+const Message kOwnDocument = {L"Videos cannot overwrite themselves", L"confirmation",
+                              L"動画は自身を上書き保存する事はできません", L"確認"};
 
 // A notice (one button).
 void Notice(const Message& m, const wchar_t* language, CFgScreen* parent) {
@@ -110,7 +122,8 @@ const Choice kModuleRows[10][7] = {
     {{4, 0, 0}, {5, 0, 0}, {6, 0, 0}, {7, 0, 0}, {1, 0, 1}, {2, 0, 1}, {3, 0, 1}},
 };
 
-// Saves through the module claiming the path; false on any failure.
+// Saves through the module claiming the path's extension; false on any
+// failure.
 bool SaveThroughModule(const CImgBuff* image, const wchar_t* path) {
     int32_t reduced = 0, grey = 0;
     int32_t format = ChooseModulePixelType(image, path, &reduced, &grey);
@@ -157,6 +170,18 @@ bool SaveBuiltin(const CImgBuff* image, const wchar_t* path) {
     return written && closed;
 }
 
+// Writes the image to the temporary of `save`, begun beside `path`: through
+// the module claiming the extension, else the built-in format. The caller
+// commits the temporary, or drops it with `save`.
+bool SaveToTemporary(const CImgBuff* image, const wchar_t* path, AtomicSave* save) {
+    const bool module = GetImageModuleCaps(path) != 0;
+    if ((!module && !ExtensionOf(path)) || !save->Begin(path)) return false;
+    // The temporary keeps the target's extension: the same writer serves it.
+    const wchar_t* temporary = save->TemporaryPath().c_str();
+    if (module && SaveThroughModule(image, temporary)) return true;
+    return ExtensionOf(path) && SaveBuiltin(image, temporary);
+}
+
 // Appends text to a wide printf format, doubling every '%'.
 void AppendLiteral(std::wstring* format, const wchar_t* text, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -170,6 +195,11 @@ FrameOutput* NewOutput(const CImgBuff* image, uint64_t frames, uint64_t interval
     if (!b || !b->BytesPerPixel() || b->width < 1 || b->height < 1) return nullptr;
     FrameOutput* out = static_cast<FrameOutput*>(calloc(1, sizeof(FrameOutput)));
     if (!out) return nullptr;
+    out->files = new (std::nothrow) FrameOutputFiles;
+    if (!out->files) {
+        free(out);
+        return nullptr;
+    }
     out->info.kind = interval ? kCodecKindMovie : kCodecKindStill;
     out->info.image_count = 1;
     out->info.frame_count = frames;
@@ -178,6 +208,25 @@ FrameOutput* NewOutput(const CImgBuff* image, uint64_t frames, uint64_t interval
     out->info.height = static_cast<uint64_t>(b->height);
     out->info.frame_interval = interval;
     return out;
+}
+
+// Closes the run's stream and file; false when either was not completed.
+bool CloseOutputHandles(FrameOutput* output) {
+    bool ok = true;
+    if (output->stream && !CloseModuleStream(output->stream)) {
+        DiscardModuleStream(output->stream);  // its module handle is gone already
+        ok = false;
+    }
+    if (output->file && !codec_file_close(output->file)) ok = false;
+    output->stream = nullptr;
+    output->file = nullptr;
+    return ok;
+}
+
+// Frees the record; temporaries not committed are removed with it.
+void FreeOutput(FrameOutput* output) {
+    delete output->files;
+    free(output);
 }
 
 }  // namespace
@@ -284,8 +333,8 @@ int32_t LoadImageFile(CImgBuff* image, const wchar_t* path, const wchar_t* langu
 int32_t SaveImageFile(const CImgBuff* image, const wchar_t* path, const wchar_t* language, CFgScreen* parent) {
     if (!path || !path[0] || !image || !image->buffer || !image->buffer->BytesPerPixel() || !image->buffer->pixels)
         return 0;
-    bool ok = GetImageModuleCaps(path) && SaveThroughModule(image, path);
-    if (!ok && ExtensionOf(path)) ok = SaveBuiltin(image, path);
+    AtomicSave save;
+    const bool ok = !IsOpenDocument(path) && SaveToTemporary(image, path, &save) && save.Commit();
     if (language) Notice(ok ? kSaved : kSaveFailed, language, parent);
     return ok ? 1 : 0;
 }
@@ -332,6 +381,10 @@ FrameOutput* SaveFramesAs(const CImgBuff* image, uint64_t frames, const wchar_t*
         if (cancelled) *cancelled = 1;
         return nullptr;
     }
+    if (IsOpenDocument(path)) {
+        Notice(kOwnDocument, language, parent);
+        return nullptr;
+    }
     if (codec_file_exists(path) && !Ask(kOverwrite, language, parent)) {
         if (cancelled) *cancelled = 1;
         return nullptr;
@@ -353,16 +406,23 @@ FrameOutput* OpenFrameOutput(const CImgBuff* image, uint64_t frames, const wchar
     } else {
         interval = 0;
     }
+    if (!path || IsOpenDocument(path)) return nullptr;
     FrameOutput* out = NewOutput(image, frames, interval);
     if (!out) return nullptr;
-    out->stream = CreateModuleStream(path, interval ? kModuleStreamMovie : kModuleStreamMultiFrame, out->info.width,
-                                     out->info.height, static_cast<uint16_t>(out->info.bytes_per_pixel * 8), 0,
-                                     interval / 1000);
-    if (!out->stream) out->file = codec_file_create(path, &out->info, options);
+    std::unique_ptr<AtomicSave> save(new (std::nothrow) AtomicSave);
+    if (save && save->Begin(path)) {
+        // The temporary keeps the target's extension: the same writer serves it.
+        const wchar_t* temporary = save->TemporaryPath().c_str();
+        out->stream = CreateModuleStream(temporary, interval ? kModuleStreamMovie : kModuleStreamMultiFrame,
+                                         out->info.width, out->info.height,
+                                         static_cast<uint16_t>(out->info.bytes_per_pixel * 8), 0, interval / 1000);
+        if (!out->stream) out->file = codec_file_create(temporary, &out->info, options);
+    }
     if (!out->stream && !out->file) {
-        free(out);
+        FreeOutput(out);
         return nullptr;
     }
+    out->files->saves.push_back(std::move(save));
     return out;
 }
 
@@ -425,24 +485,37 @@ int32_t WriteOutputFrame(FrameOutput* output, const CImgBuff* image) {
         static_cast<uint64_t>(b->height) != output->info.height ||
         static_cast<uint64_t>(b->BytesPerPixel()) != output->info.bytes_per_pixel)
         return 0;
-    if (output->stream) return WriteModuleFrame(output->stream, image);
-    if (output->file) return codec_file_write_frame(output->file, 0, 0, b->pixels);
-    if (!output->nameFormat[0]) return 0;
-    wchar_t name[1024];
-    int n = swprintf(name, 1024, output->nameFormat, static_cast<unsigned long long>(output->nextNumber));
-    ++output->nextNumber;
-    if (n < 0) return 0;
-    return SaveImageFile(image, name, nullptr, nullptr);
+    bool written;
+    if (output->stream) {
+        written = WriteModuleFrame(output->stream, image) == 1;
+    } else if (output->file) {
+        written = codec_file_write_frame(output->file, 0, 0, b->pixels) == 1;
+    } else {
+        if (!output->nameFormat[0]) return 0;
+        wchar_t name[1024];
+        int n = swprintf(name, 1024, output->nameFormat, static_cast<unsigned long long>(output->nextNumber));
+        ++output->nextNumber;
+        std::unique_ptr<AtomicSave> save(new (std::nothrow) AtomicSave);
+        written = n >= 0 && save && !IsOpenDocument(name) && SaveToTemporary(image, name, save.get());
+        if (written) output->files->saves.push_back(std::move(save));
+    }
+    if (!written) output->failed = 1;
+    return written ? 1 : 0;
 }
 
 int32_t CloseFrameOutput(FrameOutput* output) {
     if (!output) return 0;
-    int32_t ok = 1;
-    if (output->stream && !CloseModuleStream(output->stream)) {
-        DiscardModuleStream(output->stream);  // its module handle is gone already
-        ok = 0;
-    }
-    if (output->file && !codec_file_close(output->file)) ok = 0;
-    free(output);
-    return ok;
+    bool ok = CloseOutputHandles(output) && !output->failed;
+    // Every file complete: each takes its target's place. Otherwise the
+    // temporaries go with the record.
+    for (std::unique_ptr<AtomicSave>& save : output->files->saves)
+        if (ok) ok = save->Commit() != 0;
+    FreeOutput(output);
+    return ok ? 1 : 0;
+}
+
+void AbortFrameOutput(FrameOutput* output) {
+    if (!output) return;
+    CloseOutputHandles(output);
+    FreeOutput(output);
 }

@@ -10,6 +10,7 @@
 
 #include "image/imgbuff.h"
 #include "media/codec.h"
+#include "media/open_documents.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
@@ -300,6 +301,7 @@ int32_t OpenModuleStream(ImageModuleStream* stream, const wchar_t* path) {
         stream->mode = kModuleStreamMovie;
     else
         stream->mode = stream->frames > 1 ? kModuleStreamMultiFrame : kModuleStreamStill;
+    OpenDocumentAdd(stream, path);
     return 1;
 }
 
@@ -353,6 +355,9 @@ int32_t OpenModuleSequence(ImageModuleStream* stream, const wchar_t* firstPath, 
     stream->firstNumber = a.number;
     stream->time = 0;
     stream->mode = kModuleStreamNumbered;
+    const std::wstring prefix = PlatUtf8ToWide(first.substr(0, a.digitsBegin).c_str());
+    OpenDocumentAddSequence(stream, prefix.c_str(), prefix.size(), PlatUtf8ToWide(first.substr(a.digitsEnd).c_str()).c_str(),
+                            padded ? digitsA : 0, a.number, b.number);
     return 1;
 }
 
@@ -486,6 +491,7 @@ int32_t WriteModulePixels(ImageModuleStream* stream, const void* pixels) {
 
 int32_t CloseModuleStream(ImageModuleStream* stream) {
     if (!stream) return 0;
+    OpenDocumentRemove(stream);
     if (stream->mode != kModuleStreamNumbered) {
         // The module frees its handle whatever the result: never close it twice.
         void* handle = stream->handle;
@@ -499,6 +505,7 @@ int32_t CloseModuleStream(ImageModuleStream* stream) {
 
 void DiscardModuleStream(ImageModuleStream* stream) {
     if (!stream) return;
+    OpenDocumentRemove(stream);
     if (stream->handle && stream->module) stream->module->em_close(stream->handle);
     free(stream->path);
     free(stream);

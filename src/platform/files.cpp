@@ -9,10 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/utf8.h"
@@ -207,6 +209,20 @@ wchar_t* FgPathNormalize(wchar_t* path) {
     // Never longer than the input, so it fits in place.
     std::wmemcpy(path, out.c_str(), out.size() + 1);
     return path;
+}
+
+int32_t ComparePaths(const wchar_t* a, const wchar_t* b) {
+    if (!b) return -1;
+    if (!a) return 1;
+    std::wstring x(a), y(b);
+    x.resize(std::wcslen(FgPathNormalize(x.data())));
+    y.resize(std::wcslen(FgPathNormalize(y.data())));
+    const int order = x.compare(y);
+    if (order == 0) return 0;
+    // Two names of one file (links, "..", a relative and an absolute name).
+    std::error_code error;
+    if (std::filesystem::equivalent(PlatWideToUtf8(x.c_str()), PlatWideToUtf8(y.c_str()), error) && !error) return 0;
+    return order < 0 ? -1 : 1;
 }
 
 bool FgListDirectoryNames(const wchar_t* folder, std::vector<FgDirName>* names) {

@@ -43,6 +43,11 @@ const wchar_t* FgPathFindFileName(const wchar_t* path);
 // start of a relative one ("../a" stays). Returns path.
 wchar_t* FgPathNormalize(wchar_t* path);
 
+// < 0, 0 or > 0: the two paths after normalisation, compared case by case;
+// two names of one existing file (links, a relative and an absolute name)
+// compare equal. A null b gives -1, a null a (with b) 1.
+int32_t ComparePaths(const wchar_t* a, const wchar_t* b);
+
 // The entries of a folder: "." first, ".." second, then the others ordered by
 // their UTF-16 code units (case-sensitive, folders and files mixed). Names
 // that are not valid UTF-8 are left out. Null and count 0 when the folder

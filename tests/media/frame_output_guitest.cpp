@@ -165,6 +165,20 @@ TEST_F(OutputPrompts, ChoosingTheOutputOfARun) {
         EXPECT_EQ(o->stream->time, 33u);
         EXPECT_EQ(CloseFrameOutput(o), 1);
     }
+    // The movie being read is refused, with the reason, before any question.
+    codec_file* open = codec_file_open(Path("movie.avi").c_str(), nullptr, nullptr);
+    ASSERT_NE(open, nullptr);
+    const std::string before = kvtest::ReadFileBytes(dir_.file("movie.avi"));
+    for (const wchar_t* language : {L"en", L"jp"}) {
+        const bool jp = language[0] == L'j';
+        PromptScript script({Choose(Path("movie.avi")),
+                             Box(jp ? L"動画は自身を上書き保存する事はできません" : L"Videos cannot overwrite themselves",
+                                 jp ? L"確認" : L"confirmation", 1)});
+        EXPECT_EQ(SaveFramesAs(&rgb_, 2, language, L"", L"save frames", nullptr, nullptr, &cancelled), nullptr);
+        EXPECT_EQ(cancelled, 0);
+    }
+    codec_file_close(open);
+    EXPECT_EQ(kvtest::ReadFileBytes(dir_.file("movie.avi")), before);
 }
 
 }  // namespace

@@ -2,15 +2,20 @@
 // for the built-in stills, extension lists, numbered output names and runs
 // of output frames.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "image/imgbuff.h"
 #include "media/frame_output.h"
 #include "media/image_module.h"
+#include "media/open_documents.h"
 #include "media/support/media_support.h"
 #include "support/testsupport.h"
 
@@ -226,6 +231,179 @@ TEST_F(OutputWithOzt, MovieAndMultiFrameOutputs) {
     EXPECT_EQ(OpenFrameOutput(&image, 2, Wide(dir_.file("m.xyz")).c_str(), 0, nullptr), nullptr);
     CImgBuff empty;
     EXPECT_EQ(OpenFrameOutput(&empty, 2, Wide(dir_.file("n.avi")).c_str(), 0, nullptr), nullptr);
+}
+
+// ---- Replacing files ----------------------------------------------------
+
+// Runs `body` while no file may grow past `limit` bytes: writes beyond it
+// fail (EFBIG) instead of raising SIGXFSZ.
+int32_t WithFileSizeLimit(rlim_t limit, const std::function<int32_t()>& body) {
+    struct rlimit old_limit;
+    if (getrlimit(RLIMIT_FSIZE, &old_limit) != 0) return -1;
+    sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = old_limit;
+    limited.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const int32_t result = body();
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    return result;
+}
+
+// Every file of a folder and its bytes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& e : fs::directory_iterator(folder))
+        files[e.path().filename().string()] = kvtest::ReadFileBytes(e.path().string());
+    return files;
+}
+
+// Each saver over targets that hold other bytes: a write that fails (the
+// file size limit) or a run given up leaves every old byte and no
+// temporary; a run that completes replaces the targets.
+TEST_F(OutputWithOzt, FailedOrAbandonedSavesLeaveTheOldFiles) {
+    CImgBuff image;
+    ASSERT_EQ(image.buffer->Create(64, 48, kImgRgb8), 1);
+    const std::string noise = kvmedia::Pattern(64 * 48 * 3, 7);
+    memcpy(image.buffer->pixels, noise.data(), noise.size());
+    enum Kind { kStill, kRun, kNumbered };
+    struct Saver {
+        const char* target;  // numbered runs: the first name
+        Kind kind;
+        std::vector<std::string> files;  // the targets the saver writes
+    } savers[] = {
+        {"s.png", kStill, {"s.png"}},
+        {"s.tif", kStill, {"s.tif"}},
+        {"s.bmp", kStill, {"s.bmp"}},
+        {"s.jpg", kStill, {"s.jpg"}},
+        {"s.ozt", kStill, {"s.ozt"}},  // the module's own create entry
+        {"m.avi", kRun, {"m.avi"}},
+        {"m.tif", kRun, {"m.tif"}},
+        {"m.ozt", kRun, {"m.ozt"}},
+        {"n01.png", kNumbered, {"n01.png", "n02.png", "n03.png"}},
+        {"n01.bmp", kNumbered, {"n01.bmp", "n02.bmp", "n03.bmp"}},
+    };
+    enum Ending { kFails, kAbandoned, kCompletes };
+    for (const Saver& saver : savers) {
+        for (Ending ending : {kFails, kAbandoned, kCompletes}) {
+            if (saver.kind == kStill && ending == kAbandoned) continue;  // a still has no run to give up
+            SCOPED_TRACE(std::string(saver.target) + " ending " + std::to_string(ending));
+            kvtest::TempDir dir("replace");
+            std::map<std::string, std::string> old;
+            for (const std::string& name : saver.files) {
+                old[name] = "old " + name + " " + kvmedia::Pattern(20000, 3);
+                ASSERT_TRUE(kvtest::WriteFileBytes(dir.file(name), old[name]));
+            }
+            const std::wstring target = Wide(dir.file(saver.target));
+            int32_t result;
+            if (saver.kind == kStill) {
+                auto save = [&] { return SaveImageFile(&image, target.c_str(), nullptr, nullptr); };
+                result = ending == kFails ? WithFileSizeLimit(100, save) : save();
+            } else {
+                FrameOutput* o = nullptr;
+                if (saver.kind == kRun) {
+                    o = OpenFrameOutput(&image, 3, target.c_str(), 0, nullptr);
+                } else {
+                    wchar_t format[1024];
+                    uint64_t first;
+                    ASSERT_EQ(BuildOutputNameFormat(target.c_str(), format, 0, &first), 1);
+                    o = OpenNumberedOutput(&image, 3, format, first);
+                }
+                ASSERT_NE(o, nullptr);
+                EXPECT_EQ(WriteOutputFrame(o, &image), 1);
+                EXPECT_EQ(WriteOutputFrame(o, &image), 1);
+                if (ending == kFails) {
+                    // The third frame, or what its writer still buffers, cannot reach the disk.
+                    result = WithFileSizeLimit(100, [&] {
+                        WriteOutputFrame(o, &image);
+                        return CloseFrameOutput(o);
+                    });
+                    o = nullptr;
+                } else {
+                    EXPECT_EQ(WriteOutputFrame(o, &image), 1);
+                }
+                if (ending == kAbandoned) {
+                    AbortFrameOutput(o);
+                    result = 0;
+                } else if (ending == kCompletes) {
+                    result = CloseFrameOutput(o);
+                }
+            }
+            std::map<std::string, std::string> now = FolderBytes(dir.path());
+            if (ending == kCompletes) {
+                EXPECT_EQ(result, 1);
+                ASSERT_EQ(now.size(), old.size());
+                for (const std::string& name : saver.files) {
+                    EXPECT_NE(now[name], old[name]) << name;
+                    CImgBuff back;
+                    ASSERT_EQ(LoadImageFile(&back, Wide(dir.file(name)).c_str(), nullptr, nullptr), 1) << name;
+                    EXPECT_EQ(back.buffer->width, 64);
+                }
+            } else {
+                EXPECT_EQ(result, 0);
+                EXPECT_TRUE(now == old) << "files now: " << now.size();
+            }
+        }
+    }
+}
+
+// The document being read is never the output: by its own name or another
+// name of the same file, as one file, one file of an open sequence or a
+// module's file. Once it is closed, the same output is allowed.
+TEST_F(OutputWithOzt, TheOpenDocumentIsRefusedAsOutput) {
+    CImgBuff image;
+    ASSERT_EQ(image.buffer->Create(16, 8, kImgRgb8), 1);
+    kvtest::TempDir dir("owndoc");
+    fs::create_directory(dir.file("sub"));
+    auto write_run = [&](const std::string& name) {
+        FrameOutput* o = OpenFrameOutput(&image, 2, Wide(dir.file(name)).c_str(), 0, nullptr);
+        return o && WriteOutputFrame(o, &image) && WriteOutputFrame(o, &image) && CloseFrameOutput(o);
+    };
+    ASSERT_TRUE(write_run("doc.avi"));
+    ASSERT_TRUE(write_run("doc.tif"));
+    ASSERT_TRUE(write_run("doc.ozt"));
+    for (const char* n : {"seq01.png", "seq02.png", "seq03.png"})
+        ASSERT_EQ(SaveImageFile(&image, Wide(dir.file(n)).c_str(), nullptr, nullptr), 1);
+    fs::create_symlink(dir.file("doc.avi"), dir.file("link.avi"));
+    const std::map<std::string, std::string> before = FolderBytes(dir.path());
+
+    codec_file* movie = codec_file_open(Wide(dir.file("doc.avi")).c_str(), nullptr, nullptr);
+    codec_file* pages = codec_file_open(Wide(dir.file("doc.tif")).c_str(), nullptr, nullptr);
+    codec_file* sequence =
+        codec_sequence_open(Wide(dir.file("seq01.png")).c_str(), Wide(dir.file("seq03.png")).c_str());
+    ImageModuleStream* module = static_cast<ImageModuleStream*>(calloc(1, sizeof(ImageModuleStream)));
+    module->module = g_ImageModules->first;
+    ASSERT_TRUE(movie && pages && sequence);
+    ASSERT_EQ(OpenModuleStream(module, Wide(dir.file("doc.ozt")).c_str()), 1);
+
+    for (const char* name : {"doc.avi", "sub/../doc.avi", "./link.avi", "doc.tif", "doc.ozt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(IsOpenDocument(Wide(dir.file(name)).c_str()), 1);
+        EXPECT_EQ(OpenFrameOutput(&image, 2, Wide(dir.file(name)).c_str(), 0, nullptr), nullptr);
+    }
+    EXPECT_EQ(SaveImageFile(&image, Wide(dir.file("doc.tif")).c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(SaveImageFile(&image, Wide(dir.file("seq02.png")).c_str(), nullptr, nullptr), 0);
+    // A numbered run over the sequence fails at its first file and writes nothing.
+    FrameOutput* o = OpenNumberedOutput(&image, 2, Wide(dir.file("seq%02llu.png")).c_str(), 2);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(WriteOutputFrame(o, &image), 0);
+    EXPECT_EQ(CloseFrameOutput(o), 0);
+    EXPECT_TRUE(FolderBytes(dir.path()) == before);
+    // Numbers outside the sequence, and other files, are free.
+    EXPECT_EQ(IsOpenDocument(Wide(dir.file("seq04.png")).c_str()), 0);
+    EXPECT_EQ(IsOpenDocument(Wide(dir.file("seq2.png")).c_str()), 0);
+    EXPECT_EQ(IsOpenDocument(Wide(dir.file("other.avi")).c_str()), 0);
+
+    codec_file_close(movie);
+    codec_file_close(pages);
+    codec_file_close(sequence);
+    EXPECT_EQ(CloseModuleStream(module), 1);
+    for (const char* name : {"doc.avi", "doc.tif", "doc.ozt", "seq02.png"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(IsOpenDocument(Wide(dir.file(name)).c_str()), 0);
+    }
+    EXPECT_TRUE(write_run("doc.avi"));
+    EXPECT_EQ(SaveImageFile(&image, Wide(dir.file("seq02.png")).c_str(), nullptr, nullptr), 1);
 }
 
 }  // namespace

@@ -399,9 +399,12 @@ CLfAntiShake::Outcome CLfAntiShake::Steady(CSequenceRun& run, const CImgBuff& fi
         }
         written = WriteOutputFrame(out, &frame) != 0;
     }
-    // Closed on every way out: a cancelled run leaves a readable file of the
-    // frames written so far.
-    const bool closed = CloseFrameOutput(out) != 0;
+    // Ended on every way out: a cancelled run leaves the old files as they were.
+    bool closed = false;
+    if (run.Canceled())
+        AbortFrameOutput(out);
+    else
+        closed = CloseFrameOutput(out) != 0;
     if (run.Canceled()) return kCanceled;
     return written && closed ? kDone : kFailed;
 }

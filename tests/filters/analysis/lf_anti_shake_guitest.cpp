@@ -1,13 +1,14 @@
 // "Anti shake / Composit" through the test host's sequence: a scene shaken
 // and turned by OpenCV steadied into numbered PNGs and checked with its
 // phase correlation, a panning scene followed by "moving", the mean of a
-// still scene against numpy, a cancelled run's output, reference clicks,
+// still scene against numpy, a cancelled run leaving the old files, reference clicks,
 // settings and the panel.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -273,7 +274,7 @@ TEST_F(AntiShake, CompositeMeanOfAStillSceneMatchesNumpy) {
     EXPECT_EQ(Run(f, true, {W(dir.file("still.png"))}), (std::vector<std::wstring>{L"there is no video", L"saved"}));
 }
 
-TEST_F(AntiShake, ACancelledRunLeavesTheFramesWrittenReadable) {
+TEST_F(AntiShake, ACancelledRunLeavesTheOldFilesAsTheyWere) {
     CLfAntiShake* f = Add();
     std::vector<std::unique_ptr<CImgBuff>> frames;
     for (int32_t i = 0; i < 6; ++i) {
@@ -281,23 +282,30 @@ TEST_F(AntiShake, ACancelledRunLeavesTheFramesWrittenReadable) {
         Scene(frames.back().get(), i, -i);
     }
     ASSERT_TRUE(host.OpenSequence(Pointers(frames)));
+    // Files of an earlier run under the names this one writes.
+    auto name = [&](int i) {
+        char n[32];
+        std::snprintf(n, sizeof n, "c%04d.png", i);
+        return dir.file(n);
+    };
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(kvtest::WriteFileBytes(name(i), "old " + std::to_string(i)));
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
     host.atFrame[3] = [&] {
         EXPECT_EQ(f->saveButton.label, L"CANCEL");
         EXPECT_EQ(f->QueryClose(), 0);
         EXPECT_EQ(f->compositeButton.enabled, 0u);
         PlatPostTestClick(f->window, 136 + 62, 108 + 18);
     };
-    EXPECT_EQ(Run(f, true, {W(dir.file("c0000.png"))}), (std::vector<std::wstring>{L"canceled"}));
-    int readable = 0;
-    for (int i = 0; i < 6; ++i) {
-        CImgBuff back;
-        char name[32];
-        std::snprintf(name, sizeof name, "c%04d.png", i);
-        if (codec_file_exists(W(dir.file(name)).c_str()) &&
-            LoadImageFile(&back, W(dir.file(name)).c_str(), nullptr, nullptr))
-            ++readable;
-    }
-    EXPECT_EQ(readable, 3);
+    EXPECT_EQ(Run(f, true, {W(name(0))}),
+              (std::vector<std::wstring>{L"Do you want to overwrite it?", L"canceled"}));
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(kvtest::ReadFileBytes(name(i)) == "old " + std::to_string(i)) << i;
+    EXPECT_EQ(listing(), before);  // no temporary left behind
     EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), "LockUi(0)"), host.calls.end());
     EXPECT_EQ(f->saveButton.label, L"SAVE");
     EXPECT_EQ(f->QueryClose(), 0);

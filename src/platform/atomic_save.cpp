@@ -1,4 +1,4 @@
-#include "app/atomic_save.h"
+#include "platform/atomic_save.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
