@@ -1,13 +1,16 @@
 // Background creation. Frames are fetched on the calling thread; each frame
 // is then folded into the accumulators over the pool, rows split between the
 // workers, so each accumulator entry has one writer. Results are written only
-// by the finishing pass: a cancel leaves frame 0 in the destination.
+// by the finishing pass: a cancel leaves frame 0 in the destination. A frame
+// smaller than the destination covers only its own pixels: each pixel's
+// average and mean are taken over the frames that cover it.
 #include "image/kernels/background_create.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "image/colour.h"
 #include "image/kernels/kernel_frame.h"
@@ -99,6 +102,13 @@ void WritePixel(C_ImgBuff& dst, Group group, bool colour, int32_t x, int32_t y, 
     }
 }
 
+// The rectangle 0 .. width-1, 0 .. height-1 of the destination that a frame
+// covers.
+struct Cover {
+    int32_t width;
+    int32_t height;
+};
+
 struct BackgroundJob {
     int32_t mode;
     C_ImgBuff* destination;
@@ -112,15 +122,53 @@ struct BackgroundJob {
     bool colour;
     int entries;
     double noiseLevel;
+    // Filled by each pass on the calling thread: what each frame covered,
+    // and whether every frame covered the whole destination.
+    std::vector<Cover>* covers;
+    bool* whole;
 };
+
+// How many frames of the last pass cover each pixel of row y: counts[x] for
+// x = 0 .. width-1 (a frame covering width w and height h counts for the
+// pixels x < w of the rows y < h).
+void CountRow(const BackgroundJob& job, int32_t y, uint32_t* counts) {
+    const int32_t width = int32_t(job.width);
+    if (*job.whole) {
+        std::fill(counts, counts + width, uint32_t(job.frameCount));
+        return;
+    }
+    // counts[x] = frames of cover width > x: a histogram of the widths summed
+    // from the right.
+    std::fill(counts, counts + width, 0u);
+    uint32_t atFull = 0;
+    for (const Cover& c : *job.covers) {
+        if (c.height <= y || c.width <= 0) continue;
+        if (c.width >= width) ++atFull;
+        else ++counts[c.width - 1];
+    }
+    uint32_t running = atFull;
+    for (int32_t x = width - 1; x >= 0; --x) {
+        const uint32_t ending = counts[x];
+        counts[x] = running + ending;
+        running += ending;
+    }
+}
 
 // One pass over every frame: fetch on this thread, then fold(row y, pixel
 // count n) over the rows on the pool. False when the source cancelled.
 template <class Fold>
 bool RunPass(const BackgroundJob& job, Fold&& fold) {
+    job.covers->clear();
+    *job.whole = true;
     for (uint64_t f = 0; f < job.frameCount; ++f) {
         if (!job.source(f, job.frame, job.user)) return false;
         const C_ImgBuff& frame = *job.frame->buffer;
+        Cover cover{0, 0};
+        if (ImgFormatValid(frame.format) && frame.width > 0 && frame.height > 0)
+            cover = Cover{int32_t(std::min<uint64_t>(job.width, uint64_t(frame.width))),
+                          int32_t(std::min<uint64_t>(job.height, uint64_t(frame.height)))};
+        job.covers->push_back(cover);
+        if (uint64_t(cover.width) < job.width || uint64_t(cover.height) < job.height) *job.whole = false;
         auto rows = [&](uint64_t first, uint64_t count) {
             for (uint64_t y = first; y < first + count; ++y) {
                 const int32_t n = Overlap(frame, int32_t(job.width), int32_t(y));
@@ -146,14 +194,32 @@ bool RunSpanPass(const BackgroundJob& job, Group group, bool colour, Fold&& fold
     });
 }
 
-// Finishing pass: value(x, y, out) gives each destination pixel.
+// Finishing pass: value(x, y, n) writes each destination pixel that n > 0
+// frames of the last pass covered; a pixel no frame covered keeps frame 0.
 template <class Value>
 void Finish(const BackgroundJob& job, Value&& value) {
     auto rows = [&](uint64_t first, uint64_t count) {
-        for (uint64_t y = first; y < first + count; ++y)
-            for (uint64_t x = 0; x < job.width; ++x) value(int32_t(x), int32_t(y));
+        std::vector<uint32_t> counts(job.width);
+        for (uint64_t y = first; y < first + count; ++y) {
+            CountRow(job, int32_t(y), counts.data());
+            for (uint64_t x = 0; x < job.width; ++x)
+                if (counts[x] > 0) value(int32_t(x), int32_t(y), counts[x]);
+        }
     };
     PoolParallelRun(job.height, rows);
+}
+
+// Divides sums of `entries` values a pixel by the pixel's frame count, row
+// by row on the calling thread.
+void DivideByCounts(const BackgroundJob& job, double* sums, uint64_t entries) {
+    std::vector<uint32_t> counts(job.width);
+    for (uint64_t y = 0; y < job.height; ++y) {
+        CountRow(job, int32_t(y), counts.data());
+        double* s = sums + job.width * entries * y;
+        for (uint64_t x = 0; x < job.width; ++x)
+            for (uint64_t c = 0; c < entries; ++c)
+                if (counts[x] > 0) s[entries * x + c] /= double(counts[x]);
+    }
 }
 
 int32_t Average(const BackgroundJob& job) {
@@ -183,9 +249,9 @@ int32_t Average(const BackgroundJob& job) {
     });
     if (!done) return -1;
     const double top = job.group == kGroup8 ? 255.0 : job.group == kGroup16 ? 65535.0 : 4294967295.0;
-    const double count = double(job.frameCount);
-    Finish(job, [&](int32_t x, int32_t y) {
+    Finish(job, [&](int32_t x, int32_t y, uint32_t n) {
         const double* s = sums.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
+        const double count = double(n);
         uint32_t out[3];
         for (uint64_t c = 0; c < e; ++c) out[c] = ImgClampToU32(std::min(s[c] / count, top));
         WritePixel(*job.destination, job.group, job.colour, x, y, out);
@@ -221,7 +287,7 @@ int32_t Extreme(const BackgroundJob& job) {
         }
     });
     if (!done) return -1;
-    Finish(job, [&](int32_t x, int32_t y) {
+    Finish(job, [&](int32_t x, int32_t y, uint32_t) {
         const T* a = acc.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
         uint32_t out[3];
         for (uint64_t c = 0; c < e; ++c) out[c] = a[c];
@@ -253,8 +319,7 @@ int32_t LabAverage(const BackgroundJob& job) {
         }
     });
     if (!done) return -1;
-    const double count = double(job.frameCount);
-    for (uint64_t i = 0; i < pixels * 3; ++i) sums[i] /= count;
+    DivideByCounts(job, sums.get(), 3);
     done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
         const double* mean = sums.get() + job.width * 3 * uint64_t(y);
         double* k = kept.get() + job.width * 4 * uint64_t(y);
@@ -271,7 +336,7 @@ int32_t LabAverage(const BackgroundJob& job) {
         }
     });
     if (!done) return -1;
-    Finish(job, [&](int32_t x, int32_t y) {
+    Finish(job, [&](int32_t x, int32_t y, uint32_t) {
         const uint64_t i = job.width * uint64_t(y) + uint64_t(x);
         const double* k = kept.get() + 4 * i;
         const double n = k[3];
@@ -300,14 +365,14 @@ int32_t MirroredExtreme(const BackgroundJob& job) {
         }
     });
     if (!done) return -1;
-    const double count = double(job.frameCount);
-    for (uint64_t i = 0; i < pixels * 3; ++i) sums[i] /= count;
-    Finish(job, [&](int32_t x, int32_t y) {
+    DivideByCounts(job, sums.get(), 3);
+    Finish(job, [&](int32_t x, int32_t y, uint32_t) {
         const uint64_t at = (job.width * uint64_t(y) + uint64_t(x)) * 3;
         uint32_t out[3];
         for (int c = 0; c < 3; ++c) {
-            // The truncated mean lies between the minimum and the maximum,
-            // so every difference and both mirrors stay in range.
+            // The truncated mean over the frames covering the pixel lies
+            // between their minimum and maximum, so every difference and
+            // both mirrors stay in range.
             const uint64_t m = ImgClampToU32(sums[at + c]), hi = maxima[at + c], lo = minima[at + c];
             if (job.mode == 1) out[c] = uint32_t(hi - m > m - lo ? 2 * m - lo : hi);
             else out[c] = uint32_t(hi - m <= m - lo ? 2 * m - hi : lo);
@@ -349,6 +414,10 @@ int32_t ImgCreateBackground(CImgBuff* destination, uint64_t frameCount, int32_t 
     CImgBuff frame;
     BackgroundJob job;
     if (!Start(destination, frameCount, mode, source, user, &frame, &job)) return 0;
+    std::vector<Cover> covers;
+    bool whole = true;
+    job.covers = &covers;
+    job.whole = &whole;
     if (mode == 0) return Average(job);
     switch (job.group) {
         case kGroup8:
@@ -366,6 +435,10 @@ int32_t ImgCreateBackgroundDenoised(CImgBuff* destination, uint64_t frameCount, 
     CImgBuff frame;
     BackgroundJob job;
     if (!Start(destination, frameCount, mode, source, user, &frame, &job)) return 0;
+    std::vector<Cover> covers;
+    bool whole = true;
+    job.covers = &covers;
+    job.whole = &whole;
     job.noiseLevel = noiseLevel;
     return mode == 0 ? LabAverage(job) : MirroredExtreme(job);
 }

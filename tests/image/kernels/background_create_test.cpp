@@ -156,26 +156,52 @@ TEST(BackgroundCreate, SmallCases) {
     }
 }
 
-// A frame smaller than frame 0 adds nothing where it has no pixel; the
-// divisor stays the frame count.
-TEST(BackgroundCreate, SmallerFrame) {
-    Stub stub;
-    stub.Add().buffer->Create(4, 3, kImgGray8);
-    std::memset(stub.frames[0]->buffer->pixels, 30, 12);
-    stub.Add().buffer->Create(2, 2, kImgGray8);
-    std::memset(stub.frames[1]->buffer->pixels, 60, 4);
-    CImgBuff avg, mx;
-    avg.buffer->Create(1, 1, kImgGray8);
-    mx.buffer->Create(1, 1, kImgGray8);
-    ASSERT_EQ(ImgCreateBackground(&avg, 2, 0, Stub::Fetch, &stub), 1);
-    ASSERT_EQ(ImgCreateBackground(&mx, 2, 1, Stub::Fetch, &stub), 1);
-    const std::string a = ktest::Block(avg), m = ktest::Block(mx);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            const bool inside = x < 2 && y < 2;
-            EXPECT_EQ(uint8_t(a[y * 4 + x]), inside ? 45 : 15) << x << "," << y;
-            EXPECT_EQ(uint8_t(m[y * 4 + x]), inside ? 60 : 30) << x << "," << y;
+// Frames of other sizes: each pixel takes the result over the frames that
+// cover it. An 8 x 8 frame 0 and a 3 x 3 frame 1: inside 3 x 3 the result is
+// that of the two frames cropped to 3 x 3, outside it that of frame 0 alone,
+// in every mode of both kernels.
+TEST(BackgroundCreate, SmallerFrameCountsOnlyCoveringFrames) {
+    struct Case {
+        const char* name;
+        bool denoised;
+        int mode;
+        double noise;
+    };
+    const Case cases[] = {{"average", false, 0, 0.0},         {"maximum", false, 1, 0.0},         {"minimum", false, -1, 0.0},
+                          {"lab average", true, 0, 300.0},    {"mirrored maximum", true, 1, 0.0}, {"mirrored minimum", true, -1, 0.0}};
+    const auto crop = [](const CImgBuff& from, int32_t w, int32_t h, CImgBuff& to) {
+        ASSERT_EQ(to.buffer->Create(w, h, from.buffer->format), 1);
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(to.buffer->PixelAt(0, y), from.buffer->PixelAt(0, y), size_t(w) * from.buffer->BytesPerPixel());
+    };
+    for (int32_t format : {kImgGray8, kImgRgb8, kImgGray16, kImgRgb32}) {
+        Stub mixed, alone, cropped;
+        ASSERT_TRUE(ktest::MakeNoise(mixed.Add(), 8, 8, format, 41));
+        ASSERT_TRUE(ktest::MakeNoise(mixed.Add(), 3, 3, format, 42));
+        alone.Add().CopyFrom(mixed.frames[0].get());
+        crop(*mixed.frames[0], 3, 3, cropped.Add());
+        cropped.Add().CopyFrom(mixed.frames[1].get());
+        for (const Case& c : cases) {
+            const auto run = [&](Stub& stub) {
+                CImgBuff out;
+                out.buffer->Create(1, 1, kImgGray8);
+                const uint64_t n = stub.frames.size();
+                EXPECT_EQ(c.denoised ? ImgCreateBackgroundDenoised(&out, n, c.mode, c.noise, Stub::Fetch, &stub)
+                                     : ImgCreateBackground(&out, n, c.mode, Stub::Fetch, &stub),
+                          1);
+                return ktest::Block(out);
+            };
+            const std::string got = run(mixed), outside = run(alone), inside = run(cropped);
+            const size_t bpp = size_t(ImgFormatBytes(format));
+            ASSERT_EQ(got.size(), 64 * bpp);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) {
+                    const bool covered = x < 3 && y < 3;
+                    const std::string want = covered ? inside.substr((y * 3 + x) * bpp, bpp) : outside.substr((y * 8 + x) * bpp, bpp);
+                    EXPECT_EQ(got.substr((y * 8 + x) * bpp, bpp), want) << ImgFormatName(format) << " " << c.name << " at " << x << "," << y;
+                }
         }
+    }
 }
 
 // L*a*b* average: only frames within the noise level of the mean count; a
