@@ -341,8 +341,17 @@ bool LoadAccessUnit(Mp4Reader* r, uint32_t index, bool first, uint64_t* size) {
     return true;
 }
 
+// Pictures the decoder may hold back before it gives the one wanted: no
+// more than its picture buffer holds.
+constexpr int kMaxHeldPictures = 17;
+
 // Decodes samples first .. last with the current decoder and holds the
-// picture of the last one.
+// picture of the last one. Each sample goes in stamped with its index, so
+// the picture that comes out is known: above the Baseline profile the
+// decoder keeps pictures back to put them in display order (even in a
+// stream without B-frames), and a picture given after a sample may be an
+// earlier sample's. Pictures held back are flushed out until the last
+// sample's own comes.
 bool Feed(Mp4Reader* r, uint32_t first, uint32_t last) {
     ISVCDecoder* decoder = r->decoder.decoder;
     if (!decoder) return false;
@@ -353,11 +362,13 @@ bool Feed(Mp4Reader* r, uint32_t first, uint32_t last) {
         uint64_t size;
         if (!LoadAccessUnit(r, i, i == first, &size)) return false;
         memset(&info, 0, sizeof info);
+        info.uiInBsTimeStamp = i;
         planes[0] = planes[1] = planes[2] = nullptr;
+        ++r->fed_samples;
         if (decoder->DecodeFrameNoDelay(r->feed, static_cast<int>(size), planes, &info) != 0) return false;
     }
-    // A picture the decoder still holds back comes out with one flush.
-    if (info.iBufferStatus != 1) {
+    for (int flushes = 0; info.iBufferStatus != 1 || info.uiOutYuvTimeStamp != last; ++flushes) {
+        if (flushes == kMaxHeldPictures) return false;
         memset(&info, 0, sizeof info);
         planes[0] = planes[1] = planes[2] = nullptr;
         if (decoder->FlushFrame(planes, &info) != 0 || info.iBufferStatus != 1) return false;

@@ -73,6 +73,7 @@ struct Mp4Reader {
     H264Decoder decoder;
     uint8_t* feed;  // one access unit in start-code form
     uint64_t feed_capacity;
+    uint64_t fed_samples;  // samples given to the decoder so far
 };
 
 // Reads boxes and sample tables (no decoder): everything of the open but
