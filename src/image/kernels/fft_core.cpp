@@ -1,10 +1,12 @@
-// FFT core. Rows and columns are transformed in groups of four lanes: a
-// group is gathered into a small buffer in bit-reversed order (real and
-// imaginary parts split, one vector of four lanes per element), transformed
-// by iterative radix-4 decimation-in-time stages on whole vectors, and
-// scattered back. The columns are so read a cache line at a time without a
-// transpose of the whole array, and every butterfly works on four
-// transforms at once.
+// FFT core. Rows and columns are transformed four at a time, one per lane
+// of a vector: a group is gathered into a small buffer in bit-reversed order
+// (real and imaginary parts split, one vector of four lanes per element, so
+// each element fills one cache line), transformed by iterative radix-4
+// decimation-in-time stages on whole vectors, and scattered back. The
+// gathers and scatters are 4 x 4 transposes in registers. Columns are read
+// sixteen at a time (a run of 256 bytes per row) without a transpose of the
+// whole array; rows four at a time. Each lane's arithmetic is the same
+// whatever its neighbours, so the split over the pool never changes a bit.
 #include "image/kernels/fft_core.h"
 
 #include <algorithm>
@@ -47,7 +49,7 @@ struct FreeDeleter {
 // each of type V (a scalar or a vector of lanes). `tw` is the level of
 // length n; the level of length s lies at tw + (n - s).
 template <class V>
-inline void Stages(V* b, uint64_t n, const FftComplex* tw) {
+inline __attribute__((always_inline)) void Stages(V* b, uint64_t n, const FftComplex* tw) {
     uint64_t m = 1;
     if (Log2(n) & 1) {
         for (uint64_t j = 0; j < n; j += 2) {
@@ -109,7 +111,14 @@ inline void Stages(V* b, uint64_t n, const FftComplex* tw) {
     }
 }
 
-KV_KERNEL_CLONES void LaneStages(Lanes* b, uint64_t n, const FftComplex* tw) { Stages(b, n, tw); }
+#define FFT_INLINE inline __attribute__((always_inline))
+
+// A vector of four doubles read from or written to memory aligned to 8 bytes.
+using LanesU = double __attribute__((vector_size(kLanes * sizeof(double)), aligned(8)));
+using Mask = int64_t __attribute__((vector_size(kLanes * sizeof(int64_t))));
+
+FFT_INLINE const LanesU* At(const FftComplex* p) { return reinterpret_cast<const LanesU*>(p); }
+FFT_INLINE LanesU* At(FftComplex* p) { return reinterpret_cast<LanesU*>(p); }
 
 void MakeReversal(uint32_t* rev, uint64_t n) {
     const int bits = Log2(n);
@@ -117,49 +126,141 @@ void MakeReversal(uint32_t* rev, uint64_t n) {
     for (uint64_t j = 1; j < n; ++j) rev[j] = (rev[j >> 1] >> 1) | static_cast<uint32_t>((j & 1) << (bits - 1));
 }
 
-// Transforms lanes first .. first+count-1, in groups of four: lane l starts
-// at array + l * laneStep, its element j is elemStep further on per j. The
-// inverse conjugates on the way in and out and divides by L.
-void LanePass(const FftRowsJob* job, uint64_t first, uint64_t count, uint64_t laneStep, uint64_t elemStep, bool inverse) {
-    const uint64_t n = job->length;
-    std::unique_ptr<Lanes, FreeDeleter> buffer(static_cast<Lanes*>(AlignedAlloc(n * 2 * sizeof(Lanes))));
-    if (!buffer) {
-        __atomic_store_n(&const_cast<FftRowsJob*>(job)->failed, 1, __ATOMIC_RELAXED);
-        return;
+// Scaling of the scatter: forward (1, 1); inverse (1/L, -1/L), which with the
+// negated imaginary parts of the gather makes the conjugate of the forward
+// transform of the conjugate, divided by L.
+struct Scale {
+    double re, im, sign;
+};
+Scale ScaleOf(uint64_t n, bool inverse) {
+    const double r = inverse ? 1.0 / static_cast<double>(n) : 1.0;
+    return Scale{r, inverse ? -r : 1.0, inverse ? -1.0 : 1.0};
+}
+
+// Four rows (elements j, j + 1 of rows r[0..3]) into the buffer, and back.
+FFT_INLINE void GatherRows(Lanes* b, FftComplex* const r[4], uint64_t n, const uint32_t* rev, double sign) {
+    for (uint64_t j = 0; j < n; j += 2) {
+        const Lanes a0 = *At(r[0] + j), a1 = *At(r[1] + j), a2 = *At(r[2] + j), a3 = *At(r[3] + j);
+        const Lanes t0 = __builtin_shuffle(a0, a1, Mask{0, 4, 2, 6}), t1 = __builtin_shuffle(a0, a1, Mask{1, 5, 3, 7});
+        const Lanes t2 = __builtin_shuffle(a2, a3, Mask{0, 4, 2, 6}), t3 = __builtin_shuffle(a2, a3, Mask{1, 5, 3, 7});
+        Lanes* e0 = b + 2 * rev[j];
+        Lanes* e1 = b + 2 * rev[j + 1];
+        e0[0] = __builtin_shuffle(t0, t2, Mask{0, 1, 4, 5});
+        e0[1] = __builtin_shuffle(t1, t3, Mask{0, 1, 4, 5}) * sign;
+        e1[0] = __builtin_shuffle(t0, t2, Mask{2, 3, 6, 7});
+        e1[1] = __builtin_shuffle(t1, t3, Mask{2, 3, 6, 7}) * sign;
     }
-    double* d = reinterpret_cast<double*>(buffer.get());
-    const uint32_t* rev = job->reversal;
-    const double sign = inverse ? -1.0 : 1.0;
-    const double re = inverse ? 1.0 / static_cast<double>(n) : 1.0;
-    const double im = inverse ? -re : 1.0;
-    for (uint64_t lane = first; lane < first + count; lane += kLanes) {
-        const int lanes = static_cast<int>(std::min<uint64_t>(kLanes, first + count - lane));
-        const FftComplex* src = job->array + lane * laneStep;
+}
+
+FFT_INLINE void ScatterRows(const Lanes* b, FftComplex* const r[4], uint64_t n, Scale s) {
+    for (uint64_t j = 0; j < n; j += 2) {
+        const Lanes re0 = b[2 * j] * s.re, im0 = b[2 * j + 1] * s.im, re1 = b[2 * j + 2] * s.re, im1 = b[2 * j + 3] * s.im;
+        const Lanes a = __builtin_shuffle(re0, im0, Mask{0, 4, 2, 6}), c = __builtin_shuffle(re0, im0, Mask{1, 5, 3, 7});
+        const Lanes d = __builtin_shuffle(re1, im1, Mask{0, 4, 2, 6}), e = __builtin_shuffle(re1, im1, Mask{1, 5, 3, 7});
+        *At(r[0] + j) = __builtin_shuffle(a, d, Mask{0, 1, 4, 5});
+        *At(r[1] + j) = __builtin_shuffle(c, e, Mask{0, 1, 4, 5});
+        *At(r[2] + j) = __builtin_shuffle(a, d, Mask{2, 3, 6, 7});
+        *At(r[3] + j) = __builtin_shuffle(c, e, Mask{2, 3, 6, 7});
+    }
+}
+
+// Lanes of fewer than four lines (sides of 2): element j of lane l at
+// p + l * laneStep + j * elemStep; missing lanes are zero.
+FFT_INLINE void GatherPartial(Lanes* b, const FftComplex* p, int lanes, uint64_t laneStep, uint64_t elemStep, uint64_t n,
+                              const uint32_t* rev, double sign) {
+    for (uint64_t j = 0; j < n; ++j) {
+        Lanes re = {0, 0, 0, 0}, im = {0, 0, 0, 0};
+        for (int l = 0; l < lanes; ++l) {
+            re[l] = p[l * laneStep + j * elemStep].re;
+            im[l] = p[l * laneStep + j * elemStep].im;
+        }
+        b[2 * rev[j]] = re;
+        b[2 * rev[j] + 1] = im * sign;
+    }
+}
+
+FFT_INLINE void ScatterPartial(const Lanes* b, FftComplex* p, int lanes, uint64_t laneStep, uint64_t elemStep, uint64_t n, Scale s) {
+    for (uint64_t j = 0; j < n; ++j) {
+        const Lanes re = b[2 * j] * s.re, im = b[2 * j + 1] * s.im;
+        for (int l = 0; l < lanes; ++l) p[l * laneStep + j * elemStep] = FftComplex{re[l], im[l]};
+    }
+}
+
+// Lines (rows or columns) per pool index.
+constexpr uint64_t kRowGroup = kLanes;
+constexpr uint64_t kColumnGroups = 4;
+constexpr uint64_t kColumnBlock = kColumnGroups * kLanes;
+
+Lanes* LaneBuffer(const FftRowsJob* job, uint64_t groups) {
+    Lanes* b = static_cast<Lanes*>(AlignedAlloc(groups * job->length * 2 * sizeof(Lanes)));
+    if (!b) __atomic_store_n(&const_cast<FftRowsJob*>(job)->failed, 1, __ATOMIC_RELAXED);
+    return b;
+}
+
+// Row groups first .. first+count-1 of four rows each.
+KV_KERNEL_CLONES void RowGroups(const FftRowsJob* job, uint64_t first, uint64_t count, bool inverse) {
+    const uint64_t n = job->length, rows = job->lines;
+    std::unique_ptr<Lanes, FreeDeleter> buffer(LaneBuffer(job, 1));
+    if (!buffer) return;
+    Lanes* b = buffer.get();
+    const Scale s = ScaleOf(n, inverse);
+    for (uint64_t g = first; g < first + count; ++g) {
+        const uint64_t y = g * kRowGroup;
+        FftComplex* row = job->array + y * job->stride;
+        const int lanes = static_cast<int>(std::min<uint64_t>(kLanes, rows - y));
         if (lanes == kLanes) {
+            FftComplex* const r[4] = {row, row + job->stride, row + 2 * job->stride, row + 3 * job->stride};
+            GatherRows(b, r, n, job->reversal, s.sign);
+            Stages(b, n, job->twiddles);
+            ScatterRows(b, r, n, s);
+        } else {
+            GatherPartial(b, row, lanes, job->stride, 1, n, job->reversal, s.sign);
+            Stages(b, n, job->twiddles);
+            ScatterPartial(b, row, lanes, job->stride, 1, n, s);
+        }
+    }
+}
+
+// Column blocks first .. first+count-1 of sixteen columns each: every row
+// of a block is one run of 256 bytes, gathered into four lane buffers.
+KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64_t count, bool inverse) {
+    const uint64_t n = job->length, columns = job->lines, stride = job->stride;
+    std::unique_ptr<Lanes, FreeDeleter> buffer(LaneBuffer(job, kColumnGroups));
+    if (!buffer) return;
+    Lanes* b = buffer.get();
+    const uint32_t* rev = job->reversal;
+    const Scale s = ScaleOf(n, inverse);
+    for (uint64_t blk = first; blk < first + count; ++blk) {
+        const uint64_t x = blk * kColumnBlock;
+        FftComplex* top = job->array + x;
+        if (x + kColumnBlock <= columns) {
             for (uint64_t j = 0; j < n; ++j) {
-                const FftComplex* e = src + j * elemStep;
-                double* o = d + rev[j] * 2 * kLanes;
-                for (int l = 0; l < kLanes; ++l) {
-                    o[l] = e[l * laneStep].re;
-                    o[kLanes + l] = sign * e[l * laneStep].im;
+                const FftComplex* p = top + j * stride;
+                for (uint64_t g = 0; g < kColumnGroups; ++g) {
+                    const Lanes c01 = *At(p + g * kLanes), c23 = *At(p + g * kLanes + 2);
+                    Lanes* e = b + (g * n + rev[j]) * 2;
+                    e[0] = __builtin_shuffle(c01, c23, Mask{0, 2, 4, 6});
+                    e[1] = __builtin_shuffle(c01, c23, Mask{1, 3, 5, 7}) * s.sign;
+                }
+            }
+            for (uint64_t g = 0; g < kColumnGroups; ++g) Stages(b + g * n * 2, n, job->twiddles);
+            for (uint64_t j = 0; j < n; ++j) {
+                FftComplex* p = top + j * stride;
+                for (uint64_t g = 0; g < kColumnGroups; ++g) {
+                    const Lanes* e = b + (g * n + j) * 2;
+                    const Lanes re = e[0] * s.re, im = e[1] * s.im;
+                    *At(p + g * kLanes) = __builtin_shuffle(re, im, Mask{0, 4, 1, 5});
+                    *At(p + g * kLanes + 2) = __builtin_shuffle(re, im, Mask{2, 6, 3, 7});
                 }
             }
         } else {
-            for (uint64_t j = 0; j < n; ++j) {
-                const FftComplex* e = src + j * elemStep;
-                double* o = d + rev[j] * 2 * kLanes;
-                for (int l = 0; l < kLanes; ++l) {
-                    o[l] = l < lanes ? e[l * laneStep].re : 0.0;
-                    o[kLanes + l] = l < lanes ? sign * e[l * laneStep].im : 0.0;
-                }
+            // A narrow array: groups of up to four columns.
+            for (uint64_t c = x; c < columns; c += kLanes) {
+                const int lanes = static_cast<int>(std::min<uint64_t>(kLanes, columns - c));
+                GatherPartial(b, job->array + c, lanes, 1, stride, n, rev, s.sign);
+                Stages(b, n, job->twiddles);
+                ScatterPartial(b, job->array + c, lanes, 1, stride, n, s);
             }
-        }
-        LaneStages(buffer.get(), n, job->twiddles);
-        FftComplex* dst = job->array + lane * laneStep;
-        for (uint64_t j = 0; j < n; ++j) {
-            FftComplex* e = dst + j * elemStep;
-            const double* s = d + j * 2 * kLanes;
-            for (int l = 0; l < lanes; ++l) e[l * laneStep] = FftComplex{s[l] * re, s[kLanes + l] * im};
         }
     }
 }
@@ -174,11 +275,11 @@ int32_t Transform2D(FftComplex* data, uint64_t width, uint64_t height, bool inve
     FftMakeTwiddles(table.get(), m);
     MakeReversal(rev.get(), width);
     MakeReversal(rev.get() + width, height);
-    FftRowsJob rows{data, width, width, table.get() + (m - width), rev.get(), 0};
-    PoolParallelFor(inverse ? FftInverseRows : FftForwardRows, &rows, height);
+    FftRowsJob rows{data, width, height, width, table.get() + (m - width), rev.get(), 0};
+    PoolParallelFor(inverse ? FftInverseRows : FftForwardRows, &rows, (height + kRowGroup - 1) / kRowGroup);
     if (rows.failed) return 0;
-    FftRowsJob columns{data, height, width, table.get() + (m - height), rev.get() + width, 0};
-    PoolParallelFor(inverse ? FftInverseColumns : FftForwardColumns, &columns, width);
+    FftRowsJob columns{data, height, width, width, table.get() + (m - height), rev.get() + width, 0};
+    PoolParallelFor(inverse ? FftInverseColumns : FftForwardColumns, &columns, (width + kColumnBlock - 1) / kColumnBlock);
     return columns.failed ? 0 : 1;
 }
 
@@ -231,22 +332,10 @@ int32_t Fft1D(FftComplex* data, uint64_t n, const FftComplex* twiddles) {
     return 1;
 }
 
-void FftForwardRows(void* job, uint64_t first, uint64_t count) {
-    const FftRowsJob* j = static_cast<const FftRowsJob*>(job);
-    LanePass(j, first, count, j->stride, 1, false);
-}
-void FftInverseRows(void* job, uint64_t first, uint64_t count) {
-    const FftRowsJob* j = static_cast<const FftRowsJob*>(job);
-    LanePass(j, first, count, j->stride, 1, true);
-}
-void FftForwardColumns(void* job, uint64_t first, uint64_t count) {
-    const FftRowsJob* j = static_cast<const FftRowsJob*>(job);
-    LanePass(j, first, count, 1, j->stride, false);
-}
-void FftInverseColumns(void* job, uint64_t first, uint64_t count) {
-    const FftRowsJob* j = static_cast<const FftRowsJob*>(job);
-    LanePass(j, first, count, 1, j->stride, true);
-}
+void FftForwardRows(void* job, uint64_t first, uint64_t count) { RowGroups(static_cast<const FftRowsJob*>(job), first, count, false); }
+void FftInverseRows(void* job, uint64_t first, uint64_t count) { RowGroups(static_cast<const FftRowsJob*>(job), first, count, true); }
+void FftForwardColumns(void* job, uint64_t first, uint64_t count) { ColumnBlocks(static_cast<const FftRowsJob*>(job), first, count, false); }
+void FftInverseColumns(void* job, uint64_t first, uint64_t count) { ColumnBlocks(static_cast<const FftRowsJob*>(job), first, count, true); }
 
 int32_t Fft2D(FftComplex* data, uint64_t width, uint64_t height) { return Transform2D(data, width, height, false); }
 int32_t Ifft2D(FftComplex* data, uint64_t width, uint64_t height) { return Transform2D(data, width, height, true); }

@@ -53,16 +53,18 @@ int32_t FftLogScale(double* values, uint64_t count, double* scale);
 // Pool workers of the passes above.
 struct FftRowsJob {
     FftComplex* array;
-    uint64_t length;           // L, the length of each row
+    uint64_t length;           // L, the length of each row or column
+    uint64_t lines;            // how many rows or columns there are
     uint64_t stride;           // elements between rows (the array's width)
     const FftComplex* twiddles;  // the level of length L
     const uint32_t* reversal;  // bit reversal of 0 .. L-1
     int32_t failed;            // set when a chunk could not get its buffer
 };
-// Rows first .. first+count-1 (forward; inverse divides by L).
+// Groups first .. first+count-1 of four rows each (forward; inverse divides
+// by L); the last group may be short.
 void FftForwardRows(void* job, uint64_t first, uint64_t count);
 void FftInverseRows(void* job, uint64_t first, uint64_t count);
-// The same over columns first .. first+count-1, each of length L.
+// The same over blocks of sixteen columns, each column of length L.
 void FftForwardColumns(void* job, uint64_t first, uint64_t count);
 void FftInverseColumns(void* job, uint64_t first, uint64_t count);
 
