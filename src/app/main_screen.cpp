@@ -145,10 +145,13 @@ CMainScreen::~CMainScreen() {
 
 void CMainScreen::CloseDocument() {
     prefetch.Cancel();
+    // A play range counts frames of the document it was set on; the next
+    // document, whatever its kind, starts without one.
+    playRangeSet = 0;
+    playRangeStart = playRangeEnd = playRangeStep = 0;
     if (movieFile) {
         codec_file_close(movieFile);
         movieFile = nullptr;
-        playRangeSet = 0;
     }
     if (moduleStream) {
         // A stream whose module could not complete it is freed all the same.

@@ -35,6 +35,9 @@ struct ImageModuleStream;
 class CFgUIProgressBox;
 
 constexpr uint64_t kMainTitleMax = 1280;
+// The longest time per frame a movie header can hold (32-bit microseconds);
+// longer values in the settings file are refused.
+constexpr uint64_t kMaxMsPerFrame = 4294967;
 constexpr uint64_t kMainPathMax = 1024;
 
 // Menu item indices of the bar, one per menu; -1 when the menu was not added.

@@ -221,9 +221,16 @@ void CMainScreen::LoadSettings() {
     if (const wchar_t* v = value(L"auto_ms_per_frame"); IsZeroOrOne(v)) useMovieRate = v[0] == L'1' ? 1 : 0;
     uint64_t ms = 0;
     if (ParseU64(value(L"ms_per_frame"), &ms) && ms != 0) {
-        msPerFrame = ms;
-        sceneBar.msPerScene = ms;
-        sceneBar.frameSkip = frameSkip != 0;
+        if (ms > kMaxMsPerFrame) {
+            // A value no movie could have is damage; the interval stays.
+            std::fprintf(stderr, "korvane: settings file %s: \"ms_per_frame\" %llu ignored: it is above %llu\n",
+                         PlatWideToUtf8(path.c_str()).c_str(), static_cast<unsigned long long>(ms),
+                         static_cast<unsigned long long>(kMaxMsPerFrame));
+        } else {
+            msPerFrame = ms;
+            sceneBar.msPerScene = ms;
+            sceneBar.frameSkip = frameSkip != 0;
+        }
     }
     if (const wchar_t* v = value(L"zoom")) {
         static const int64_t kZooms[8] = {-4, -2, 0, 1, 2, 4, 8, 16};

@@ -99,6 +99,19 @@ int32_t CVideoPanel::StepBackward() {
     return 1;
 }
 
+// Waits `ms` in slices, pumping messages between them, so that a stop or a
+// close is honoured within a slice at any rate. False when the loop must end
+// at once (quit); a stop ends the wait early.
+bool CVideoPanel::Wait(uint64_t ms) {
+    do {
+        const uint64_t slice = std::min<uint64_t>(ms, kPlayWaitSlice);
+        sleep(static_cast<uint32_t>(slice));
+        ms -= slice;
+        if (!FgPumpMessages() || g_QuitRequested.load()) return false;
+    } while (ms > 0 && playDirection != 0);
+    return true;
+}
+
 void CVideoPanel::Play(int32_t direction) {
     const int32_t old = playDirection;
     playDirection = direction;
@@ -124,16 +137,18 @@ void CVideoPanel::Play(int32_t direction) {
         if (next >= 0 && next < count) MoveTo(static_cast<uint64_t>(next));
         const uint32_t elapsed = tickCount() - t1;  // right across a wrap of the counter
         const uint64_t interval = std::max<uint64_t>(msPerScene, 1);
+        bool going = true;
         if (elapsed <= interval) {
             pending = 0;
-            sleep(static_cast<uint32_t>(interval - elapsed));
+            going = Wait(interval - elapsed);
         } else if (frameSkip) {
             pending = static_cast<int64_t>(elapsed / interval + 1) * playDirection;
-            sleep(static_cast<uint32_t>(elapsed % interval));
+            going = Wait(elapsed % interval);
         } else {
             pending = 0;
+            going = FgPumpMessages() && !g_QuitRequested.load();
         }
-        if (!FgPumpMessages() || g_QuitRequested.load()) return;
+        if (!going) return;
     } while (playDirection != 0);
 }
 

@@ -31,6 +31,8 @@ enum : int32_t {
 };
 constexpr uint64_t kSceneIconCell = 32;
 constexpr uint64_t kSceneIconCount = 9;  // cell 7 the track piece, 8 the thumb
+// The play loop waits in slices of at most this many milliseconds.
+constexpr uint64_t kPlayWaitSlice = 50;
 
 // Window coordinates; x -1 means not shown and never hit.
 struct SceneBarElement {
@@ -88,4 +90,5 @@ public:
 
 private:
     void MoveTo(uint64_t p);
+    bool Wait(uint64_t ms);
 };

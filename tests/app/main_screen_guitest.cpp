@@ -365,6 +365,57 @@ TEST_F(MainScreenTest, PlayRangeMapsScenesToFrames) {
     EXPECT_EQ(screen->sceneBar.sceneCount, 10u);
 }
 
+// A range set on one document is gone when the next one opens, whatever
+// kind either is: scene 0 of the next document is its frame 0.
+TEST_F(MainScreenTest, PlayRangeEndsWithItsDocument) {
+    const std::string clip = fx.dir().file("ranged.ozt");
+    ImageModuleStream* out = CreateModuleStream(W(clip).c_str(), kModuleStreamMovie, 64, 48, 24, 4, 40);
+    ASSERT_NE(out, nullptr);
+    for (int k = 0; k < 4; ++k) {
+        CImgBuff frame;
+        ASSERT_TRUE(frame.buffer->Create(64, 48, kImgRgb8));
+        std::memset(frame.buffer->pixels, 50 * (k + 1), 64 * 48 * 3);
+        ASSERT_EQ(WriteModuleFrame(out, &frame), 1);
+    }
+    ASSERT_EQ(CloseModuleStream(out), 1);
+    const std::vector<std::string> seq = fx.Sequence("next", 3);
+    auto red = [&] {
+        uint8_t r, g, b;
+        screen->sourceImage.GetPixelRgb8(40, 30, &r, &g, &b);
+        return r;
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> openFirst, openNext;
+        uint64_t nextScenes;
+        std::vector<uint8_t> nextReds;
+    };
+    const Case cases[] = {
+        {"stream, then a sequence", [&] { screen->OpenFile(W(clip).c_str()); },
+         [&] { screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[2]).c_str()); }, 3, {20, 40, 60}},
+        {"sequence, then a stream", [&] { screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[2]).c_str()); },
+         [&] { screen->OpenFile(W(clip).c_str()); }, 4, {50, 100, 150, 200}},
+        {"stream, then a still", [&] { screen->OpenFile(W(clip).c_str()); },
+         [&] { screen->OpenFile(W(seq[1]).c_str()); }, 1, {40}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.openFirst();
+        screen->SetPlayRange(2, 3, 1);
+        ASSERT_EQ(screen->playRangeSet, 1u);
+        ASSERT_EQ(screen->sceneBar.sceneCount, 2u);
+        c.openNext();
+        EXPECT_EQ(screen->playRangeSet, 0u);
+        ASSERT_EQ(screen->sceneBar.sceneCount, c.nextScenes);
+        std::vector<uint8_t> reds;
+        for (uint64_t s = 0; s < c.nextScenes; ++s) {
+            ASSERT_EQ(screen->SeekScene(s), 1);
+            reds.push_back(red());
+        }
+        EXPECT_EQ(reds, c.nextReds);
+    }
+}
+
 TEST_F(MainScreenTest, StillKeepsOneSceneUnderAPlayRange) {
     const std::string still = fx.Solid("one.png", 8, 8, 1, 1, 1);
     screen->OpenFile(W(still).c_str());

@@ -154,6 +154,38 @@ TEST_F(SettingsTest, AcceptedAndIgnoredValues) {
     EXPECT_NE(kvtest::ReadFileBytes(CfgPath()).find(" scale 0.0000004\n"), std::string::npos);
 }
 
+// A time per frame no movie can hold is damage: the default stays, one
+// line says so, and the rest of the file applies.
+TEST_F(SettingsTest, MsPerFrameBeyondAnyMovieIsRefusedWithOneLine) {
+    struct Case {
+        const char* value;
+        uint64_t expected;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"18446744073709551615", 33, true},
+        {"4294967296", 33, true},
+        {"4294968", 33, true},
+        {"4294967", 4294967, false},
+        {"1", 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string lines =
+            StartWith(std::string("[korvane] {\n cfg_ver 1\n guide_color 5\n ms_per_frame ") + c.value + "\n}\n");
+        if (c.refused) {
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1) << lines;
+            EXPECT_NE(lines.find(CfgPath()), std::string::npos) << lines;
+            EXPECT_NE(lines.find("ms_per_frame"), std::string::npos) << lines;
+        } else {
+            EXPECT_EQ(lines, "");
+        }
+        EXPECT_EQ(screen->msPerFrame, c.expected);
+        EXPECT_EQ(screen->sceneBar.msPerScene, c.expected);
+        EXPECT_EQ(screen->guideColor, 5u);
+    }
+}
+
 TEST_F(SettingsTest, CrLfFileIsRead) {
     EXPECT_EQ(StartWith("[korvane] {\r\n cfg_ver 1\r\n guide_color 3\r\n lang en\r\n unit mm\r\n}\r\n"), "");
     EXPECT_EQ(screen->guideColor, 3u);

@@ -43,7 +43,11 @@ uint32_t ScriptedTick() {
     if (!g_Passes.empty()) g_Passes.pop_front();
     return g_Now;
 }
-void RecordSleep(uint32_t ms) { g_Sleeps.push_back(ms); }
+std::function<void()> g_AfterSleep;
+void RecordSleep(uint32_t ms) {
+    g_Sleeps.push_back(ms);
+    if (g_AfterSleep) g_AfterSleep();
+}
 
 class SceneBarTest : public testing::Test {
 protected:
@@ -53,6 +57,7 @@ protected:
         g_QuitRequested = 0;
         g_Passes.clear();
         g_Sleeps.clear();
+        g_AfterSleep = nullptr;
         g_Now = 0xFFFFFFF0u;  // the counter wraps during the test
         g_PassStarted = false;
         bar.tickCount = ScriptedTick;
@@ -132,6 +137,48 @@ TEST_F(SceneBarTest, PlayLoopCases) {
         EXPECT_EQ(recorder.seen, c.told);
         EXPECT_EQ(g_Sleeps, c.sleeps);
         EXPECT_EQ(bar.playDirection, 0);
+    }
+}
+
+// However long the interval (a settings file can hold 2^64 - 1), the loop
+// waits in short slices and a stop or a quit ends it after the slice.
+TEST_F(SceneBarTest, LongIntervalsWaitInSlicesAndStopAtOnce) {
+    struct Case {
+        const char* name;
+        uint64_t msPerScene;
+        uint32_t frameSkip;
+        std::vector<uint32_t> passes;
+        bool quit;  // else the stop button
+    };
+    const Case cases[] = {
+        {"largest interval, stop", UINT64_MAX, 0, {7}, false},
+        {"largest interval, quit", UINT64_MAX, 0, {7}, true},
+        {"beyond 32 bits, stop", (uint64_t{1} << 32) + 40, 0, {7}, false},
+        {"an hour, late with skipping, quit", 3600000, 1, {3600000 + 130}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        recorder.seen.clear();
+        bar.sceneCount = 10;
+        bar.position = 0;
+        bar.msPerScene = c.msPerScene;
+        bar.frameSkip = c.frameSkip;
+        g_Passes.assign(c.passes.begin(), c.passes.end());
+        g_AfterSleep = [&] {
+            if (g_Sleeps.size() < 3) return;
+            if (c.quit)
+                g_QuitRequested = 1;
+            else
+                bar.playDirection = 0;
+        };
+        bar.Play(+1);
+        EXPECT_EQ(recorder.seen, std::vector<uint64_t>{1});
+        EXPECT_EQ(g_Sleeps.size(), 3u);
+        for (uint32_t ms : g_Sleeps) EXPECT_LE(ms, 50u);
+        g_AfterSleep = nullptr;
+        g_QuitRequested = 0;
+        bar.playDirection = 0;
     }
 }
 
