@@ -540,22 +540,26 @@ bool DecodeFrame(AviStream* s, uint32_t n, Out out, uint8_t* dest) {
 }
 
 // The first frame of an MJPG or PNG stream tells whether its pictures are
-// grey (8 bits, with the identity palette) or colour (24 bits).
+// grey (8 bits, with the identity palette) or colour (24 bits). Its own
+// size must be the stream's: frames of another size cannot be decoded, and
+// a format that claims more only makes the caller allocate for nothing.
 bool ProbeFirstFrame(AviStream* s) {
     if ((s->codec != kAviMjpg && s->codec != kAviPng) || s->frame_count == 0) return true;
     const uint8_t* data;
     uint64_t size;
     if (!LoadFrame(s, 0, &data, &size)) return false;
     bool grey;
+    uint32_t width = 0, height = 0;
     if (s->codec == kAviMjpg) {
-        const uint32_t components = codec_jpeg_mem_probe(data, size);
+        const uint32_t components = codec_jpeg_mem_probe(data, size, &width, &height);
         if (components == 0) return false;
         grey = components == 1;
     } else {
-        const int32_t type = codec_png_mem_probe(data, size);
+        const int32_t type = codec_png_mem_probe(data, size, &width, &height);
         if (type < 0) return false;
         grey = type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA;
     }
+    if (width != s->width || height != s->height) return false;
     s->bit_count = grey ? 8 : 24;
     s->grey = grey ? 1 : 0;
     if (grey)

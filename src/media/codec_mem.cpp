@@ -257,21 +257,28 @@ uint8_t* codec_jpeg_mem_decode(uint32_t width, uint32_t height, const uint8_t* d
     return pixels;
 }
 
-uint32_t codec_jpeg_mem_probe(const uint8_t* data, uint64_t size) {
+uint32_t codec_jpeg_mem_probe(const uint8_t* data, uint64_t size, uint32_t* width, uint32_t* height) {
     if (!data || size == 0 || size > ULONG_MAX) return 0;
     uint32_t components = 0;
     WithDecompressor([&](jpeg_decompress_struct& c) {
         ReadJpegHeader(c, data, size);
         components = OutputComponentsAre(c, 1) ? 1u : OutputComponentsAre(c, 3) ? 3u : 0u;
+        if (width) *width = c.output_width;
+        if (height) *height = c.output_height;
         return true;
     });
     return components;
 }
 
-int32_t codec_png_mem_probe(const uint8_t* data, uint64_t size) {
+int32_t codec_png_mem_probe(const uint8_t* data, uint64_t size, uint32_t* width, uint32_t* height) {
     PngWork w{};
     int colour_type = -1, bit_depth = 0;
-    if (!CreatePngRead(w, data, size) || !ReadPngHeader(w, &colour_type, &bit_depth)) colour_type = -1;
+    if (!CreatePngRead(w, data, size) || !ReadPngHeader(w, &colour_type, &bit_depth)) {
+        colour_type = -1;
+    } else {
+        if (width) *width = png_get_image_width(w.png, w.info);
+        if (height) *height = png_get_image_height(w.png, w.info);
+    }
     FreePngRead(w);
     return colour_type;
 }

@@ -19,8 +19,10 @@ uint8_t* codec_jpeg_mem_decode(uint32_t width, uint32_t height, const uint8_t* d
 int32_t codec_jpeg_mem_decode_into(uint32_t width, uint32_t height, uint32_t components, const uint8_t* data,
                                    uint64_t size, uint8_t* pixels);
 // The components a JPEG decodes to, from its header: 1 grey, 3 colour, 0
-// for any other form (CMYK included) or a damaged header.
-uint32_t codec_jpeg_mem_probe(const uint8_t* data, uint64_t size);
+// for any other form (CMYK included) or a damaged header. Its picture size
+// goes to `width` and `height` when they are given and the header is read.
+uint32_t codec_jpeg_mem_probe(const uint8_t* data, uint64_t size, uint32_t* width = nullptr,
+                              uint32_t* height = nullptr);
 
 // An 8-bit grey PNG (with or without alpha) of exactly width x height as
 // width x height bytes.
@@ -34,7 +36,9 @@ int32_t codec_png_mem_decode_into(uint32_t width, uint32_t height, uint32_t chan
                                   uint64_t size, uint8_t* pixels);
 // The colour type of the PNG's header, or -1 when it cannot be read. The
 // 8 signature bytes are skipped unchecked, here and in the decoders.
-int32_t codec_png_mem_probe(const uint8_t* data, uint64_t size);
+// Its picture size goes to `width` and `height` as for the JPEG probe.
+int32_t codec_png_mem_probe(const uint8_t* data, uint64_t size, uint32_t* width = nullptr,
+                            uint32_t* height = nullptr);
 
 // One frame of the stream (its width, height, bit count, grey flag, palette
 // and JPEG quality) compressed; `size` receives the byte count. Grey frames

@@ -263,6 +263,14 @@ void FreeReader(Mp4Reader* r) {
     free(r);
 }
 
+// Frames are the decoded picture with its rows stretched or cut to the
+// output width and black rows past its height. An output size beyond
+// kMp4MaxStretch times the picture's in either direction is no view of the
+// picture but a header asking the caller for memory the stream cannot fill.
+bool ShowsPicture(const Mp4Reader* r, uint64_t picture_width, uint64_t picture_height) {
+    return r->width <= kMp4MaxStretch * picture_width && r->height <= kMp4MaxStretch * picture_height;
+}
+
 bool ParseTables(Mp4Reader* r) {
     BoxData tkhd;
     r->track = FindVideoTrack(r, tkhd);
@@ -276,6 +284,7 @@ bool ParseTables(Mp4Reader* r) {
     if (!avc1 || !mp4_box_read(r->file, avc1, 24, coded, 4)) return false;
     r->coded_width = Be16(coded) ? Be16(coded) : r->width;
     r->coded_height = Be16(coded + 2) ? Be16(coded + 2) : r->height;
+    if (!ShowsPicture(r, r->coded_width, r->coded_height)) return false;
     return ReadSampleSizes(r) && ReadInterval(r) && ReadSampleOffsets(r) && ReadParameterSets(r, avc1) &&
            ReadSyncSamples(r) && DecodeOrderIsDisplayOrder(r);
 }
@@ -419,14 +428,24 @@ bool DecodeFrame(Mp4Reader* r, uint32_t frame) {
 bool ScanFrames(Mp4Reader* r, codec_progress_fn progress, void* context) {
     const uint32_t total = r->planned;
     if (progress) progress(0, total, 1, context);
+    bool sized = false, refused = false;
     for (uint32_t k = 0; k < total; ++k) {
         if (!DecodeFrame(r, k)) {
             r->plan[k].usable = 0;
             ForgetPicture(r);
+        } else if (!sized) {
+            // The sample description may misstate the picture's size; the
+            // first picture decoded tells it.
+            sized = true;
+            if (!ShowsPicture(r, r->decoder.width, r->decoder.height)) {
+                refused = true;
+                break;
+            }
         }
         if (progress && !progress(static_cast<uint64_t>(k) + 1, total, 0, context)) break;
     }
     if (progress) progress(total, total, 2, context);
+    if (refused) return false;
     uint32_t kept = 0;
     for (uint32_t k = 0; k < total; ++k)
         if (r->plan[k].usable) r->plan[kept++] = r->plan[k];

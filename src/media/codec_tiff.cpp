@@ -472,6 +472,8 @@ bool PredictorApplies(const TiffPage& p) {
     return false;
 }
 
+uint64_t DecodedBound(uint16_t compression, uint64_t bytes);
+
 // Parses the directory at `offset` into a page; false for one that cannot
 // be read.
 bool ParsePage(const CodecTiffReader& r, uint32_t offset, TiffPage* p) {
@@ -507,6 +509,13 @@ bool ParsePage(const CodecTiffReader& r, uint32_t offset, TiffPage* p) {
     }
     uint64_t page_bytes;
     if (__builtin_mul_overflow(p->row_bytes, uint64_t{height}, &page_bytes) || page_bytes > (uint64_t{1} << 62))
+        return false;
+    // The page's samples must be able to come from the file: stored whole
+    // when uncompressed, and within the largest expansion of the file's
+    // bytes when compressed. Strips cut short still read (their missing
+    // rows as 0), but a page the whole file cannot fill is refused before
+    // anyone allocates a frame of its size.
+    if (page_bytes > (compression == 1 ? r.size : DecodedBound(static_cast<uint16_t>(compression), r.size)))
         return false;
 
     p->rows_per_strip = rows == 0 || rows > height ? height : rows;

@@ -42,6 +42,10 @@ Mp4Box* mp4_box_find(Mp4Box* list, uint32_t type);
 // or cannot be read.
 int32_t mp4_box_read(FILE* file, const Mp4Box* box, uint64_t at, void* out, uint64_t size);
 
+// The output size (from the track header) may be at most this many times
+// the picture's width and height; a larger one refuses the file.
+constexpr uint64_t kMp4MaxStretch = 4;
+
 struct Mp4Sample {
     uint64_t offset;
     uint32_t size;
