@@ -81,6 +81,8 @@ CMainScreen::CMainScreen() {
     sidePanel.uiParent = this;
     sidePanel.SetVisible(0, 0);
     sceneBar.SetVisible(0, 0);
+    // Scenes load through the listener whether the bar is shown or not.
+    sceneBar.listener = this;
 
     // Image modules and filter plug-ins of the program's "plugin" folder;
     // the modules' extensions come before the built-in ones.

@@ -334,7 +334,6 @@ void CMainScreen::HideSceneBar(int32_t resetCount) {
         sceneBar.SetVisible(0, 0);
         sceneBarShown = 0;
         Layout();
-        sceneBar.listener = nullptr;
     }
     if (resetCount) {
         sceneBar.sceneCount = 1;

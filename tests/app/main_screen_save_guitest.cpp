@@ -199,6 +199,90 @@ TEST_F(SaveTest, ScenesAsMovieSequenceAndMultiPage) {
     ExpectUnlocked();
 }
 
+// Every scene save writes each scene's own frame, whether the scene bar is
+// shown or hidden (View > Video panel): lossless outputs equal their source
+// frames pixel for pixel (ImageMagick's compare), the MJPEG AVI's frames
+// (decoded by ffmpeg) keep each frame's own red level, the ozt movie read
+// back through its module equals the frames as opened.
+TEST_F(SaveTest, EveryScenesOwnFrameWithTheBarShownOrHidden) {
+    if (kvtest::RunCommand("which ffmpeg compare > /dev/null") != 0) GTEST_SKIP() << "no ffmpeg or compare";
+    screen->SetLanguage(L"en");
+    const int n = 4;
+    const std::vector<std::string> seq = fx.Sequence("src", n);
+    auto bytes = [](const CImgBuff& image) {
+        const C_ImgBuff* b = image.buffer;
+        return std::string(reinterpret_cast<const char*>(b->pixels),
+                           static_cast<size_t>(b->width) * b->height * b->BytesPerPixel());
+    };
+    auto same = [](const std::string& a, const std::string& b) {
+        return Shell("compare -metric AE '" + a + "' '" + b + "' null: 2>&1 || true") == "0";
+    };
+    struct Format {
+        const char* name;
+        int32_t command;  // of the File menu
+        const char* file;
+    };
+    const Format formats[] = {
+        {"numbered files", 3, "num_001.png"},
+        {"multi-page TIFF", 4, "pages.tif"},
+        {"AVI", 5, "movie.avi"},
+        {"ozt movie", 5, "movie.ozt"},
+    };
+    for (const bool shown : {true, false}) {
+        for (const Format& f : formats) {
+            SCOPED_TRACE(std::string(f.name) + (shown ? ", bar shown" : ", bar hidden"));
+            const std::string dir = Out(std::string(shown ? "shown_" : "hidden_") + std::to_string(&f - formats));
+            fs::create_directories(dir);
+            const std::string target = dir + "/" + f.file;
+            screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[n - 1]).c_str());
+            ASSERT_EQ(screen->sceneBar.sceneCount, static_cast<uint64_t>(n));
+            std::vector<std::string> opened;
+            for (int k = 0; k < n; ++k) {
+                ASSERT_EQ(screen->SeekScene(k), 1);
+                opened.push_back(bytes(screen->sourceImage));
+            }
+            ASSERT_EQ(screen->SeekScene(1), 1);  // the current scene is not the first
+            if (!shown) screen->MenuCommand(g_ViewMenuItem, 101);
+            ASSERT_EQ(screen->sceneBarShown, shown ? 1u : 0u);
+            screen->sceneBar.msPerScene = 40;
+            {
+                kvmedia::PromptScript script({Choose(W(target)), Box(L"saved", L"confirmation", 1)});
+                screen->MenuCommand(g_FileMenuItem, f.command);
+            }
+            ExpectUnlocked();
+            if (f.command == 3) {
+                for (int k = 0; k < n; ++k) {
+                    char name[32];
+                    std::snprintf(name, sizeof name, "/num_%03d.png", k + 1);
+                    EXPECT_TRUE(same(seq[k], dir + name)) << k;
+                }
+            } else if (f.command == 4) {
+                EXPECT_EQ(Shell("identify '" + target + "' | wc -l"), std::to_string(n));
+                for (int k = 0; k < n; ++k) EXPECT_TRUE(same(seq[k], target + "[" + std::to_string(k) + "]")) << k;
+            } else if (std::string(f.file).find("avi") != std::string::npos) {
+                ASSERT_EQ(kvtest::RunCommand("ffmpeg -v error -i '" + target + "' '" + dir + "/f_%03d.png'"), 0);
+                for (int k = 0; k < n; ++k) {
+                    char name[32];
+                    std::snprintf(name, sizeof name, "/f_%03d.png", k + 1);
+                    const std::string red =
+                        Shell("convert '" + dir + name + "' -format '%[fx:int(255*p{40,30}.r+0.5)]' info:");
+                    EXPECT_NEAR(std::atoi(red.c_str()), 20 * (k + 1), 4) << k;
+                }
+                EXPECT_FALSE(fs::exists(dir + "/f_005.png"));
+            } else {
+                screen->OpenFile(W(target).c_str());
+                ASSERT_NE(screen->moduleStream, nullptr);
+                ASSERT_EQ(screen->sceneBar.sceneCount, static_cast<uint64_t>(n));
+                for (int k = 0; k < n; ++k) {
+                    ASSERT_EQ(screen->SeekScene(k), 1);
+                    EXPECT_EQ(bytes(screen->sourceImage), opened[k]) << k;
+                }
+            }
+            if (!screen->sceneBarShown) screen->MenuCommand(g_ViewMenuItem, 101);
+        }
+    }
+}
+
 TEST_F(SaveTest, RefusalsAndNoticesReleaseTheLock) {
     screen->SetLanguage(L"en");
     {
