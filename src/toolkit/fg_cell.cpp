@@ -1,6 +1,7 @@
 #include "toolkit/fg_cell.h"
 
 #include <GL/gl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_save.h"
 #include "platform/utf8.h"
 #include "toolkit/fg_dialog.h"
 #include "toolkit/fg_draw.h"
@@ -105,6 +107,28 @@ int32_t CFgUICell::ScrollToCell(uint64_t column, uint64_t row) {
     UpdateLayout();
     RedrawParent();
     return 1;
+}
+
+void CFgUICell::FitColumns() {
+    if (columnWidths && textCallback) {
+        const uint64_t fontHeight = static_cast<uint64_t>(std::max<int64_t>(FontHeight(), 2));
+        const uint64_t half = fontHeight / 2;
+        const double* preset = Color(kFgColorText);
+        for (uint64_t c = 0; c < columns; ++c) {
+            uint64_t widest = 1;
+            for (uint64_t r = 0; r < rows; ++r) {
+                int32_t alignment = 0;
+                double rgb[3] = {preset[0], preset[1], preset[2]};
+                const wchar_t* text = textCallback(c, r, &alignment, &rgb[0], &rgb[1], &rgb[2], callbackData);
+                if (!text || !*text) continue;
+                // Pixels by the drawing's own rule, rounded up to whole cells.
+                const uint64_t pixels = static_cast<uint64_t>(std::max(FgTextWidth(text, fontHeight), 0));
+                widest = std::max(widest, (pixels + half - 1) / half);
+            }
+            columnWidths[c] = widest;
+        }
+    }
+    UpdateLayout();
 }
 
 void CFgUICell::UpdateLayout() {
@@ -373,7 +397,15 @@ int32_t CFgUICell::SaveCsv(const wchar_t* path, int32_t quote) {
     if (!path) return 0;
     const std::string name = PlatWideToUtf8(path);
     if (name.empty() || name.size() > 1023) return 0;
-    FILE* file = std::fopen(name.c_str(), "w");
+    // A file is written beside the target and renamed over it only when
+    // complete, so a failed export leaves an existing file as it was. A
+    // target that exists and is no regular file (a device, a pipe) has no
+    // bytes to keep and must not be replaced: it is written directly.
+    struct stat info {};
+    const bool special = ::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    AtomicSave save;
+    if (!special && !save.Begin(path)) return 0;
+    FILE* file = std::fopen(special ? name.c_str() : save.TemporaryPathUtf8().c_str(), "w");
     if (!file) return 0;
     const double* preset = Color(kFgColorText);
     bool ok = true;
@@ -403,5 +435,6 @@ int32_t CFgUICell::SaveCsv(const wchar_t* path, int32_t quote) {
     // Buffered bytes reach the disk only here: a full disk shows at the flush or the close.
     if (std::fflush(file) != 0) ok = false;
     if (std::fclose(file) != 0) ok = false;
-    return ok ? 1 : 0;
+    if (special) return ok ? 1 : 0;
+    return ok && save.Commit() ? 1 : 0;
 }

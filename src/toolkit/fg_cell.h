@@ -67,6 +67,9 @@ public:
     // double quotes with its quotes doubled, others stay as they are. 0 when
     // the file cannot be written completely.
     int32_t SaveCsv(const wchar_t* path, int32_t quote = 0);
+    // Sizes every column to its widest text, header cells included (at
+    // least one half-width cell), and lays the grid out again.
+    void FitColumns();
     // Recomputes the bars, the view and the first visible cell; owners call
     // it after writing counts or widths directly.
     void UpdateLayout();

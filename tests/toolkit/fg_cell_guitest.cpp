@@ -14,6 +14,7 @@
 #include "platform/utf8.h"
 #include "toolkit/fg_cell.h"
 #include "toolkit/fg_dialog.h"
+#include "toolkit/fg_font.h"
 #include "toolkit/support/ui_input.h"
 
 namespace {
@@ -276,6 +277,45 @@ TEST_F(FgCellTest, ScreenshotOfALargeTableScrolledToTheMiddle) {
     kvtest::SaveScreenshot(f, "grid_10000_rows_middle");
     EXPECT_EQ(g.firstRow, 4998u);
     EXPECT_EQ(g.bars.horizontal.visible + g.bars.vertical.visible, 2u);
+}
+
+// Fitting: each column as wide as its widest text, headers included and
+// full-width characters counted by the drawing's rule; a right-aligned
+// number wider than the default 9 cells is drawn whole (its first digit's
+// ink lies inside the cell).
+TEST_F(FgCellTest, FitColumnsMakesEveryTextFitItsColumn) {
+    ASSERT_EQ(g.SetSize(4, 3, 0), 1);
+    ASSERT_EQ(g.SetHeaderRows(1, 1, 0), 1);
+    d.texts.table = {
+        {L"", L"pixel/frame", L"面積", nullptr},
+        {L"1", L"307200.000", L"1.5", nullptr},
+        {L"2", L"7", L"面積面積面積面積面積", nullptr},
+    };
+    g.FitColumns();
+    const uint64_t f = static_cast<uint64_t>(g.FontHeight());
+    const uint64_t expected[4] = {1, 11, (FgTextWidth(L"面積面積面積面積面積", f) + f / 2 - 1) / (f / 2), 1};
+    for (uint64_t c = 0; c < 4; ++c) EXPECT_EQ(g.columnWidths[c], expected[c]) << "column " << c;
+    for (uint64_t c = 0; c < 3; ++c)
+        for (uint64_t r = 0; r < 3; ++r)
+            if (const wchar_t* t = d.texts.table[r][c])
+                EXPECT_LE(FgTextWidth(t, f) + 4, static_cast<uint64_t>(g.ColumnPixels(c))) << c << "," << r;
+    // Drawn right-aligned: the leading "3" has ink left of where a 9-cell
+    // column would start its text.
+    d.texts.table[0][1] = L"";
+    d.texts.table[2][1] = L"";
+    d.texts.table[1][0] = L"";
+    d.texts.table[1][2] = L"";
+    d.texts.table[2][2] = L"";
+    g.FitColumns();
+    const PlatFrame frame = kvtest::CaptureFrame(d, d);
+    const int32_t left = static_cast<int32_t>(g.ColumnPixels(0));
+    const int32_t right = left + static_cast<int32_t>(g.ColumnPixels(1)) - 1;
+    const int32_t nineCells = static_cast<int32_t>(9 * (f / 2) + 4);
+    const int32_t rowTop = g.y + static_cast<int32_t>(g.RowPixels());
+    int ink = 0;
+    for (int32_t yy = rowTop + 2; yy < rowTop + static_cast<int32_t>(g.RowPixels()) - 2; ++yy)
+        for (int32_t xx = left + 1; xx < right + 1 - nineCells + 2; ++xx) ink += PixelAt(frame, xx, yy)[0] < 100;
+    EXPECT_GT(ink, 0) << "the first digit is drawn";
 }
 
 TEST_F(FgCellTest, SaveCsvWritesEveryCellUnquoted) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "media/codec.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
 
@@ -27,6 +28,8 @@ void CCsvViewer::BuildMenu(bool japanese) {
 
 void CCsvViewer::SetLanguage(const wchar_t* language) {
     BuildMenu(language && std::wcscmp(language, L"jp") == 0);
+    // Owners' headers follow the language.
+    fitPending_ = true;
     Redraw();
 }
 
@@ -38,7 +41,22 @@ void CCsvViewer::Layout() {
     grid.SetRect(0, static_cast<int32_t>(top), static_cast<int32_t>(width), static_cast<int32_t>(h));
 }
 
+void CCsvViewer::ContentsChanged() {
+    fitPending_ = true;
+    if (window) Redraw();
+}
+
+void CCsvViewer::FitColumnsIfChanged() {
+    if (fitPending_.exchange(false)) grid.FitColumns();
+}
+
+void CCsvViewer::DrawBackground() {
+    FitColumnsIfChanged();
+    CFgUIDialog::DrawBackground();
+}
+
 void CCsvViewer::SizeWithHeaders(uint64_t columns, uint64_t rows) {
+    fitPending_ = true;
     if (!columns || !rows || !grid.SetSize(columns, rows, 0) || !grid.SetHeaderRows(1, 2, 0)) {
         grid.Reset(0);
         grid.UpdateLayout();
@@ -87,6 +105,10 @@ void CCsvViewer::SaveCsvCommand() {
     wchar_t path[1024] = {};
     if (!FgSelectFile(path, 1024, nullptr, this)) return;
     const bool jp = !english;
+    if (codec_file_exists(path) &&
+        FgMessageBox(jp ? L"上書き保存しますか？" : L"Do you want to overwrite it?", jp ? L"確認" : L"confirmation", 0,
+                     this) != 1)
+        return;
     if (grid.SaveCsv(path, quoteFields))
         FgMessageBox(jp ? L"セーブしました" : L"saved", jp ? L"確認" : L"confirmation", 1, this);
     else

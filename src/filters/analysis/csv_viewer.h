@@ -2,6 +2,7 @@
 // numbers as a table and from which the user saves them as CSV text.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "toolkit/fg_cell.h"
@@ -25,14 +26,22 @@ public:
 
     void SetLanguage(const wchar_t* language);
     void OnSize(uint64_t width, uint64_t height) override;
-    // Asks for a file and writes the table; the menu command 101.
+    // Asks for a file (and, when it exists, whether to overwrite it) and
+    // writes the table; the menu command 101.
     void SaveCsvCommand();
+    // The owner changed the texts: the columns are fitted to them at the
+    // next drawing (any thread; repaints an open window).
+    void ContentsChanged();
+    // Fits the columns now when the texts changed since the last fitting
+    // (user-interface thread; the drawing calls it).
+    void FitColumnsIfChanged();
+    void DrawBackground() override;
     // Places the grid below the menu bar.
     void Layout();
     // Sizes the grid to `columns` x `rows` with the first column and the
     // first two rows as headers, keeping the scroll position inside the
-    // data; a size of 0 (or one the grid cannot take) empties it. The caller
-    // repaints.
+    // data; a size of 0 (or one the grid cannot take) empties it. The
+    // columns are fitted at the next drawing; the caller repaints.
     void SizeWithHeaders(uint64_t columns, uint64_t rows);
     // Creates the window at (x, y) with a client size of at least 1 x 1 and
     // lays it out; an open window is only repainted.
@@ -45,6 +54,7 @@ public:
     bool TakeNotedPlace(int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 
 private:
+    std::atomic<bool> fitPending_{true};
     bool noted_ = false;
     int32_t notedX_ = -1, notedY_ = -1, notedW_ = 300, notedH_ = 300;
 

@@ -135,6 +135,8 @@ void CLfAmeasure::OnMenu(CFgUIMenuBar*, void* data, int32_t, int32_t id) { stati
 
 void CLfAmeasure::OnCommand(int32_t id) {
     if (id == CCsvViewer::kSaveCsvId) {
+        // The latest result is saved, as one table.
+        SyncGrid();
         table.SaveCsvCommand();
         return;
     }
@@ -212,6 +214,7 @@ void CLfAmeasure::SyncGrid() {
         std::lock_guard<std::mutex> hold(lock_);
         if (shownGeneration_ == generation_) return;
         shownGeneration_ = generation_;
+        shown_ = result_;
         count = result_ ? result_->count : 0;
     }
     CFgUICell& g = table.grid;
@@ -222,14 +225,17 @@ void CLfAmeasure::SyncGrid() {
         return;
     }
     g.SetHeaderRows(1, 1, 0);
-    g.columnWidths[0] = TitleColumnWidth(tableEnglish != 0);
-    g.UpdateLayout();
+    // Every column as wide as its widest text: no number is cut.
+    g.FitColumns();
     // The view keeps its place.
     if (hadColumns) g.ScrollToCell(std::min(column, count), row);
 }
 
 std::wstring CLfAmeasure::CellText(uint64_t column, uint64_t row, int32_t* alignment) const {
-    std::shared_ptr<const Result> r = Results();
+    return CellTextOf(Results().get(), column, row, alignment);
+}
+
+std::wstring CLfAmeasure::CellTextOf(const Result* r, uint64_t column, uint64_t row, int32_t* alignment) const {
     if (alignment) *alignment = column == 0 ? -1 : row == 0 ? 0 : 1;
     if (!r || column > r->count || row > static_cast<uint64_t>(kMeasures)) return L"";
     wchar_t text[257] = {};
@@ -251,7 +257,7 @@ std::wstring CLfAmeasure::CellText(uint64_t column, uint64_t row, int32_t* align
 const wchar_t* CLfAmeasure::CellCallback(uint64_t column, uint64_t row, int32_t* alignment, double*, double*, double*,
                                          void* data) {
     auto* f = static_cast<CLfAmeasure*>(data);
-    const std::wstring text = f->CellText(column, row, alignment);
+    const std::wstring text = f->CellTextOf(f->shown_.get(), column, row, alignment);
     std::wcsncpy(f->cell_, text.c_str(), 256);
     f->cell_[256] = 0;
     return f->cell_;

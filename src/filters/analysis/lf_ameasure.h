@@ -71,8 +71,8 @@ public:
 
     // The latest result (null: none).
     std::shared_ptr<const Result> Results() const;
-    // The text of a table cell as the grid shows and saves it, and its
-    // alignment (-1 titles, 0 island numbers, 1 measures).
+    // The text of a table cell of the latest result, and its alignment (-1
+    // titles, 0 island numbers, 1 measures).
     std::wstring CellText(uint64_t column, uint64_t row, int32_t* alignment) const;
     // Measure j (1-24) in its language.
     static const wchar_t* Title(int32_t j, bool english);
@@ -91,6 +91,7 @@ private:
     void BuildMenus();
     void EmptyGrid();
     void Publish(std::shared_ptr<const Result> result);
+    std::wstring CellTextOf(const Result* r, uint64_t column, uint64_t row, int32_t* alignment) const;
 
     mutable std::mutex lock_;
     std::shared_ptr<const Result> result_;
@@ -99,6 +100,10 @@ private:
     // so that a steady scene is measured in one pass.
     std::atomic<uint64_t> lastIslands_{0};
     uint64_t shownGeneration_ = 0;
+    // The result the grid was sized for: its drawing, fitting and saving
+    // read this one, so a table never mixes two steps' islands while the
+    // filter step replaces the latest (user-interface thread only).
+    std::shared_ptr<const Result> shown_;
     wchar_t cell_[257] = {};
     wchar_t optionText_[64] = {};
 };

@@ -246,9 +246,7 @@ void CLfTrack2d::RedrawPicture() {
     if (FilterOn() && Chain()) Chain()->Redraw();
 }
 
-void CLfTrack2d::RepaintTable() {
-    if (tableWindow.window) tableWindow.Redraw();
-}
+void CLfTrack2d::RepaintTable() { tableWindow.ContentsChanged(); }
 
 // --- filter step ---
 

@@ -102,9 +102,8 @@ protected:
     void RedrawPicture() {
         if (this->FilterOn() && this->Chain()) this->Chain()->Redraw();
     }
-    void RepaintTable() {
-        if (table.window) table.Redraw();
-    }
+    // The table's texts changed: its columns are fitted again and it is repainted.
+    void RepaintTable() { table.ContentsChanged(); }
     // The filter step's part: takes the chain's calibration; true when it changed.
     bool RefreshCalibCopy(size_t maxUnit) {
         return calib_.Refresh(this->calibScale, this->calibAxisY, this->calibUnit, maxUnit);

@@ -6,9 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/atomic_save.h"
 #include "platform/utf8.h"
 #include "support/testsupport.h"
 #include "toolkit/support/file_select_answer.h"
@@ -22,6 +28,12 @@ struct Table {
 
 const wchar_t* CellText(uint64_t c, uint64_t r, int32_t*, double*, double*, double*, void* data) {
     return static_cast<Table*>(data)->cells[r][c];
+}
+
+int FolderEntries(const std::string& folder) {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) n += entry.path().filename() != "" ? 1 : 0;
+    return n;
 }
 
 class CsvViewerTest : public testing::Test {
@@ -64,9 +76,10 @@ TEST_F(CsvViewerTest, SavesBySelectionAndCancelWritesNothing) {
     EXPECT_EQ(v.menuBar.items[0].menuText, L"Save CSV\t101\n");
     v.quoteFields = 1;
     {
+        // The same name again: replacing it is asked first.
         kvtest::ModalAnswers answers({PlatUtf8ToWide(path.c_str())});
         v.SaveCsvCommand();
-        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"saved"}));
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"Do you want to overwrite it?", L"saved"}));
     }
     EXPECT_EQ(kvtest::ReadFileBytes(path), ",x,y\n1,,2.5\n2,\"a,b\",\"say \"\"hi\"\"\"\n");
     std::string out;
@@ -87,6 +100,53 @@ TEST_F(CsvViewerTest, SavesBySelectionAndCancelWritesNothing) {
     EXPECT_EQ(v.english, 0u);
     EXPECT_EQ(v.menuBar.items[0].label, L"ファイル");
     EXPECT_EQ(v.menuBar.items[0].menuText, L"CSV保存\t101\n");
+}
+
+// Saving over an existing file: the question comes first, and a "no", a
+// write that fails part-way (file size limit) or a rename that fails leaves
+// every old byte; only a completed save replaces the file.
+TEST_F(CsvViewerTest, ReplacingAFileAsksAndAFailedSaveKeepsTheOldBytes) {
+    kvtest::TempDir dir("csv_viewer_replace");
+    const std::string path = dir.file("table.csv");
+    const std::string old = "old contents that must survive\n";
+    v.SetLanguage(L"en");
+    enum Failure { kNone, kSizeLimit, kRename };
+    struct Case {
+        int button;  // 0 OK, 1 Cancel
+        Failure failure;
+        std::vector<std::wstring> messages;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {1, kNone, {L"Do you want to overwrite it?"}, false},
+        {0, kSizeLimit, {L"Do you want to overwrite it?", L"saving failed"}, false},
+        {0, kRename, {L"Do you want to overwrite it?", L"saving failed"}, false},
+        {0, kNone, {L"Do you want to overwrite it?", L"saved"}, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, old));
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(path.c_str())});
+        answers.buttons = {c.button};
+        rlimit previousLimit{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
+        auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (c.failure == kSizeLimit) {
+            rlimit small = previousLimit;
+            small.rlim_cur = 8;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        const AtomicSaveHook refuse = [](const char*, void*) -> int32_t { return 0; };
+        AtomicSaveHook previousHook = AtomicSaveSetTestHook(c.failure == kRename ? refuse : nullptr, nullptr);
+        v.SaveCsvCommand();
+        AtomicSaveSetTestHook(previousHook, nullptr);
+        setrlimit(RLIMIT_FSIZE, &previousLimit);
+        std::signal(SIGXFSZ, previousHandler);
+        EXPECT_EQ(answers.messages, c.messages) << "case " << (&c - cases);
+        EXPECT_EQ(kvtest::ReadFileBytes(path), c.replaced ? ",x,y\n1,,2.5\n2,a,b,say \"hi\"\n" : old)
+            << "case " << (&c - cases);
+        // No temporary is left beside the file.
+        EXPECT_EQ(FolderEntries(dir.path()), 1) << "case " << (&c - cases);
+    }
 }
 
 TEST_F(CsvViewerTest, GridFillsTheWindowBelowTheBar) {

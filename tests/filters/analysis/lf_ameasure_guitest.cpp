@@ -4,9 +4,11 @@
 // results replaced while the table is drawn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <sstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "platform/plat_messages.h"
 #include "platform/utf8.h"
 #include "support/testsupport.h"
+#include "filters/analysis/support/table_fit.h"
 #include "toolkit/support/file_select_answer.h"
 #include "toolkit/support/ui_input.h"
 
@@ -136,7 +139,7 @@ TEST_F(AutoMeasure, TheSavedTableMatchesScipyAndOpenCvAtBothConnectivities) {
         auto r = f->Results();
         ASSERT_TRUE(r);
         EXPECT_EQ(r->count, c.islands);
-        const std::string csv = dir.file("t" + std::to_string(c.connect) + ".csv");
+        const std::string csv = dir.file("t" + std::to_string(&c - cases) + ".csv");
         EXPECT_EQ(SaveCsv(f, csv), (std::vector<std::wstring>{L"saved"}));
         std::string out;
         ASSERT_EQ(kvtest::RunPython(kOracle, {csv, raw, "120", "90", std::to_string(c.connect), std::to_string(c.scale)},
@@ -167,12 +170,13 @@ TEST_F(AutoMeasure, CellsIslandOptionUnitAndEmptyFrames) {
     EXPECT_EQ(CLfAmeasure::TitleColumnWidth(true), 26u);
     EXPECT_EQ(CLfAmeasure::TitleColumnWidth(false), 12u);
     // The grid follows once it is drawn: islands + 1 columns, 25 rows, a
-    // title column as wide as the longest title.
+    // title column as wide as the longest title, every number whole.
     kvtest::Pump();
     f->table.CFgUICtrl::Redraw();
     EXPECT_EQ(f->table.grid.columns, withIslands + 1);
     EXPECT_EQ(f->table.grid.rows, 25u);
     EXPECT_EQ(f->table.grid.columnWidths[0], 26u);
+    EXPECT_EQ(kvtest::ExpectEveryTextFits(f->table.grid), static_cast<int>((withIslands + 1) * 25));
     // "Island" off: the island in the ring's hole becomes part of it.
     const wchar_t* text = nullptr;
     ASSERT_EQ(f->table.menuBar.ItemCount(), 2);
@@ -255,9 +259,14 @@ TEST_F(AutoMeasure, IslandCountsRisingAndFallingBetweenSteps) {
     }
 }
 
+// The filter step replaces the result (six islands, then one 4 x 4 square,
+// in turn) while the table is drawn and saved: every drawing sizes the grid
+// to one of the two results, and every saved file is one whole result's
+// table, never columns of one step with the texts of the other.
 TEST_F(AutoMeasure, ResultsReplacedWhileTheTableIsDrawnAndSaved) {
     CLfAmeasure* f = Add();
     std::atomic<bool> stop{false};
+    std::atomic<int> steps{0};
     std::thread worker([&] {
         CImgBuff a, b;
         Scene(&a);
@@ -268,14 +277,46 @@ TEST_F(AutoMeasure, ResultsReplacedWhileTheTableIsDrawnAndSaved) {
             CImgBuff frame;
             frame.CopyFrom(i % 2 ? &a : &b);
             host.RunChain(&frame, 0);
+            ++steps;
         }
     });
-    for (int i = 0; i < 200; ++i) {
+    // The one square's table: ID1 and an area of 16 (row 5).
+    auto wholeTable = [](const std::string& text) {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        if (lines.size() != 25 || start != text.size()) return std::string("not 25 lines");
+        const size_t fields = static_cast<size_t>(std::count(lines[0].begin(), lines[0].end(), ',')) + 1;
+        if (fields != 2 && fields != 7) return "a row of " + std::to_string(fields) + " fields";
+        for (const std::string& line : lines) {
+            // Titles hold no comma; every measure cell has a number.
+            if (static_cast<size_t>(std::count(line.begin(), line.end(), ',')) + 1 != fields) return "ragged: " + line;
+            if (line.find(",,") != std::string::npos || line.back() == ',') return "an empty cell: " + line;
+        }
+        if (fields == 2 && lines[5].substr(lines[5].find(',')) != ",16.000") return "square: " + lines[5];
+        if (fields == 7 && lines[0].find(",ID6") == std::string::npos) return "scene: " + lines[0];
+        return std::string("ok");
+    };
+    std::set<uint64_t> shapes;
+    int saves = 0;
+    for (int i = 0; i < 200 && !HasFailure(); ++i) {
         f->table.CFgUICtrl::Redraw();
+        shapes.insert(f->table.grid.columns);
         for (uint64_t c = 0; c < 8; ++c) f->CellText(c, static_cast<uint64_t>(i % 25), nullptr);
+        if (i % 10 == 0) {
+            const std::string csv = dir.file("race" + std::to_string(i) + ".csv");
+            EXPECT_EQ(SaveCsv(f, csv), (std::vector<std::wstring>{L"saved"}));
+            EXPECT_EQ(wholeTable(kvtest::ReadFileBytes(csv)), "ok") << "save " << i;
+            ++saves;
+        }
     }
     stop = true;
     worker.join();
+    EXPECT_EQ(saves, 20);
+    EXPECT_GT(steps.load(), 1);
+    // Empty only before the first step.
+    for (uint64_t columns : shapes) EXPECT_TRUE(columns == 0 || columns == 2 || columns == 7) << columns;
 }
 
 TEST_F(AutoMeasure, CrossesWithNumbersSettingsAndTheWindow) {

@@ -21,6 +21,7 @@
 #include "platform/plat_messages.h"
 #include "platform/utf8.h"
 #include "support/testsupport.h"
+#include "filters/analysis/support/table_fit.h"
 #include "toolkit/fg_loop.h"
 #include "toolkit/support/file_select_answer.h"
 #include "toolkit/support/ui_input.h"
@@ -493,6 +494,9 @@ TEST_F(PivTest, CsvReadsAlignedInPythonAndScreenshots) {
         EXPECT_EQ(out, "[13] 5 pixel/frame 1,1 speed\n2.2 -0.46 0.0\n");
     }
     kvtest::Pump();
+    // Every column fits its widest text once drawn ("pixel/frame" whole).
+    piv->table.CFgUICtrl::Redraw();
+    EXPECT_GT(kvtest::ExpectEveryTextFits(piv->table.grid), 13 * 3);
     kvtest::SaveScreenshot(kvtest::CaptureFrame(piv->table, piv->table), "piv_table");
     // The picture: arrows on the result page, coloured cells, then the measure grid.
     host.currentFrame = 1;
@@ -512,6 +516,8 @@ TEST_F(PivTest, CsvReadsAlignedInPythonAndScreenshots) {
     EXPECT_EQ(piv->execButton.label, L"実行");
     ASSERT_NE(piv->table.window, 0u);  // reopened after the language switch
     EXPECT_STREQ(piv->table.title, L"ベクトルデータ");
+    piv->table.CFgUICtrl::Redraw();
+    EXPECT_GT(kvtest::ExpectEveryTextFits(piv->table.grid), 13 * 3);
     kvtest::SaveScreenshot(kvtest::CaptureFrame(*piv, *piv), "piv_panel_result_jp");
 }
 

@@ -21,6 +21,7 @@
 #include "filters/processing/support/fake_host.h"
 #include "platform/utf8.h"
 #include "support/testsupport.h"
+#include "filters/analysis/support/table_fit.h"
 #include "toolkit/support/file_select_answer.h"
 #include "toolkit/support/ui_input.h"
 
@@ -202,6 +203,9 @@ TEST_F(PtvOutputsTest, TrackAndVectorViewsThroughPythonCsv) {
     ptv->SizeTable();
     EXPECT_EQ(ptv->table.grid.columns, 5u);
     EXPECT_EQ(ptv->table.grid.rows, 5u);
+    // Drawn: every column fits its widest text.
+    ptv->table.CFgUICtrl::Redraw();
+    EXPECT_GT(kvtest::ExpectEveryTextFits(ptv->table.grid), 15);
     if (kvtest::DebianPython().empty()) GTEST_SKIP() << "no python3";
     kvtest::TempDir dir("ptv_csv");
     // y up: (80 - 1 - y) x 2.
@@ -228,6 +232,8 @@ TEST_F(PtvOutputsTest, TrackAndVectorViewsThroughPythonCsv) {
     ASSERT_EQ(ptv->flow.columns * ptv->flow.rows, 1);
     ptv->ShowTable();
     EXPECT_EQ(ptv->table.grid.columns, 3u);
+    ptv->table.CFgUICtrl::Redraw();
+    EXPECT_GT(kvtest::ExpectEveryTextFits(ptv->table.grid), 10);
     // |(3, -4)| x 2 = 10 per frame; direction atan2(4, 3) with Y up.
     EXPECT_EQ(SaveCsv(ptv, dir, "vectors.csv"),
               "[3] 5\n"
