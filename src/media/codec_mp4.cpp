@@ -367,14 +367,17 @@ bool Feed(Mp4Reader* r, uint32_t first, uint32_t last) {
     ForgetPicture(r);
     SBufferInfo info;
     uint8_t* planes[3];
+    r->refused_sample = UINT32_MAX;
     for (uint32_t i = first; i <= last; ++i) {
         uint64_t size;
-        if (!LoadAccessUnit(r, i, i == first, &size)) return false;
         memset(&info, 0, sizeof info);
         info.uiInBsTimeStamp = i;
         planes[0] = planes[1] = planes[2] = nullptr;
+        r->refused_sample = i;
+        if (!LoadAccessUnit(r, i, i == first, &size)) return false;
         ++r->fed_samples;
         if (decoder->DecodeFrameNoDelay(r->feed, static_cast<int>(size), planes, &info) != 0) return false;
+        r->refused_sample = UINT32_MAX;
     }
     for (int flushes = 0; info.iBufferStatus != 1 || info.uiOutYuvTimeStamp != last; ++flushes) {
         if (flushes == kMaxHeldPictures) return false;
@@ -424,25 +427,33 @@ bool DecodeFrame(Mp4Reader* r, uint32_t frame) {
 }
 
 // Decodes every planned frame once and drops those that fail; a zero
-// result of the callback stops the scan with the rest kept as planned.
+// result of the callback stops the scan with the rest kept as planned. A
+// frame whose own sample the loader or the decoder refuses takes the rest
+// of its group of pictures with it: every later frame up to the next sync
+// sample is decoded through that sample and fails as well, so they are
+// dropped at once instead of each being decoded again from the key frame
+// (which made the scan quadratic in the group's length).
 bool ScanFrames(Mp4Reader* r, codec_progress_fn progress, void* context) {
     const uint32_t total = r->planned;
     if (progress) progress(0, total, 1, context);
-    bool sized = false, refused = false;
-    for (uint32_t k = 0; k < total; ++k) {
+    bool sized = false, refused = false, cancelled = false;
+    for (uint32_t k = 0; k < total && !cancelled && !refused; ++k) {
+        uint32_t last = k;  // the last frame this step settles
+        r->refused_sample = UINT32_MAX;
         if (!DecodeFrame(r, k)) {
             r->plan[k].usable = 0;
             ForgetPicture(r);
+            if (r->refused_sample == r->plan[k].sample)
+                while (last + 1 < total && !r->samples[r->plan[last + 1].sample].sync) r->plan[++last].usable = 0;
         } else if (!sized) {
             // The sample description may misstate the picture's size; the
             // first picture decoded tells it.
             sized = true;
-            if (!ShowsPicture(r, r->decoder.width, r->decoder.height)) {
-                refused = true;
-                break;
-            }
+            refused = !ShowsPicture(r, r->decoder.width, r->decoder.height);
         }
-        if (progress && !progress(static_cast<uint64_t>(k) + 1, total, 0, context)) break;
+        for (; k < last && !cancelled; ++k)
+            if (progress && !progress(static_cast<uint64_t>(k) + 1, total, 0, context)) cancelled = true;
+        if (progress && !cancelled && !progress(static_cast<uint64_t>(k) + 1, total, 0, context)) cancelled = true;
     }
     if (progress) progress(total, total, 2, context);
     if (refused) return false;

@@ -78,6 +78,7 @@ struct Mp4Reader {
     uint8_t* feed;  // one access unit in start-code form
     uint64_t feed_capacity;
     uint64_t fed_samples;  // samples given to the decoder so far
+    uint32_t refused_sample;  // the sample the last feed failed on; UINT32_MAX for none
 };
 
 // Reads boxes and sample tables (no decoder): everything of the open but

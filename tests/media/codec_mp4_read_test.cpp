@@ -33,6 +33,9 @@ std::string Movie(const std::string& name) {
     if (name == "audio")
         args = "-f lavfi -i sine=frequency=440:duration=2 " + std::string(kSource) + " -map 0:a -map 1:v -c:a aac" +
                kX264 + kBaseline;
+    if (name == "onegop")
+        args = "-f lavfi -i testsrc2=size=64x48:rate=30:duration=2" + std::string(kX264) +
+               "-profile:v baseline -bf 0 -x264-params keyint=600:scenecut=0";
     if (name == "rows180") args = "-f lavfi -i testsrc2=size=320x180:rate=30:duration=2" + std::string(kX264) + kBaseline;
     const std::string path = kvmp4::CachedMovie(name, args);
     EXPECT_FALSE(path.empty()) << "ffmpeg could not make " << name;
@@ -168,6 +171,51 @@ int32_t LogProgress(uint64_t done, uint64_t total, int32_t phase, void* context)
     log->calls.emplace_back(done, total, phase);
     if (phase != 0) return 1;
     return --log->stop_after == 0 ? 0 : 1;
+}
+
+// One damaged sample in a movie of one group of pictures: the frames before
+// it read as before, it and every later frame are dropped, and the open
+// decodes each sample about once (not again from the key frame for every
+// later frame).
+TEST(Mp4Movies, ADamagedSampleDropsTheRestOfItsGroupInOnePass) {
+    const std::string movie = Movie("onegop");
+    codec_file* f = codec_file_open(Wide(movie).c_str(), nullptr, nullptr);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->info.frame_count, 60u);
+    std::string honest;
+    ReadAll(f, &honest, nullptr);
+    const Mp4Sample damaged = f->mp4_reader->samples[10];
+    for (uint32_t k = 1; k < 60; ++k) ASSERT_EQ(f->mp4_reader->samples[k].sync, 0) << k;
+    codec_file_close(f);
+    const uint64_t bytes = 64 * 48 * 3;
+
+    const struct {
+        const char* why;
+        uint32_t at;  // bytes into the sample
+        std::string with;
+    } cases[] = {
+        {"a NAL length past the sample", 0, kvmp4::Be32(0x7FFFFFF0)},
+        {"a NAL header of a forbidden form", 4, std::string(1, '\xFF')},
+    };
+    kvtest::TempDir dir("mp4_damaged");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string file = kvtest::ReadFileBytes(movie);
+        file.replace(damaged.offset + c.at, c.with.size(), c.with);
+        const std::string path = dir.file("damaged.mp4");
+        ASSERT_TRUE(kvtest::WriteFileBytes(path, file));
+        ProgressLog log;
+        f = codec_file_open(Wide(path).c_str(), LogProgress, &log);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(f->info.frame_count, 10u);
+        EXPECT_LE(f->mp4_reader->fed_samples, 2u * 60u);
+        // Progress still counts every frame once.
+        EXPECT_EQ(log.calls.size(), 62u);
+        std::string read;
+        ReadAll(f, &read, nullptr);
+        EXPECT_TRUE(read == honest.substr(0, 10 * bytes));
+        codec_file_close(f);
+    }
 }
 
 TEST(Mp4Movies, TheScanReportsProgressAndCanBeCancelled) {
