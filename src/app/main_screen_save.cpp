@@ -4,6 +4,7 @@
 // through the built-in writers. One image, one movie and one multi-page
 // file are written under a temporary name beside the target and renamed
 // over it when complete, so a failure leaves an existing file as it was.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -18,6 +19,8 @@
 #include "media/codec.h"
 #include "media/frame_output.h"
 #include "media/image_module.h"
+#include "media/open_documents.h"
+#include "platform/files.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_loop.h"
 #include "toolkit/fg_msgbox.h"
@@ -51,6 +54,38 @@ bool ReplaceExtension(wchar_t* path, size_t size, const wchar_t* extension) {
     std::wcscpy(path + at, extension);
     return true;
 }
+
+// The names a numbered run starting at a path writes: the digits before
+// the file name's last full stop count up, zero-padded to their width when
+// the first is '0' (the rule both the built-in and the module writers
+// follow). Not valid when the name has no number.
+struct NumberedRun {
+    std::wstring prefix, suffix;
+    uint64_t first = 0;
+    size_t width = 0;
+    bool padded = false;
+    bool valid = false;
+    explicit NumberedRun(const wchar_t* path) {
+        const wchar_t* slash = std::wcsrchr(path, L'/');
+        const wchar_t* name = slash ? slash + 1 : path;
+        const wchar_t* dot = std::wcsrchr(name, L'.');
+        if (!dot) return;
+        const wchar_t* begin = dot;
+        while (begin > name && begin[-1] >= L'0' && begin[-1] <= L'9') --begin;
+        width = static_cast<size_t>(dot - begin);
+        if (width == 0 || width > 19) return;
+        for (const wchar_t* p = begin; p < dot; ++p) first = first * 10 + static_cast<uint64_t>(*p - L'0');
+        padded = *begin == L'0';
+        prefix.assign(path, static_cast<size_t>(begin - path));
+        suffix = dot;
+        valid = true;
+    }
+    std::wstring Name(uint64_t k) const {
+        std::wstring digits = std::to_wstring(first + k);
+        if (padded && digits.size() < width) digits.insert(0, width - digits.size(), L'0');
+        return prefix + digits + suffix;
+    }
+};
 
 wchar_t* HeapCopy(const wchar_t* text) {
     const size_t n = std::wcslen(text);
@@ -390,17 +425,36 @@ int32_t CMainScreen::SaveScenesRun(int32_t sequence, uint64_t msPerScene, CFgUIP
     options.startPath = proposed[0] ? proposed : nullptr;
     options.extensions = extensions;
     if (!FgSelectFile(name, kFgPathMax + 1, &options, this) || !name[0]) return 0;
-    if (codec_file_exists(name)) {
-        if (ComparePaths(name, lastOpenPath) == 0) {
+    const uint64_t count = sceneBar.sceneCount;
+    // Every file the run would write is checked before the first is: a file
+    // of the open document would be replaced before it is read, so the run
+    // is refused; other existing files are replaced only when the user says
+    // so once for all of them.
+    const NumberedRun run(name);
+    const bool numbered = sequence && run.valid;
+    const uint64_t files = numbered ? std::min<uint64_t>(count, UINT64_MAX - run.first) : 1;
+    uint64_t existing = 0;
+    for (uint64_t k = 0; k < files; ++k) {
+        const std::wstring n = numbered ? run.Name(k) : std::wstring(name);
+        if (!codec_file_exists(n.c_str())) continue;
+        if (IsOpenDocument(n.c_str()) || ComparePaths(n.c_str(), lastOpenPath) == 0) {
             FgMessageBox(Text(L"動画は自身を上書き保存する事はできません", L"Videos cannot overwrite themselves"),
                          Text(L"確認", L"confirmation"), 1, this);
             return 0;
         }
-        if (FgMessageBox(Text(L"上書き保存しますか？", L"Do you want to overwrite it?"), Text(L"確認", L"confirmation"),
-                         2, this) != 1)
-            return 0;
+        ++existing;
     }
-    const uint64_t count = sceneBar.sceneCount;
+    if (existing) {
+        wchar_t question[160];
+        if (numbered)
+            std::swprintf(question, 160,
+                          Text(L"%llu個のファイルが既にあります。上書き保存しますか？",
+                               L"%llu files already exist. Do you want to overwrite them?"),
+                          static_cast<unsigned long long>(existing));
+        else
+            std::wcscpy(question, Text(L"上書き保存しますか？", L"Do you want to overwrite it?"));
+        if (FgMessageBox(question, Text(L"確認", L"confirmation"), 2, this) != 1) return 0;
+    }
     box->Open(static_cast<int32_t>(count > INT32_MAX ? INT32_MAX : count), 0, Text(L"保存中", L"saving"), nullptr,
               this);
     const wchar_t* language = Japanese() ? L"jp" : L"en";

@@ -324,6 +324,59 @@ TEST_F(SaveTest, RefusalsAndNoticesReleaseTheLock) {
     ExpectUnlocked();
 }
 
+// A numbered run is checked whole before its first file is written: names
+// that include a file of the open sequence are refused, and other existing
+// files are replaced only after one question that counts them.
+TEST_F(SaveTest, NumberedRunOverTheOpenSequenceIsRefusedAndOthersAskOnce) {
+    screen->SetLanguage(L"en");
+    const std::vector<std::string> seq = fx.Sequence("ov", 6);
+    std::vector<std::string> before;
+    for (const std::string& p : seq) before.push_back(kvtest::ReadFileBytes(p));
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[5]).c_str());
+    AddProbe()->invert = true;
+    // The typed name itself, a later file of the sequence, and a name before
+    // the first whose run reaches into it.
+    for (const char* name : {"ov_001.png", "ov_002.png", "ov_000.png"}) {
+        SCOPED_TRACE(name);
+        kvmedia::PromptScript script(
+            {Choose(W(Out(name))), Box(L"Videos cannot overwrite themselves", L"confirmation", 1)});
+        screen->MenuCommand(g_FileMenuItem, 3);
+    }
+    ExpectUnlocked();
+    for (size_t k = 0; k < seq.size(); ++k) EXPECT_EQ(kvtest::ReadFileBytes(seq[k]), before[k]) << seq[k];
+    EXPECT_FALSE(fs::exists(Out("ov_000.png")));
+
+    // Two of the six files of another run exist: "no" leaves both and
+    // writes nothing, "yes" replaces them with the run.
+    const std::string dir = Out("other");
+    fs::create_directories(dir);
+    const std::string old2 = fx.Solid("other/out_002.png", 5, 5, 1, 2, 3);
+    const std::string old4 = fx.Solid("other/out_004.png", 5, 5, 4, 5, 6);
+    const std::string bytes2 = kvtest::ReadFileBytes(old2), bytes4 = kvtest::ReadFileBytes(old4);
+    const wchar_t* question = L"2 files already exist. Do you want to overwrite them?";
+    {
+        kvmedia::PromptScript script({Choose(W(dir + "/out_001.png")), Box(question, L"confirmation", 2, 1)});
+        screen->MenuCommand(g_FileMenuItem, 3);
+    }
+    EXPECT_EQ(kvtest::ReadFileBytes(old2), bytes2);
+    EXPECT_EQ(kvtest::ReadFileBytes(old4), bytes4);
+    EXPECT_FALSE(fs::exists(dir + "/out_001.png"));
+    {
+        kvmedia::PromptScript script({Choose(W(dir + "/out_001.png")), Box(question, L"confirmation", 2, 0),
+                                      Box(L"saved", L"confirmation", 1)});
+        screen->MenuCommand(g_FileMenuItem, 3);
+    }
+    ExpectUnlocked();
+    for (int k = 1; k <= 6; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/out_%03d.png", k);
+        // Frame k inverted: red 255 - 20 k.
+        EXPECT_EQ(Shell("convert '" + dir + name + "' -format '%[fx:int(255*p{40,30}.r+0.5)]' info:"),
+                  std::to_string(255 - 20 * k))
+            << name;
+    }
+}
+
 TEST_F(SaveTest, GuidesAndSelectedArea) {
     screen->SetLanguage(L"en");
     const std::vector<std::string> seq = fx.Sequence("g", 2, 64, 48);
