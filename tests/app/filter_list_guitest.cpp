@@ -397,17 +397,19 @@ using namespace kvapptest;
 
 // A filter plug-in loaded from a test folder: its Plugin menu entry adds it,
 // a stale module index is refused with the add-filter error, and a filter
-// list names it by its module path (a section name holds 32 characters, so
-// the folder has a short path) and reads it back.
+// list names it by its module path, however long (here a 100-character
+// folder), and reads it back.
 TEST_F(MainScreenTest, PluginMenuAndPluginFiltersInLists) {
     screen->SetLanguage(L"en");
     kvtest::TempDir dir("plugin_menu");
-    char shortDir[] = "/tmp/kvpXXXXXX";
-    ASSERT_NE(mkdtemp(shortDir), nullptr);
-    const std::string module = std::string(shortDir) + "/a.wfm";
+    std::string pluginDir = dir.path() + "/plugins_";
+    pluginDir.append(pluginDir.size() < 100 ? 100 - pluginDir.size() : 1, 'p');
+    ASSERT_GE(pluginDir.size(), 100u);
+    std::filesystem::create_directories(pluginDir);
+    const std::string module = pluginDir + "/a.wfm";
     std::filesystem::copy_file(std::string(KV_BINARY_DIR) + "/testlibs/tp_plugin.so", module);
     UnloadFilterPlugins();
-    ASSERT_EQ(LoadFilterPlugins(W(shortDir).c_str(), &screen->sidePanel), 1);
+    ASSERT_EQ(LoadFilterPlugins(W(pluginDir).c_str(), &screen->sidePanel), 1);
     screen->BuildMenus();
     ASSERT_GE(g_PluginMenuItem, 0);
     EXPECT_EQ(screen->menuBar.items[static_cast<size_t>(g_PluginMenuItem)].menuText, L"Test plug-in\t0\n");
@@ -420,13 +422,17 @@ TEST_F(MainScreenTest, PluginMenuAndPluginFiltersInLists) {
 
     const std::string list = dir.file("with_plugin.ifl");
     ASSERT_EQ(screen->WriteFilterListFile(W(list).c_str()), 1);
+    std::ifstream in(list, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("[" + module + "] {\n"), std::string::npos) << text.str();
     screen->sidePanel.RemoveAllFilters(1);
     ASSERT_EQ(screen->ReadFilterListFile(W(list).c_str()), 1);
     ASSERT_EQ(screen->sidePanel.chains[0].Count(), 1u);
     EXPECT_STREQ(screen->sidePanel.chains[0].filters[0]->GetName(L"en"), L"Test plug-in");
+    EXPECT_STREQ(screen->sidePanel.chains[0].filters[0]->GetId(), W(module).c_str());
     screen->sidePanel.RemoveAllFilters(1);
     UnloadFilterPlugins();
-    std::filesystem::remove_all(shortDir);
 }
 
 }  // namespace

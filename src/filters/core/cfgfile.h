@@ -12,8 +12,6 @@
 class CCfgFile;
 class CCfgPack;
 
-constexpr int32_t kCfgNameMax = 32;  // characters of a section name
-
 class CCfgItem {
 public:
     CCfgItem() = default;
@@ -44,7 +42,9 @@ public:
     CCfgPack(const CCfgPack&) = delete;
     CCfgPack& operator=(const CCfgPack&) = delete;
 
-    wchar_t name[kCfgNameMax + 1] = {};
+    // Never null: the empty text until the section is named, then an owned
+    // copy of any length (a plug-in's section is named by its module path).
+    wchar_t* name = emptyName_;
     CCfgItem* firstItem = nullptr;
     CCfgItem* lastItem = nullptr;
     CCfgPack* next = nullptr;
@@ -52,14 +52,13 @@ public:
     CCfgFile* owner = nullptr;
 
     // Clears the section, then names it; 0 (nothing changes) for an empty
-    // name or one longer than 32 characters.
+    // name or short memory.
     int32_t SetName(const wchar_t* newName);
     void Clear();
     // Appends a copy of key and value; null for a null text or short memory.
     CCfgItem* AddItem(const wchar_t* key, const wchar_t* value);
     // Reads the next section of the file into this one; 0 at the end of the
-    // file. Headers whose name is empty or too long are skipped with their
-    // lines.
+    // file. Headers whose name is empty are skipped with their lines.
     int32_t Read(FILE* file);
     // Writes the header, every item with key and value, and "}"; 0 for a null
     // file, an empty name, a name, key or value that UTF-8 cannot hold or
@@ -68,6 +67,10 @@ public:
     int32_t Write(FILE* file) const;
     // Splits "key value" at the first run of blanks and appends the item.
     int32_t ParseItemLine(const wchar_t* line);
+
+private:
+    void FreeName();
+    wchar_t emptyName_[1] = {};
 };
 
 class CCfgFile {

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "filters/core/cfgfile.h"
@@ -10,23 +11,32 @@
 
 CCfgPack::~CCfgPack() {
     Clear();
+    FreeName();
     if (owner) {
         (prev ? prev->next : owner->firstPack) = next;
         (next ? next->prev : owner->lastPack) = prev;
     }
 }
 
+void CCfgPack::FreeName() {
+    if (name != emptyName_) delete[] name;
+    name = emptyName_;
+}
+
 int32_t CCfgPack::SetName(const wchar_t* newName) {
     if (!newName) return 0;
     size_t n = std::wcslen(newName);
-    if (n == 0 || n > static_cast<size_t>(kCfgNameMax)) return 0;
+    if (n == 0) return 0;
+    wchar_t* copy = new (std::nothrow) wchar_t[n + 1];
+    if (!copy) return 0;
+    std::wmemcpy(copy, newName, n + 1);
     Clear();
-    std::wmemcpy(name, newName, n + 1);
+    name = copy;
     return 1;
 }
 
 void CCfgPack::Clear() {
-    name[0] = L'\0';
+    FreeName();
     while (firstItem) delete firstItem;
 }
 
@@ -73,13 +83,13 @@ struct FreeDeleter {
 using WideText = std::unique_ptr<wchar_t, FreeDeleter>;
 
 // The section name of a header line "[name] {", or false when the line is
-// no header or its name is empty or too long.
+// no header or its name is empty.
 bool ParseHeader(wchar_t* line, std::wstring& header) {
     if (!NormalizeCfgLine(line) || line[0] != L'[') return false;
     wchar_t* close = std::wcschr(line + 1, L']');
     if (!close || std::wcscmp(close, L"] {") != 0) return false;
     size_t n = static_cast<size_t>(close - (line + 1));
-    if (n == 0 || n > static_cast<size_t>(kCfgNameMax)) return false;
+    if (n == 0) return false;
     header.assign(line + 1, n);
     return true;
 }

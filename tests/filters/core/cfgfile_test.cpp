@@ -66,6 +66,11 @@ TEST(CfgFile, WriteThenLoadRoundTrip) {
     a->AddItem(L"list", L"1,2,,3");
     a->AddItem(L"long", longValue.c_str());
     ASSERT_NE(out.AddPack(L"empty"), nullptr);
+    // A plug-in filter's section is named by its module path, of any length.
+    const std::wstring modulePath = L"/opt/" + std::wstring(300, L'd') + L"/プラグイン/filter.wfm";
+    CCfgPack* m = out.AddPack(modulePath.c_str());
+    ASSERT_NE(m, nullptr);
+    m->AddItem(L"if_enable", L"1");
     CCfgPack* c = out.AddPack(L"a b");
     c->AddItem(L"k", L"v");
     c->AddItem(L"k", L"w");
@@ -75,7 +80,8 @@ TEST(CfgFile, WriteThenLoadRoundTrip) {
     ASSERT_EQ(in.Load(PathOf(path).c_str()), 1);
     EXPECT_EQ(Sections(in), Sections(out));
     EXPECT_EQ(in.lastPack->name, std::wstring(L"a b"));
-    EXPECT_EQ(in.lastPack->prev->prev, in.firstPack);
+    EXPECT_EQ(in.lastPack->prev->name, modulePath);
+    EXPECT_EQ(in.lastPack->prev->prev->prev, in.firstPack);
 }
 
 TEST(CfgFile, WriterProducesExactLines) {
@@ -178,6 +184,7 @@ TEST(CfgFile, HeaderForms) {
         {"[x] { ", L"x"},
         {"x] {", nullptr},
         {"[12345678901234567890123456789012] {", L"12345678901234567890123456789012"},
+        {"[123456789012345678901234567890123] {", L"123456789012345678901234567890123"},
     };
     for (const auto& c : cases) {
         auto s = LoadText(std::string(c.header) + "\n k v\n}\n");
@@ -191,19 +198,23 @@ TEST(CfgFile, HeaderForms) {
     }
 }
 
-// A header whose name is too long, or empty, is skipped with its lines and
-// the reading goes on; the empty name used to end the reading silently.
-TEST(CfgFile, BadNamesSkipTheirSectionOnly) {
+// A header whose name is empty is skipped with its lines and the reading
+// goes on (the empty name used to end the reading silently); a long name is
+// a name like any other.
+TEST(CfgFile, EmptyNamesSkipTheirSectionOnly) {
     int32_t ok = 0;
+    const std::string longName(5000, 'n');
     auto s = LoadText(
-        "[123456789012345678901234567890123] {\n lost 1\n}\n"
+        "[" + longName + "] {\n long 1\n}\n"
         "[] {\n lost 2\n}\n"
         "[kept] {\n k v\n}\n",
         &ok);
     EXPECT_EQ(ok, 1);
-    ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(s[0].first, L"kept");
-    EXPECT_EQ(s[0].second, (std::vector<std::pair<std::wstring, std::wstring>>{{L"k", L"v"}}));
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].first, std::wstring(longName.begin(), longName.end()));
+    EXPECT_EQ(s[0].second, (std::vector<std::pair<std::wstring, std::wstring>>{{L"long", L"1"}}));
+    EXPECT_EQ(s[1].first, L"kept");
+    EXPECT_EQ(s[1].second, (std::vector<std::pair<std::wstring, std::wstring>>{{L"k", L"v"}}));
 }
 
 TEST(CfgFile, ItemLines) {
@@ -265,7 +276,10 @@ TEST(CfgFile, ItemSetRules) {
 TEST(CfgFile, NamesAndUnlinking) {
     CCfgFile file;
     EXPECT_EQ(file.AddPack(L""), nullptr);
-    EXPECT_EQ(file.AddPack(L"123456789012345678901234567890123"), nullptr);
+    CCfgPack* longName = file.AddPack(L"123456789012345678901234567890123");
+    ASSERT_NE(longName, nullptr);
+    EXPECT_STREQ(longName->name, L"123456789012345678901234567890123");
+    delete longName;
     CCfgPack* a = file.AddPack(L"a");
     CCfgPack* b = file.AddPack(L"b");
     CCfgPack* c = file.AddPack(L"c");
