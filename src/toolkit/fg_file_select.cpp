@@ -159,6 +159,9 @@ void CFgFileSelectScreen::ChooseFile(int32_t item) {
     nameField.Clear();
     nameField.SetLineText(0, name.c_str());
     UpdateSelectedPath();
+    // The list repainted before it told us of the click: the field's new
+    // name must be shown, as it is the one OK takes.
+    Redraw();
 }
 
 void CFgFileSelectScreen::NameChanged() {

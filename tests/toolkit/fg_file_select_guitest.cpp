@@ -136,6 +136,34 @@ TEST_F(FgFileSelectTest, FoldersFilesAndOk) {
     s.Destroy();
 }
 
+// The name field as each repaint of the screen showed it.
+class WatchedFileSelect : public CFgFileSelectScreen {
+public:
+    std::vector<std::wstring> shownNames;
+    void DrawOverlay() override {
+        const wchar_t* name = nameField.GetText();
+        shownNames.push_back(name ? name : L"");
+        CFgFileSelectScreen::DrawOverlay();
+    }
+};
+
+// A click in the file list is shown in the name field at once: the last
+// repaint after the click shows the name that OK opens.
+TEST_F(FgFileSelectTest, AFileClickRepaintsTheNameField) {
+    WatchedFileSelect s;
+    ASSERT_EQ(OpenAt(s, root, L"png jpg"), 1);
+    Pump();
+    for (const wchar_t* name : {L"b.jpg", L"a.PNG"}) {
+        s.shownNames.clear();
+        ClickRow(s, s.fileList, RowOf(s.fileList, name));
+        Pump();
+        EXPECT_EQ(s.selectedPath, root + L"/" + name);
+        ASSERT_FALSE(s.shownNames.empty());
+        EXPECT_EQ(s.shownNames.back(), name);
+    }
+    s.Destroy();
+}
+
 // Records, shoots and answers every message box while it lives.
 class MessageBoxWatch {
 public:
