@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <string>
 
 #include "app/main_screen.h"
 #include "filters/core/textconv.h"
@@ -30,6 +31,34 @@ wchar_t* HeapCopy(const wchar_t* text) {
 void CopyPath(wchar_t* to, const wchar_t* from) {
     std::wcsncpy(to, from ? from : L"", kMainPathMax - 1);
     to[kMainPathMax - 1] = 0;
+}
+
+// Tells which file did not open and why, so that a failed open is never
+// taken for an empty picture. reason: kCodecOpenUnreadable, Unsupported or
+// Damaged (anything else reads as damaged).
+void ShowOpenFailure(CMainScreen* screen, const wchar_t* path, uint32_t reason) {
+    const wchar_t* why;
+    if (reason == kCodecOpenUnreadable)
+        why = screen->Text(L"ファイルを読み込めません", L"The file cannot be read");
+    else if (reason == kCodecOpenUnsupported)
+        why = screen->Text(L"対応していない種類のファイルです", L"This kind of file is not supported");
+    else
+        why = screen->Text(L"ファイルが壊れています", L"The file is damaged");
+    std::wstring text = why;
+    text += L"\n";
+    text += path ? path : L"";
+    FgMessageBox(text.c_str(), screen->Text(L"エラー", L"error"), 1, screen);
+}
+
+// The reason a file that an image module claims did not open.
+uint32_t ModuleFailureReason(const wchar_t* path) {
+    return codec_file_exists(path) ? kCodecOpenDamaged : kCodecOpenUnreadable;
+}
+
+// True when the path's extension is one an image module claims.
+bool ModuleClaims(const wchar_t* path) {
+    const wchar_t* extension = g_ImageModules && path ? FindExtension(path) : nullptr;
+    return extension && FindImageModule(extension + 1);
 }
 
 uint64_t FrameBytesPerPixel(const codec_file* file) {
@@ -79,6 +108,8 @@ void CMainScreen::OpenFile(const wchar_t* path) {
 
     uint64_t width = 0, height = 0, frames = 0;
     bool opened = false;
+    uint32_t failure = kCodecOpenOk;
+    if (mp4Progress_) mp4Progress_->cancel = 0;
     if (OpenWithModule(name, &width, &height, &frames)) {
         RememberOpenPath(name);
         opened = true;
@@ -112,10 +143,22 @@ void CMainScreen::OpenFile(const wchar_t* path) {
             if (read) {
                 RememberOpenPath(name);
                 opened = true;
+            } else {
+                failure = kCodecOpenDamaged;
             }
         }
+    } else {
+        // A frame scan stopped with the progress box's cancel is no failure
+        // to report.
+        failure = codec_last_open_error();
+        // A file of an extension the facade does not know is the module's.
+        if (failure == kCodecOpenUnsupported && ModuleClaims(name)) failure = ModuleFailureReason(name);
+        if (failure == kCodecOpenOk) failure = kCodecOpenDamaged;
+        if (mp4Progress_ && mp4Progress_->cancel) failure = kCodecOpenOk;
     }
+    wchar_t failedName[kFgPathMax + 1] = {};
     if (!opened) {
+        std::wcscpy(failedName, name);
         HideSceneBar(1);
         delete[] lastOpenPath;
         delete[] lastSavePath;
@@ -145,6 +188,7 @@ void CMainScreen::OpenFile(const wchar_t* path) {
     LoadFrame(1);
     UnlockDialogs();
     UpdateTitle();
+    if (!opened && failure != kCodecOpenOk) ShowOpenFailure(this, failedName, failure);
 }
 
 void CMainScreen::OpenSequence() {
@@ -170,6 +214,7 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
     }
     currentFrame = 0;
     uint64_t width = 0, height = 0, frames = 0, bytesPerPixel = 0;
+    uint32_t failure = kCodecOpenOk;
     const wchar_t* extension = FindExtension(first);
     ImageModule* module = g_ImageModules && extension ? FindImageModule(extension + 1) : nullptr;
     if (module) {
@@ -196,6 +241,7 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
             bytesPerPixel = SourceBytesPerPixel(ImageModuleFormatOfBits(stream->bits));
         } else {
             HideSceneBar(1);
+            failure = ModuleFailureReason(first);
         }
     } else if (codec_file* file = codec_sequence_open(first, last ? last : L"")) {
         if (file->info.frame_count < 2) {
@@ -212,18 +258,22 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
         bytesPerPixel = FrameBytesPerPixel(file);
     } else {
         HideSceneBar(1);
+        failure = codec_last_open_error();
+        if (failure == kCodecOpenOk) failure = kCodecOpenDamaged;
     }
     stillImage.FreePixels();
     restoreStill = 0;
     roll = 0;
     if (!moduleStream) movieMsPerFrame = 0;
-    CopyPath(documentPath, first);
+    // The title names only a document that is open.
+    CopyPath(documentPath, failure == kCodecOpenOk ? first : L"");
     ShowSceneBar(frames);
     RememberOpenPath(first);
     SetSourceFormat(width, height, bytesPerPixel, sceneBar.sceneCount);
     sidePanel.Layout();
     LoadFrame(1);
     UpdateTitle();
+    if (failure != kCodecOpenOk) ShowOpenFailure(this, first, failure);
 }
 
 void CMainScreen::UseModuleRate(const ImageModuleStream* stream) {

@@ -120,6 +120,18 @@ uint64_t codec_extension_lookup(const wchar_t* path, uint64_t length, uint64_t* 
 
 codec_file* codec_file_open(const wchar_t* path, codec_progress_fn progress, void* context);
 codec_file* codec_sequence_open(const wchar_t* first_path, const wchar_t* last_path);
+
+// Why the calling thread's last codec_file_open or codec_sequence_open gave
+// null: the file cannot be read (missing, a folder, no permission), it is
+// not of a kind the readers take (unknown extension, other contents than the
+// extension says, or a variant the reader refuses), or it is damaged.
+enum : uint32_t {
+    kCodecOpenOk = 0,
+    kCodecOpenUnreadable = 1,
+    kCodecOpenUnsupported = 2,
+    kCodecOpenDamaged = 3,
+};
+uint32_t codec_last_open_error();
 int32_t codec_file_read_frame(codec_file* file, uint64_t image, uint64_t frame, uint64_t unused, void* buffer);
 
 codec_file* codec_file_create(const wchar_t* path, const codec_file_info* info, const codec_write_options* options);

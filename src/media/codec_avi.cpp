@@ -87,6 +87,7 @@ bool ReadFormat(AviStream* s) {
     } else if (compression == kI420Tag && bit_count == 12) {
         s->codec = kAviI420;
     } else {
+        codec_note_unsupported();
         return false;
     }
     return true;

@@ -83,6 +83,8 @@ bool ReadBitmap(FILE* f, uint64_t file_size, CodecBitmap* b) {
     const uint16_t bits = CodecLe16(info + 14);
     const uint32_t compression = CodecLe32(info + 16);
     const uint32_t colours_used = CodecLe32(info + 32);
+    // Rows stored top-down (a negative height) are a layout not read here.
+    if (header_size >= kInfoHeaderBytes && width > 0 && height < 0 && planes == 1) codec_note_unsupported();
     if (header_size < kInfoHeaderBytes || width <= 0 || height <= 0 || planes != 1) return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
     if (compression != 0 && !(compression == 3 && (bits == 16 || bits == 32))) return false;

@@ -168,7 +168,9 @@ bool TransferSyntaxAccepted(Parser& p, uint32_t length) {
     char uid[65];
     if (length > 64 || !p.Read(uid, length)) return false;
     while (length > 0 && (uid[length - 1] == '\0' || uid[length - 1] == ' ')) --length;
-    return length == sizeof kExplicitLittle - 1 && memcmp(uid, kExplicitLittle, length) == 0;
+    const bool accepted = length == sizeof kExplicitLittle - 1 && memcmp(uid, kExplicitLittle, length) == 0;
+    if (!accepted) codec_note_unsupported();
+    return accepted;
 }
 
 // Takes the whole frames of a pixel data element of defined length.

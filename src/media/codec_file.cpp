@@ -1,6 +1,8 @@
 // The media facade: opening, reading, creating, writing and closing files of
 // the built-in formats, dispatched by the extension's format code.
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 #include "media/codec_formats.h"
@@ -66,21 +68,75 @@ uint64_t LookupPath(const wchar_t* path, uint64_t* format) {
     return codec_extension_lookup(path, length, format);
 }
 
+thread_local uint32_t t_open_error = kCodecOpenOk;
+thread_local bool t_unsupported_noted = false;
+
+// True when the first bytes of the file are those of its format: a file
+// whose contents are of another kind than its extension says is not taken
+// for a damaged one.
+bool SignatureMatches(const char* path, uint64_t kind, uint64_t format) {
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
+    uint8_t head[136] = {};
+    const size_t got = fread(head, 1, sizeof head, f);
+    fclose(f);
+    if (kind == kCodecKindMovie) {
+        if (format == kCodecAvi) return got >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "AVI ", 4) == 0;
+        // An MP4 starts with a box: a 32-bit size and a four-letter type.
+        if (got < 8) return false;
+        for (int i = 4; i < 8; ++i)
+            if (head[i] < 0x20 || head[i] > 0x7E) return false;
+        return true;
+    }
+    switch (format) {
+    case kCodecPng: return got >= 8 && memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0;
+    case kCodecJpeg: return got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    case kCodecTiff:
+        return got >= 4 && (memcmp(head, "II*\0", 4) == 0 || memcmp(head, "MM\0*", 4) == 0);
+    case kCodecBmp: return got >= 2 && head[0] == 'B' && head[1] == 'M';
+    case kCodecDicom: return got >= 132 && memcmp(head + 128, "DICM", 4) == 0;
+    }
+    return false;
+}
+
+// The reason a path that a reader refused gives (see codec_last_open_error).
+uint32_t FailureReason(const wchar_t* path, uint64_t kind, uint64_t format, const char* narrow) {
+    if (!path || !codec_file_exists(path)) return kCodecOpenUnreadable;
+    if (kind == kCodecKindNone || !narrow) return kCodecOpenUnsupported;
+    if (t_unsupported_noted || !SignatureMatches(narrow, kind, format)) return kCodecOpenUnsupported;
+    return kCodecOpenDamaged;
+}
+
 bool FrameGeometryValid(const codec_file_info& info) {
     return info.width != 0 && info.height != 0 && codec_valid_bytes_per_pixel(info.bytes_per_pixel);
 }
 
 }  // namespace
 
+void codec_note_unsupported() { t_unsupported_noted = true; }
+
+uint32_t codec_last_open_error() { return t_open_error; }
+
+void codec_set_open_error(uint32_t reason) { t_open_error = reason; }
+
 codec_file* codec_file_open(const wchar_t* path, codec_progress_fn progress, void* context) {
-    uint64_t format;
+    t_open_error = kCodecOpenOk;
+    t_unsupported_noted = false;
+    uint64_t format = 0;
     uint64_t kind = LookupPath(path, &format);
-    if (kind == kCodecKindNone) return nullptr;
+    if (kind == kCodecKindNone) {
+        t_open_error = FailureReason(path, kind, format, nullptr);
+        return nullptr;
+    }
     char* narrow = codec_path_to_ansi(path);
-    if (!narrow) return nullptr;
+    if (!narrow) {
+        t_open_error = kCodecOpenUnreadable;
+        return nullptr;
+    }
     codec_file* file = static_cast<codec_file*>(calloc(1, sizeof(codec_file)));
     if (!file) {
         free(narrow);
+        t_open_error = kCodecOpenDamaged;
         return nullptr;
     }
     file->info.kind = kind;
@@ -94,6 +150,7 @@ codec_file* codec_file_open(const wchar_t* path, codec_progress_fn progress, voi
     } else {
         ok = codec_mp4_open_file(file, narrow, progress, context);
     }
+    if (!ok) t_open_error = FailureReason(path, kind, format, narrow);
     free(narrow);
     if (!ok) {
         codec_file_free(file);

@@ -10,6 +10,13 @@
 
 #include "media/codec.h"
 
+// Readers call this where a well-formed file uses a variant they do not read
+// (a compression, a layout, a transfer syntax), so that the open is reported
+// as "not a supported kind" rather than as damaged.
+void codec_note_unsupported();
+// Sets the reason codec_last_open_error reports (numbered sequences).
+void codec_set_open_error(uint32_t reason);
+
 int32_t codec_png_open(codec_file* file, const char* path);
 int32_t codec_png_read(codec_file* file, uint64_t image, uint64_t first, uint64_t count, void* buffer);
 int32_t codec_png_create(codec_file* file, const char* path);

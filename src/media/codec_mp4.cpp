@@ -244,7 +244,10 @@ bool DecodeOrderIsDisplayOrder(Mp4Reader* r) {
     for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t* e = ctts.bytes + 8 + 8 * static_cast<uint64_t>(i);
         if (Be32(e) == 0) continue;
-        if (seen && Be32(e + 4) != offset) return false;
+        if (seen && Be32(e + 4) != offset) {
+            codec_note_unsupported();
+            return false;
+        }
         seen = true;
         offset = Be32(e + 4);
     }

@@ -82,22 +82,42 @@ bool FormatName(codec_file* file, uint64_t number) {
 
 }  // namespace
 
+namespace {
+
+// Two names that do not make a numbered run: the first file's own reason
+// when it cannot be opened, else not a kind the reader takes.
+codec_file* RefuseNames(const wchar_t* first_path) {
+    if (codec_file* probe = codec_file_open(first_path, nullptr, nullptr)) {
+        codec_file_close(probe);
+        codec_set_open_error(kCodecOpenUnsupported);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 codec_file* codec_sequence_open(const wchar_t* first_path, const wchar_t* last_path) {
     NumberedName first;
     NumberedName last;
-    if (!SplitNumberedName(first_path, &first) || !SplitNumberedName(last_path, &last)) return nullptr;
+    if (!SplitNumberedName(first_path, &first) || !SplitNumberedName(last_path, &last))
+        return RefuseNames(first_path);
     size_t suffix_length = first.length - first.digits_end;
-    if (first.digits_begin != last.digits_begin || last.length - last.digits_end != suffix_length) return nullptr;
+    if (first.digits_begin != last.digits_begin || last.length - last.digits_end != suffix_length)
+        return RefuseNames(first_path);
     if (wmemcmp(first_path, last_path, first.digits_begin) != 0 ||
         wmemcmp(first_path + first.digits_end, last_path + last.digits_end, suffix_length) != 0)
-        return nullptr;
+        return RefuseNames(first_path);
     size_t first_digits = first.digits_end - first.digits_begin;
     size_t last_digits = last.digits_end - last.digits_begin;
     bool same_width = first_digits == last_digits;
-    if (!same_width && (first_path[first.digits_begin] == L'0' || last_path[last.digits_begin] == L'0')) return nullptr;
+    if (!same_width && (first_path[first.digits_begin] == L'0' || last_path[last.digits_begin] == L'0'))
+        return RefuseNames(first_path);
 
     codec_file* file = static_cast<codec_file*>(calloc(1, sizeof(codec_file)));
-    if (!file) return nullptr;
+    if (!file) {
+        codec_set_open_error(kCodecOpenDamaged);
+        return nullptr;
+    }
     file->first_number = first.number > last.number ? last.number : first.number;
     file->last_number = last.number;
     uint64_t name_length = first_digits > last_digits ? first.length : last.length;
@@ -109,6 +129,7 @@ codec_file* codec_sequence_open(const wchar_t* first_path, const wchar_t* last_p
 
     codec_file* probe = codec_file_open(file->name_buffer, nullptr, nullptr);
     if (!probe || probe->info.kind != kCodecKindStill || probe->info.frame_count >= 2) {
+        if (probe) codec_set_open_error(kCodecOpenUnsupported);
         codec_file_close(probe);
         codec_file_free(file);
         return nullptr;

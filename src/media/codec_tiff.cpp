@@ -281,6 +281,7 @@ struct DirectoryTags {
         kPredictor,
         kColourMap,
         kSampleFormat,
+        kTileWidth,
         kSlots
     };
     TiffEntry entry[kSlots];
@@ -307,6 +308,7 @@ int SlotOfTag(uint16_t tag) {
     case 317: return DirectoryTags::kPredictor;
     case 320: return DirectoryTags::kColourMap;
     case 339: return DirectoryTags::kSampleFormat;
+    case 322: return DirectoryTags::kTileWidth;
     }
     return -1;
 }
@@ -481,6 +483,11 @@ bool ParsePage(const CodecTiffReader& r, uint32_t offset, TiffPage* p) {
     ReadTags(r, offset, &t);
     memset(p, 0, sizeof *p);
     using T = DirectoryTags;
+    // Tiled pages are a layout the reader does not take.
+    if (t.present[T::kTileWidth]) {
+        codec_note_unsupported();
+        return false;
+    }
     for (int required : {T::kPhotometric, T::kWidth, T::kHeight, T::kRowsPerStrip, T::kStripOffsets, T::kStripBytes})
         if (!t.present[required]) return false;
     uint32_t photometric, compression, predictor, width, height, rows, unit, planar;
@@ -494,7 +501,10 @@ bool ParsePage(const CodecTiffReader& r, uint32_t offset, TiffPage* p) {
         for (int res : {T::kXResolution, T::kYResolution})
             if (!t.present[res] || t.bad[res] || t.entry[res].type != 5) return false;
     }
-    if (compression != 1 && compression != 5 && compression != 32773) return false;
+    if (compression != 1 && compression != 5 && compression != 32773) {
+        codec_note_unsupported();
+        return false;
+    }
     p->photometric = static_cast<uint16_t>(photometric);
     p->compression = static_cast<uint16_t>(compression);
     p->width = width;
