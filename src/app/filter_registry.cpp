@@ -86,7 +86,7 @@ FilterRow g_Rows[kFilterRegistryCount] = {
     {L"Select components", L"成分選択", CreateLfSelect},
     {L"Bayer convert", L"ベイヤー変換", CreateLfBayer},
     {L"Particle tracking / PTV", L"粒子追跡/PTV", CreateLfPtv},
-    {L"2D hsv tracking", L"2D hsv tracking", CreateLfTrack2dHsv},
+    {L"2D hsv tracking", L"2D HSV追跡", CreateLfTrack2dHsv},
     {L"Group tag", L"グループタグ", CreateLfGroup},
     {L"Up convert", L"アップコンバート", CreateLfUpConv},
     {L"Down convert", L"ダウンコンバート", CreateLfDownConv},
@@ -107,7 +107,7 @@ FilterRow g_Rows[kFilterRegistryCount] = {
     {L"IFFT EX", L"IFFT EX", CreateLfIFFTEX},
     {L"Flip", L"反転", CreateLfFlip},
     {L"Overlap compare", L"重ねて比較", CreateLfOverlapCompare},
-    {L"2D pattern tracking", L"2D pattern tracking", CreateLfTrack2dPattern},
+    {L"2D pattern tracking", L"2D パターン追跡", CreateLfTrack2dPattern},
 };
 
 FilterRow* Row(uint32_t id) {

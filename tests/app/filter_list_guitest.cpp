@@ -279,14 +279,8 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
         if (!f) continue;
         EXPECT_STREQ(f->GetId(), g_FilterRegistry[id - 10000].identifier) << id;
         EXPECT_STREQ(f->GetName(L"en"), FilterMenuName(id, L"en")) << id;
-        // The Japanese menu lists the two trackers by their English names;
-        // the filters name themselves in Japanese.
-        if (id == 10021)
-            EXPECT_STREQ(f->GetName(L"jp"), L"2D HSV追跡");
-        else if (id == 10042)
-            EXPECT_STREQ(f->GetName(L"jp"), L"2D パターン追跡");
-        else
-            EXPECT_STREQ(f->GetName(L"jp"), FilterMenuName(id, L"jp")) << id;
+        // Menus name every filter as it names itself, in both languages.
+        EXPECT_STREQ(f->GetName(L"jp"), FilterMenuName(id, L"jp")) << id;
         EXPECT_STREQ(f->GetName(nullptr), FilterMenuName(id, L"en")) << id;
         delete f;
     }

@@ -131,6 +131,10 @@ TEST_F(MainScreenTest, BarHoldsSevenMenusAndRebuildsOnLanguage) {
     screen->SetLanguage(L"jp");
     EXPECT_EQ(screen->menuBar.items[0].label, L"ファイル");
     EXPECT_EQ(screen->menuBar.items[static_cast<size_t>(g_ViewMenuItem)].state, 1);
+    // The trackers are named in Japanese too, as they name themselves.
+    const std::wstring& tool = screen->menuBar.items[static_cast<size_t>(g_ToolMenuItem)].menuText;
+    EXPECT_NE(tool.find(L"2D HSV追跡\t10021\n"), std::wstring::npos) << PlatWideToUtf8(tool.c_str());
+    EXPECT_NE(tool.find(L"2D パターン追跡\t10042\n"), std::wstring::npos) << PlatWideToUtf8(tool.c_str());
     // The same language again changes nothing.
     screen->menuBar.items[0].label = L"kept";
     screen->SetLanguage(L"jp");
