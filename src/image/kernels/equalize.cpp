@@ -9,6 +9,7 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "image/kernels/kernel_frame.h"
 #include "image/pool.h"
@@ -552,6 +553,258 @@ int32_t RankRecords(const C_ImgBuff& b, Item* records) {
     return 1;
 }
 
+// ---- 8-bit grey images with equal shares ----
+//
+// Inside one level L the rank order is that of the neighbourhood mean m: the
+// key is trunc(m * 16843009 - L), and two means of at most eight neighbours
+// that differ do so by at least a 40th of a level, far more than the
+// truncation and L take; equal means give equal keys. Only the saturation
+// of the key merges means: every m above 127.5 (and 127.5 itself at L = 0)
+// has the greatest key; m is never negative, so the least is never reached.
+// In 120ths of a level (exact for 8, 5 and 3 neighbours) the fine class of a
+// pixel inside its level is 120 m, or 15301 for the saturated keys, greater
+// first, ties by position.
+//
+// No record is sorted. The pixels are counted per coarse class (level, fine
+// class / 128); walked in rank order, these take consecutive ranks, and a
+// coarse class whose ranks all fall into one share gets that share's level
+// at once. The few that straddle a share boundary are resolved exactly:
+// their pixels are gathered in scan order with their fine class, which
+// decides their rank inside the coarse class.
+namespace flat8 {
+
+constexpr int32_t kSaturated = 15301;
+constexpr uint32_t kFineBits = 7;                   // fine classes per coarse class: 2^kFineBits
+constexpr uint32_t kFineMask = (1u << kFineBits) - 1;
+constexpr uint32_t kBinBits = 14 - kFineBits;       // fine classes < 2^14
+constexpr uint32_t kCoarse = 256u << kBinBits;      // level << kBinBits | fine class >> kFineBits
+
+// v: 120 times the mean.
+inline uint32_t FineClass(int32_t v, int32_t level) {
+    return static_cast<uint32_t>(v >= (level == 0 ? kSaturated - 1 : kSaturated) ? kSaturated : v);
+}
+
+// The class of a pixel at the edge of the image (3 or 5 neighbours).
+uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32_t y) {
+    int32_t sum = 0, count = 0;
+    for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx) {
+            const int32_t nx = x + dx, ny = y + dy;
+            if ((dx | dy) == 0 || nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+            sum += pixels[static_cast<uint64_t>(ny) * static_cast<uint64_t>(w) + static_cast<uint64_t>(nx)];
+            ++count;
+        }
+    const int32_t level = pixels[static_cast<uint64_t>(y) * static_cast<uint64_t>(w) + static_cast<uint64_t>(x)];
+    return FineClass(120 / count * sum, level);
+}
+
+// The fine classes of the inner pixels 1 .. w-2 of an inner row.
+KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out) {
+    for (int32_t x = 1; x < w - 1; ++x) {
+        const int32_t s = up[x - 1] + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] + down[x] + down[x + 1];
+        const int32_t v = 15 * s, limit = row[x] == 0 ? kSaturated - 1 : kSaturated;
+        out[x] = static_cast<uint16_t>(v >= limit ? kSaturated : v);
+    }
+}
+
+void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out) {
+    const uint8_t* row = pixels + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+    if (y == 0 || y == h - 1) {
+        for (int32_t x = 0; x < w; ++x) out[x] = static_cast<uint16_t>(EdgeClass(pixels, w, h, x, y));
+        return;
+    }
+    out[0] = static_cast<uint16_t>(EdgeClass(pixels, w, h, 0, y));
+    InnerClasses(row - w, row, row + w, w, out);
+    out[w - 1] = static_cast<uint16_t>(EdgeClass(pixels, w, h, w - 1, y));
+}
+
+struct Job {
+    const uint8_t* pixels;
+    uint8_t* out;
+    int32_t w, h;
+    uint64_t rowsPerBand;
+    uint16_t* classes;      // per band: one row of fine classes
+    uint32_t* counts;       // per band: kCoarse counters
+    const uint16_t* table;  // per coarse class: its level, or 256 + its straddling index
+    uint64_t straddling;    // number of straddling coarse classes
+    uint64_t* next;         // per band and straddling class: the next place in `items`
+    uint64_t* items;        // per straddling class, in scan order: pixel index << kFineBits | fine class & kFineMask
+};
+
+template <class RowFn>
+void ForBandRows(const Job& job, uint64_t band, RowFn&& fn) {
+    const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.h), (band + 1) * job.rowsPerBand);
+    uint16_t* cls = job.classes + band * static_cast<uint64_t>(job.w);
+    for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
+        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls);
+        fn(y, cls);
+    }
+}
+
+inline uint32_t Coarse(const uint8_t* row, const uint16_t* cls, int32_t x) {
+    return static_cast<uint32_t>(row[x]) << kBinBits | (static_cast<uint32_t>(cls[x]) >> kFineBits);
+}
+
+void CountRows(void* ctx, uint64_t first, uint64_t count) {
+    const Job& job = *static_cast<const Job*>(ctx);
+    for (uint64_t band = first; band < first + count; ++band) {
+        uint32_t* counts = job.counts + band * kCoarse;
+        std::fill(counts, counts + kCoarse, 0u);
+        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
+            const uint8_t* row = job.pixels + y * static_cast<uint64_t>(job.w);
+            for (int32_t x = 0; x < job.w; ++x) ++counts[Coarse(row, cls, x)];
+        });
+    }
+}
+
+void LevelRows(void* ctx, uint64_t first, uint64_t count) {
+    const Job& job = *static_cast<const Job*>(ctx);
+    for (uint64_t band = first; band < first + count; ++band) {
+        uint64_t* next = job.next + band * job.straddling;
+        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
+            const uint64_t at = y * static_cast<uint64_t>(job.w);
+            const uint8_t* row = job.pixels + at;
+            uint8_t* out = job.out + at;
+            for (int32_t x = 0; x < job.w; ++x) {
+                const uint16_t t = job.table[Coarse(row, cls, x)];
+                if (t < 256) {
+                    out[x] = static_cast<uint8_t>(t);
+                } else {
+                    job.items[next[t - 256]++] = (at + static_cast<uint64_t>(x)) << kFineBits | (cls[x] & kFineMask);
+                }
+            }
+        });
+    }
+}
+
+// Hands out the levels of rank order: the level of rank r is top - j for
+// bounds[j] <= r < bounds[j + 1], 0 from `done` on.
+struct LevelOfRank {
+    const uint64_t* bounds;
+    uint64_t done;
+    uint32_t j = 0;
+    uint8_t operator()(uint64_t r) {
+        if (r >= done) return 0;
+        while (bounds[j + 1] <= r) ++j;
+        return static_cast<uint8_t>(255 - j);
+    }
+};
+
+struct StraddleJob {
+    const uint64_t* bounds;
+    uint64_t done;
+    const uint64_t* itemBegin;  // per straddling class, and one past the last
+    const uint64_t* rankBase;   // per straddling class: its first rank
+    const uint64_t* items;
+    uint8_t* out;
+};
+
+// The pixels of each straddling coarse class ranked by fine class (greater
+// first), then by scan order, which the items keep.
+void StraddleRows(void* ctx, uint64_t first, uint64_t count) {
+    const StraddleJob& job = *static_cast<const StraddleJob*>(ctx);
+    for (uint64_t k = first; k < first + count; ++k) {
+        uint64_t place[kFineMask + 1] = {};
+        const uint64_t b = job.itemBegin[k], e = job.itemBegin[k + 1];
+        for (uint64_t i = b; i < e; ++i) ++place[job.items[i] & kFineMask];
+        uint64_t at = job.rankBase[k];
+        for (int32_t f = kFineMask; f >= 0; --f) {
+            const uint64_t c = place[f];
+            place[f] = at;
+            at += c;
+        }
+        // Ranks rise within each fine class but not from item to item:
+        // each item looks for its share from the class's first one on.
+        LevelOfRank level{job.bounds, job.done};
+        level(job.rankBase[k]);
+        const uint32_t j0 = level.j;
+        for (uint64_t i = b; i < e; ++i) {
+            level.j = j0;
+            const uint64_t r = place[job.items[i] & kFineMask]++;
+            job.out[job.items[i] >> kFineBits] = level(r);
+        }
+    }
+}
+
+}  // namespace flat8
+
+// Flattens an 8-bit grey image of at least 3 x 3 and fewer than 2^32 pixels
+// with equal shares. 0 when memory runs out (image unchanged).
+int32_t FlattenGray8(C_ImgBuff& b) {
+    using namespace flat8;
+    const int32_t w = b.width, h = b.height;
+    const uint64_t n = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+    const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
+    const uint64_t bands = std::min<uint64_t>(static_cast<uint64_t>(h), threads);
+    const uint64_t rowsPerBand = (static_cast<uint64_t>(h) + bands - 1) / bands;
+    const uint64_t used = (static_cast<uint64_t>(h) + rowsPerBand - 1) / rowsPerBand;
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[n]);
+    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
+    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
+    std::unique_ptr<uint64_t[]> bounds(new (std::nothrow) uint64_t[257]);
+    if (!out || !classes || !counts || !table || !bounds) return 0;
+    Job job{b.pixels, out.get(), w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr};
+    PoolParallelFor(CountRows, &job, used);
+
+    // The equal shares, as AssignShares hands them out.
+    const double quantum = static_cast<double>(n) / 256.0;
+    double carried = 0.0;
+    uint64_t done = 0;
+    bounds[0] = 0;
+    for (uint32_t j = 0; j <= 255; ++j) {
+        carried += quantum;
+        const double k = std::trunc(carried);
+        carried -= k;
+        done += std::min<uint64_t>(static_cast<uint64_t>(k), n - done);
+        bounds[j + 1] = done;
+    }
+
+    // Coarse classes in rank order: each takes the next ranks; one whose
+    // first and last rank get the same level takes that level.
+    std::vector<uint32_t> straddling;  // coarse classes
+    std::vector<uint64_t> rankBase;
+    LevelOfRank level{bounds.get(), done};
+    uint64_t rank = 0;
+    for (uint32_t k = kCoarse; k-- > 0;) {
+        uint64_t c = 0;
+        for (uint64_t band = 0; band < used; ++band) c += counts[band * kCoarse + k];
+        if (c == 0) continue;
+        const uint8_t a = level(rank), z = level(rank + c - 1);
+        if (a == z) {
+            table[k] = a;
+        } else {
+            table[k] = static_cast<uint16_t>(256 + straddling.size());
+            straddling.push_back(k);
+            rankBase.push_back(rank);
+        }
+        rank += c;
+    }
+    // Places of the straddling classes' pixels, band after band.
+    const uint64_t sc = straddling.size();
+    std::vector<uint64_t> next(used * sc), itemBegin(sc + 1);
+    uint64_t at = 0;
+    for (uint64_t s = 0; s < sc; ++s) {
+        itemBegin[s] = at;
+        for (uint64_t band = 0; band < used; ++band) {
+            next[band * sc + s] = at;
+            at += counts[band * kCoarse + straddling[s]];
+        }
+    }
+    itemBegin[sc] = at;
+    std::unique_ptr<uint64_t[]> items(new (std::nothrow) uint64_t[std::max<uint64_t>(at, 1)]);
+    if (!items) return 0;
+    job.straddling = sc;
+    job.next = next.data();
+    job.items = items.get();
+    PoolParallelFor(LevelRows, &job, used);
+    StraddleJob sj{bounds.get(), done, itemBegin.data(), rankBase.data(), items.get(), out.get()};
+    PoolParallelFor(StraddleRows, &sj, sc);
+    PoolParallelCopy(b.pixels, out.get(), n);
+    return 1;
+}
+
+
 // Ranks the image's pixels in `Item`s and hands out the levels.
 template <class Item>
 int32_t FlattenAs(C_ImgBuff& b) {
@@ -580,6 +833,7 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         height != b.height)
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (b.format == kImgGray8 && width >= 3 && height >= 3 && n >= 256 && n < uint64_t{1} << 32) return FlattenGray8(b);
     if (b.format != kImgGray32 && n <= uint64_t{1} << 32) return FlattenAs<RankItem>(b);
     return FlattenAs<ImgRankRecord>(b);
 }
