@@ -43,11 +43,16 @@ std::wstring CLfMmeasure::ResultText(const Point* p, int32_t count, bool jp, dou
     const wchar_t* angleHead = jp ? L"内積:" : L"angle:";
     // The inner product of u and v over their lengths; differences and
     // products in doubles, so points at any 32-bit distance stay exact enough.
+    // The Japanese label names that product; the English one promises the
+    // angle in radians, so it gets acos of the product (kept within [-1, 1]
+    // against rounding).
     auto cosine = [&](const Point& ua, const Point& ub, const Point& va, const Point& vb) {
         const double ux = static_cast<double>(int64_t{ub.x} - ua.x), uy = static_cast<double>(int64_t{ub.y} - ua.y);
         const double vx = static_cast<double>(int64_t{vb.x} - va.x), vy = static_cast<double>(int64_t{vb.y} - va.y);
+        const double product =
+            (ux * vx + uy * vy) / (std::sqrt(ux * ux + uy * uy) * std::sqrt(vx * vx + vy * vy));
         std::swprintf(text, 256, L"%ls%frad", angleHead,
-                      (ux * vx + uy * vy) / (std::sqrt(ux * ux + uy * uy) * std::sqrt(vx * vx + vy * vy)));
+                      jp ? product : std::acos(std::clamp(product, -1.0, 1.0)));
     };
     auto same = [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; };
     switch (count) {

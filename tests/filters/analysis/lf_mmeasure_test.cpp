@@ -30,14 +30,22 @@ TEST(ManualMeasureText, EveryPointCountInBothLanguages) {
         {{{-60000, 0}, {0, 0}}, false, 2, 1, L"px", L"length:120000.000000px"},
         {{{1, 1}, {1, 1}, {5, 5}}, false, 1, 1, L"", L"angle:---"},
         {{{1, 1}, {5, 5}, {5, 5}}, true, 1, 1, L"", L"内積:---"},
-        {{{10, 0}, {0, 0}, {0, 10}}, false, 1, 1, L"", L"angle:0.000000rad"},
-        {{{10, 0}, {0, 0}, {-10, 0}}, false, 1, 1, L"", L"angle:-1.000000rad"},
-        {{{0, 0}, {3, 4}, {0, 0}, {3, 4}}, false, 1, 1, L"", L"angle:1.000000rad"},
+        // English gives the angle in radians, Japanese the normalised product.
+        {{{10, 0}, {0, 0}, {0, 10}}, false, 1, 1, L"", L"angle:1.570796rad"},
+        {{{10, 0}, {0, 0}, {0, 10}}, true, 1, 1, L"", L"内積:0.000000rad"},
+        {{{10, 0}, {0, 0}, {-10, 0}}, false, 1, 1, L"", L"angle:3.141593rad"},
+        {{{10, 0}, {0, 0}, {-10, 0}}, true, 1, 1, L"", L"内積:-1.000000rad"},
+        {{{10, 0}, {0, 0}, {10, 10}}, false, 1, 1, L"", L"angle:0.785398rad"},
+        {{{10, 0}, {0, 0}, {10, 10}}, true, 1, 1, L"", L"内積:0.707107rad"},
+        {{{0, 0}, {3, 4}, {0, 0}, {3, 4}}, false, 1, 1, L"", L"angle:0.000000rad"},
+        {{{0, 0}, {3, 4}, {0, 0}, {6, 8}}, true, 1, 1, L"", L"内積:1.000000rad"},
+        // Parallel directions of odd lengths: the rounded product may pass 1.
+        {{{0, 0}, {7, 3}, {1, 1}, {15, 7}}, false, 1, 1, L"", L"angle:0.000000rad"},
         {{{0, 0}, {5, 0}, {2, 2}, {2, 9}}, true, 1, 1, L"", L"内積:0.000000rad"},
         {{{0, 0}, {3, 4}, {2, 2}, {2, 2}}, false, 1, 1, L"", L"angle:---"},
         {{{0, 0}, {0, 0}, {2, 2}, {3, 2}}, false, 1, 1, L"", L"angle:---"},
         // Directions far apart: (50000, 0) against (0, -50000).
-        {{{0, 0}, {50000, 0}, {0, 50000}, {0, 0}}, false, 1, 1, L"", L"angle:0.000000rad"},
+        {{{0, 0}, {50000, 0}, {0, 50000}, {0, 0}}, false, 1, 1, L"", L"angle:1.570796rad"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CLfMmeasure::ResultText(c.points.data(), static_cast<int32_t>(c.points.size()), c.jp, c.scale,
