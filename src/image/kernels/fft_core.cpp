@@ -197,44 +197,49 @@ Lanes* LaneBuffer(const FftRowsJob* job, uint64_t groups) {
     return b;
 }
 
+// Transforms rows y .. y+lanes-1 (lanes <= 4) of job->array.
+FFT_INLINE void RowGroup(Lanes* b, const FftRowsJob* job, uint64_t y, int lanes, Scale s) {
+    const uint64_t n = job->length;
+    FftComplex* row = job->array + y * job->stride;
+    if (lanes == kLanes) {
+        FftComplex* const r[4] = {row, row + job->stride, row + 2 * job->stride, row + 3 * job->stride};
+        GatherRows(b, r, n, job->reversal, s.sign);
+        Stages(b, n, job->twiddles);
+        ScatterRows(b, r, n, s);
+    } else {
+        GatherPartial(b, row, lanes, job->stride, 1, n, job->reversal, s.sign);
+        Stages(b, n, job->twiddles);
+        ScatterPartial(b, row, lanes, job->stride, 1, n, s);
+    }
+}
+
 // Row groups first .. first+count-1 of four rows each.
 KV_KERNEL_CLONES void RowGroups(const FftRowsJob* job, uint64_t first, uint64_t count, bool inverse) {
-    const uint64_t n = job->length, rows = job->lines;
     std::unique_ptr<Lanes, FreeDeleter> buffer(LaneBuffer(job, 1));
     if (!buffer) return;
-    Lanes* b = buffer.get();
-    const Scale s = ScaleOf(n, inverse);
+    const Scale s = ScaleOf(job->length, inverse);
     for (uint64_t g = first; g < first + count; ++g) {
         const uint64_t y = g * kRowGroup;
-        FftComplex* row = job->array + y * job->stride;
-        const int lanes = static_cast<int>(std::min<uint64_t>(kLanes, rows - y));
-        if (lanes == kLanes) {
-            FftComplex* const r[4] = {row, row + job->stride, row + 2 * job->stride, row + 3 * job->stride};
-            GatherRows(b, r, n, job->reversal, s.sign);
-            Stages(b, n, job->twiddles);
-            ScatterRows(b, r, n, s);
-        } else {
-            GatherPartial(b, row, lanes, job->stride, 1, n, job->reversal, s.sign);
-            Stages(b, n, job->twiddles);
-            ScatterPartial(b, row, lanes, job->stride, 1, n, s);
-        }
+        RowGroup(buffer.get(), job, y, static_cast<int>(std::min<uint64_t>(kLanes, job->lines - y)), s);
     }
 }
 
 // Column blocks first .. first+count-1 of sixteen columns each: every row
 // of a block is one run of 256 bytes, gathered into four lane buffers.
+// Elements from row job->filled on are zero and are not read.
 KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64_t count, bool inverse) {
-    const uint64_t n = job->length, columns = job->lines, stride = job->stride;
+    const uint64_t n = job->length, columns = job->lines, stride = job->stride, filled = std::min(job->filled, n);
     std::unique_ptr<Lanes, FreeDeleter> buffer(LaneBuffer(job, kColumnGroups));
     if (!buffer) return;
     Lanes* b = buffer.get();
     const uint32_t* rev = job->reversal;
     const Scale s = ScaleOf(n, inverse);
+    const Lanes zero = {0, 0, 0, 0};
     for (uint64_t blk = first; blk < first + count; ++blk) {
         const uint64_t x = blk * kColumnBlock;
         FftComplex* top = job->array + x;
         if (x + kColumnBlock <= columns) {
-            for (uint64_t j = 0; j < n; ++j) {
+            for (uint64_t j = 0; j < filled; ++j) {
                 const FftComplex* p = top + j * stride;
                 for (uint64_t g = 0; g < kColumnGroups; ++g) {
                     const Lanes c01 = *At(p + g * kLanes), c23 = *At(p + g * kLanes + 2);
@@ -243,6 +248,12 @@ KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64
                     e[1] = __builtin_shuffle(c01, c23, Mask{1, 3, 5, 7}) * s.sign;
                 }
             }
+            for (uint64_t j = filled; j < n; ++j)
+                for (uint64_t g = 0; g < kColumnGroups; ++g) {
+                    Lanes* e = b + (g * n + rev[j]) * 2;
+                    e[0] = zero;
+                    e[1] = zero;
+                }
             for (uint64_t g = 0; g < kColumnGroups; ++g) Stages(b + g * n * 2, n, job->twiddles);
             for (uint64_t j = 0; j < n; ++j) {
                 FftComplex* p = top + j * stride;
@@ -257,7 +268,8 @@ KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64
             // A narrow array: groups of up to four columns.
             for (uint64_t c = x; c < columns; c += kLanes) {
                 const int lanes = static_cast<int>(std::min<uint64_t>(kLanes, columns - c));
-                GatherPartial(b, job->array + c, lanes, 1, stride, n, rev, s.sign);
+                GatherPartial(b, job->array + c, lanes, 1, stride, filled, rev, s.sign);
+                for (uint64_t j = filled; j < n; ++j) b[2 * rev[j]] = b[2 * rev[j] + 1] = zero;
                 Stages(b, n, job->twiddles);
                 ScatterPartial(b, job->array + c, lanes, 1, stride, n, s);
             }
@@ -265,22 +277,73 @@ KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64
     }
 }
 
+// Twiddle table and bit reversals of a width x height transform.
+struct Plan {
+    std::unique_ptr<FftComplex, FreeDeleter> table;
+    std::unique_ptr<uint32_t, FreeDeleter> rev;
+    uint64_t width = 0, height = 0;
+
+    bool Make(uint64_t w, uint64_t h) {
+        width = w, height = h;
+        const uint64_t m = std::max(w, h);
+        table.reset(static_cast<FftComplex*>(AlignedAlloc(2 * m * sizeof(FftComplex))));
+        rev.reset(static_cast<uint32_t*>(AlignedAlloc((w + h) * sizeof(uint32_t))));
+        if (!table || !rev) return false;
+        FftMakeTwiddles(table.get(), m);
+        MakeReversal(rev.get(), w);
+        MakeReversal(rev.get() + w, h);
+        return true;
+    }
+    // Rows of length width, `height` of them.
+    FftRowsJob Rows(FftComplex* data) const {
+        const uint64_t m = std::max(width, height);
+        return FftRowsJob{data, width, height, width, width, table.get() + (m - width), rev.get(), 0};
+    }
+    // Columns of length height, `width` of them, zero from row `filled` on.
+    FftRowsJob Columns(FftComplex* data, uint64_t filled) const {
+        const uint64_t m = std::max(width, height);
+        return FftRowsJob{data, height, width, width, filled, table.get() + (m - height), rev.get() + width, 0};
+    }
+};
+
+bool SidesUsable(uint64_t width, uint64_t height) {
+    return PowerOfTwoAtLeast2(width) && PowerOfTwoAtLeast2(height) && ArrayBytes(width, height, sizeof(FftComplex)) &&
+           width <= (uint64_t(1) << 31) && height <= (uint64_t(1) << 31);
+}
+
 int32_t Transform2D(FftComplex* data, uint64_t width, uint64_t height, bool inverse) {
-    if (!data || !PowerOfTwoAtLeast2(width) || !PowerOfTwoAtLeast2(height)) return 0;
-    if (!ArrayBytes(width, height, sizeof(FftComplex)) || width > (uint64_t(1) << 31) || height > (uint64_t(1) << 31)) return 0;
-    const uint64_t m = std::max(width, height);
-    std::unique_ptr<FftComplex, FreeDeleter> table(static_cast<FftComplex*>(AlignedAlloc(2 * m * sizeof(FftComplex))));
-    std::unique_ptr<uint32_t, FreeDeleter> rev(static_cast<uint32_t*>(AlignedAlloc((width + height) * sizeof(uint32_t))));
-    if (!table || !rev) return 0;
-    FftMakeTwiddles(table.get(), m);
-    MakeReversal(rev.get(), width);
-    MakeReversal(rev.get() + width, height);
-    FftRowsJob rows{data, width, height, width, table.get() + (m - width), rev.get(), 0};
+    if (!data || !SidesUsable(width, height)) return 0;
+    Plan plan;
+    if (!plan.Make(width, height)) return 0;
+    FftRowsJob rows = plan.Rows(data);
     PoolParallelFor(inverse ? FftInverseRows : FftForwardRows, &rows, (height + kRowGroup - 1) / kRowGroup);
     if (rows.failed) return 0;
-    FftRowsJob columns{data, height, width, width, table.get() + (m - height), rev.get() + width, 0};
+    FftRowsJob columns = plan.Columns(data, height);
     PoolParallelFor(inverse ? FftInverseColumns : FftForwardColumns, &columns, (width + kColumnBlock - 1) / kColumnBlock);
     return columns.failed ? 0 : 1;
+}
+
+// Fill and row transforms of the arrays of an FftForwardFilled call, by
+// groups of four rows.
+struct FilledJob {
+    FftRowsJob rows[kFftFilledArrays];
+    int arrays;
+    uint64_t filled;
+    FftFillFn fill;
+    void* context;
+};
+
+KV_KERNEL_CLONES void FilledRowGroups(void* ctx, uint64_t first, uint64_t count) {
+    FilledJob* job = static_cast<FilledJob*>(ctx);
+    std::unique_ptr<Lanes, FreeDeleter> buffer(LaneBuffer(&job->rows[0], 1));
+    if (!buffer) return;
+    const Scale s = ScaleOf(job->rows[0].length, false);
+    for (uint64_t g = first; g < first + count; ++g) {
+        const uint64_t y = g * kRowGroup;
+        const uint64_t lanes = std::min<uint64_t>(kLanes, job->filled - y);
+        job->fill(job->context, y, lanes);
+        for (int a = 0; a < job->arrays; ++a) RowGroup(buffer.get(), &job->rows[a], y, static_cast<int>(lanes), s);
+    }
 }
 
 struct LogScaleJob {
@@ -339,6 +402,30 @@ void FftInverseColumns(void* job, uint64_t first, uint64_t count) { ColumnBlocks
 
 int32_t Fft2D(FftComplex* data, uint64_t width, uint64_t height) { return Transform2D(data, width, height, false); }
 int32_t Ifft2D(FftComplex* data, uint64_t width, uint64_t height) { return Transform2D(data, width, height, true); }
+
+int32_t FftForwardFilled(FftComplex* const* arrays, int32_t count, uint64_t width, uint64_t height, uint64_t filledRows, FftFillFn fill,
+                         void* context) {
+    if (!arrays || count < 1 || count > kFftFilledArrays || !fill || !SidesUsable(width, height)) return 0;
+    for (int32_t a = 0; a < count; ++a)
+        if (!arrays[a]) return 0;
+    filledRows = std::min(filledRows, height);
+    Plan plan;
+    if (!plan.Make(width, height)) return 0;
+    FilledJob job{};
+    job.arrays = count;
+    job.filled = filledRows;
+    job.fill = fill;
+    job.context = context;
+    for (int32_t a = 0; a < count; ++a) job.rows[a] = plan.Rows(arrays[a]);
+    PoolParallelFor(FilledRowGroups, &job, (filledRows + kRowGroup - 1) / kRowGroup);
+    if (job.rows[0].failed) return 0;
+    for (int32_t a = 0; a < count; ++a) {
+        FftRowsJob columns = plan.Columns(arrays[a], filledRows);
+        PoolParallelFor(FftForwardColumns, &columns, (width + kColumnBlock - 1) / kColumnBlock);
+        if (columns.failed) return 0;
+    }
+    return 1;
+}
 
 void FftTransposeRows(void* job, uint64_t first, uint64_t count) {
     const FftTransposeJob* j = static_cast<const FftTransposeJob*>(job);

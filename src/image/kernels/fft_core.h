@@ -33,6 +33,19 @@ int32_t Fft1D(FftComplex* data, uint64_t n, const FftComplex* twiddles);
 int32_t Fft2D(FftComplex* data, uint64_t width, uint64_t height);
 int32_t Ifft2D(FftComplex* data, uint64_t width, uint64_t height);
 
+// Fft2D of up to three arrays of the same sides that the caller fills row
+// by row: fill(context, first, count) writes rows first .. first+count-1 of
+// every array (count <= 4, from the pool) just before their row transforms,
+// while they are in cache. Rows from filledRows on are taken as zero: they
+// are neither filled, read nor row-transformed, and the column pass writes
+// them. The result is that of filling the whole array and calling Fft2D.
+// 0 for a null array or fill, a count outside 1 .. 3, the sides that Fft2D
+// refuses, or memory that cannot be had.
+constexpr int32_t kFftFilledArrays = 3;
+using FftFillFn = void (*)(void* context, uint64_t first, uint64_t count);
+int32_t FftForwardFilled(FftComplex* const* arrays, int32_t count, uint64_t width, uint64_t height, uint64_t filledRows, FftFillFn fill,
+                         void* context);
+
 // destination (height x width) = transpose of source (width x height); the
 // two may be the same array. 0 when the temporary of the same-array case
 // cannot be allocated or the size does not fit.
@@ -56,6 +69,7 @@ struct FftRowsJob {
     uint64_t length;           // L, the length of each row or column
     uint64_t lines;            // how many rows or columns there are
     uint64_t stride;           // elements between rows (the array's width)
+    uint64_t filled;           // columns: rows from here on are zero and not read
     const FftComplex* twiddles;  // the level of length L
     const uint32_t* reversal;  // bit reversal of 0 .. L-1
     int32_t failed;            // set when a chunk could not get its buffer

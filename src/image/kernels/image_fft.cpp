@@ -53,6 +53,8 @@ inline void PutRow(FftComplex* row, uint64_t y, const T* values, int32_t n, int 
     }
 }
 
+// Rows first .. first+count-1 of the image, each with its zero padding on
+// the right.
 void ImgFftLoadRows(void* ctx, uint64_t first, uint64_t count) {
     const LoadJob* job = static_cast<const LoadJob*>(ctx);
     const C_ImgBuff& img = *job->image;
@@ -65,10 +67,6 @@ void ImgFftLoadRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t y = first; y < first + count; ++y) {
         FftComplex* rows[3];
         for (int c = 0; c < channels; ++c) rows[c] = job->array[c] + s * y;
-        if (y >= static_cast<uint64_t>(img.height)) {
-            for (int c = 0; c < channels; ++c) std::memset(rows[c], 0, s * sizeof(FftComplex));
-            continue;
-        }
         const int32_t yy = static_cast<int32_t>(y);
         for (int32_t x0 = 0; x0 < img.width; x0 += kImgSpanPixels) {
             const int32_t n = std::min(kImgSpanPixels, img.width - x0);
@@ -301,12 +299,11 @@ int32_t ImgFftForward(ImgFftState* state, const CImgBuff* source) {
     state->transformWidth = static_cast<int32_t>(s);
     state->transformHeight = static_cast<int32_t>(s);
     state->bytesPerPixel = img.BytesPerPixel();
-    // The load writes every element, padding included.
+    // The image's rows are loaded a few at a time and row-transformed while
+    // in cache; the padding rows below the image are zero, which the
+    // transform takes without loading or row-transforming them.
     LoadJob load{&img, {state->array[0], state->array[1], state->array[2]}, static_cast<uint64_t>(s)};
-    PoolParallelFor(ImgFftLoadRows, &load, static_cast<uint64_t>(s));
-    for (int c = 0; c < channels; ++c)
-        if (!Fft2D(state->array[c], s, s)) return 0;
-    return 1;
+    return FftForwardFilled(state->array, channels, s, s, static_cast<uint64_t>(img.height), ImgFftLoadRows, &load);
 }
 
 int32_t ImgFftSpectrumImage(ImgFftState* state, CImgBuff* output) {

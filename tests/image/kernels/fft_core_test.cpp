@@ -2,6 +2,7 @@
 // here as the reference of the 1e-9 bound, and the helpers around them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -160,7 +161,9 @@ TEST(FftCore, WithinBoundOfRecursiveTransform) {
         RefFft1D(ref.data(), n, tw.data());
         EXPECT_LE(RelativeError(ours.data(), ref.data(), n), 1e-9) << n;
     }
-    for (auto [w, h] : {std::pair<uint64_t, uint64_t>{2, 2}, {16, 4}, {4, 32}, {128, 64}, {512, 512}}) {
+    // Rows go four at a time and columns sixteen at a time: short groups
+    // (height 2), narrow arrays (width below 16) and one-block widths.
+    for (auto [w, h] : {std::pair<uint64_t, uint64_t>{2, 2}, {16, 4}, {4, 32}, {32, 2}, {2, 64}, {8, 16}, {128, 64}, {512, 512}}) {
         const Array a = Noise(w * h, uint32_t(w * 3 + h));
         for (bool inverse : {false, true}) {
             Array ours = a;
@@ -169,6 +172,57 @@ TEST(FftCore, WithinBoundOfRecursiveTransform) {
             EXPECT_LE(RelativeError(ours.data(), ref.data(), w * h), 1e-9) << w << "x" << h << (inverse ? " inverse" : "");
         }
     }
+}
+
+// The filled transform equals filling the whole array (zero rows below
+// filledRows) and calling Fft2D; each filled row is asked for exactly once.
+TEST(FftCore, FilledTransformMatchesFft2D) {
+    struct Case {
+        uint64_t w, h, filled;
+        int32_t arrays;
+    };
+    const Case cases[] = {{64, 32, 32, 3}, {64, 32, 21, 3}, {32, 64, 5, 1}, {8, 16, 10, 2}, {2, 2, 1, 1}, {16, 8, 0, 1}, {32, 16, 99, 1}};
+    for (const Case& c : cases) {
+        std::vector<Array> source, ours, ref;
+        for (int32_t a = 0; a < c.arrays; ++a) {
+            source.push_back(Noise(c.w * c.h, uint32_t(c.w * 7 + c.filled + a)));
+            ref.push_back(source.back());
+            for (uint64_t i = std::min(c.filled, c.h) * c.w; i < c.w * c.h; ++i) ref.back()[i] = FftComplex{0, 0};
+            ASSERT_EQ(Fft2D(ref.back().data(), c.w, c.h), 1);
+            ours.push_back(Array(c.w * c.h, FftComplex{std::nan(""), std::nan("")}));  // every element must be written
+        }
+        struct Fill {
+            std::vector<Array>* source;
+            std::vector<Array>* ours;
+            uint64_t w;
+            std::vector<std::atomic<int>> asked;
+            std::atomic<bool> badCount{false};
+        } fill{&source, &ours, c.w, std::vector<std::atomic<int>>(c.h), {}};
+        FftComplex* arrays[3] = {};
+        for (int32_t a = 0; a < c.arrays; ++a) arrays[a] = ours[a].data();
+        const auto fn = [](void* ctx, uint64_t first, uint64_t count) {
+            Fill* f = static_cast<Fill*>(ctx);
+            if (count == 0 || count > 4) f->badCount = true;
+            for (uint64_t y = first; y < first + count; ++y) {
+                ++f->asked[y];
+                for (size_t a = 0; a < f->source->size(); ++a)
+                    std::memcpy((*f->ours)[a].data() + y * f->w, (*f->source)[a].data() + y * f->w, f->w * sizeof(FftComplex));
+            }
+        };
+        ASSERT_EQ(FftForwardFilled(arrays, c.arrays, c.w, c.h, c.filled, fn, &fill), 1);
+        EXPECT_FALSE(fill.badCount);
+        for (uint64_t y = 0; y < c.h; ++y) EXPECT_EQ(fill.asked[y], y < c.filled ? 1 : 0) << y;
+        for (int32_t a = 0; a < c.arrays; ++a) EXPECT_EQ(Bytes(ours[a]), Bytes(ref[a])) << c.w << "x" << c.h << " filled " << c.filled;
+    }
+    FftComplex* none[1] = {nullptr};
+    Array one(16);
+    FftComplex* some[4] = {one.data(), one.data(), one.data(), one.data()};
+    const FftFillFn nothing = [](void*, uint64_t, uint64_t) {};
+    EXPECT_EQ(FftForwardFilled(none, 1, 4, 4, 4, nothing, nullptr), 0);
+    EXPECT_EQ(FftForwardFilled(some, 4, 4, 4, 4, nothing, nullptr), 0);
+    EXPECT_EQ(FftForwardFilled(some, 0, 4, 4, 4, nothing, nullptr), 0);
+    EXPECT_EQ(FftForwardFilled(some, 1, 4, 4, 4, nullptr, nullptr), 0);
+    EXPECT_EQ(FftForwardFilled(some, 1, 4, 3, 4, nothing, nullptr), 0);
 }
 
 TEST(FftCore, TwiddleTableFollowsTheFormula) {
