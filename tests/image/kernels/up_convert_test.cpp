@@ -13,11 +13,11 @@ namespace {
 
 // A gradient with a sharp-edged block and some noise: both the mean and the
 // convolved values survive somewhere.
-void Scene(CImgBuff& img, int32_t format) {
-    ASSERT_TRUE(img.buffer->Create(41, 29, format));
+void Scene(CImgBuff& img, int32_t format, int32_t w = 41, int32_t h = 29) {
+    ASSERT_TRUE(img.buffer->Create(w, h, format));
     uint32_t s = 7;
-    for (int y = 0; y < 29; ++y)
-        for (int x = 0; x < 41; ++x) {
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
             s = s * 1103515245u + 12345u;
             uint32_t v = (x * 5 + y * 3) % 256;
             if (x > 25 && y > 12) v = 255;
@@ -32,7 +32,7 @@ void Scene(CImgBuff& img, int32_t format) {
         }
 }
 
-const char* kScript = R"(
+const char* kSmooth = R"(
 def cells(a):
     H, W = a.shape[:2]
     pad = np.zeros((H + 2, W + 2) + a.shape[2:], a.dtype)
@@ -65,6 +65,9 @@ def smooth(a, top, limit):
     m = s // n[:, :, None]
     close = np.all(np.abs(m - a) <= limit, axis=2, keepdims=True)
     return np.where(close, m, a)
+)";
+
+const std::string kScript = std::string(kSmooth) + R"(
 outs = []
 for k, (path, ch, bits) in enumerate(((sys.argv[1], 1, 16), (sys.argv[1], 1, 32), (sys.argv[2], 3, 16), (sys.argv[2], 3, 32), (sys.argv[3], 1, 32), (sys.argv[4], 3, 32))):
     dt = np.uint8 if k < 4 else np.uint16
@@ -110,6 +113,40 @@ TEST(UpConvert, MatchesTheSteps) {
         EXPECT_TRUE(want == results[i]) << "case " << i;
     }
     EXPECT_EQ(at, expected.size());
+}
+
+// 8 -> 16 bits over sizes whose rows fall into several bands and over
+// images one or two pixels thin, on one thread and on all.
+TEST(UpConvert, BandsAndThinImagesMatchTheSteps) {
+    const struct {
+        int32_t w, h;
+    } sizes[] = {{1, 1}, {1, 7}, {7, 1}, {2, 2}, {3, 200}, {37, 130}, {64, 97}};
+    std::vector<std::string> inputs;
+    std::string shapes;
+    std::vector<CImgBuff> sources(2 * std::size(sizes));
+    size_t k = 0;
+    for (const auto& size : sizes)
+        for (int32_t f : {kImgGray8, kImgRgb8}) {
+            Scene(sources[k], f, size.w, size.h);
+            inputs.push_back(ktest::Block(sources[k++]));
+            shapes += "(" + std::to_string(size.h) + ", " + std::to_string(size.w) + ", " + (f == kImgGray8 ? "1" : "3") + "), ";
+        }
+    const std::string expected = ktest::RunNumpy(std::string(kSmooth) + "shapes = [" + shapes + "]\n" +
+                                                     "outs = [smooth(np.fromfile(sys.argv[1 + i], np.uint8).reshape(s).astype(np.int64) * 257, 65535, 512)"
+                                                     ".astype(np.uint16).tobytes() for i, s in enumerate(shapes)]\n"
+                                                     "open(sys.argv[-1], 'wb').write(b''.join(outs))\n",
+                                                 inputs);
+    const auto run = [&] {
+        std::vector<std::string> results;
+        for (const CImgBuff& source : sources) {
+            CImgBuff img;
+            img.CopyFrom(&source);
+            EXPECT_EQ(ImgUpConvertDepth(&img, 16), 1);
+            results.push_back(ktest::Block(img));
+        }
+        ktest::ExpectConcatenated(results, expected);
+    };
+    ktest::WithOneAndAllThreads(run, run);
 }
 
 TEST(UpConvert, WorkedCasesAndRefusals) {
