@@ -10,6 +10,7 @@
 #include "app/dialog_support.h"
 #include "app/main_screen.h"
 #include "image/colour.h"
+#include "image/kernels/kernel_frame.h"
 #include "image/pool.h"
 #include "media/frame_output.h"
 #include "toolkit/fg_file_select.h"
@@ -92,6 +93,16 @@ void FillTables(ComposeJob* job) {
     }
 }
 
+// Three byte rows interleaved into RGB, each byte XORed with `flip`, in
+// one pass.
+KV_KERNEL_CLONES void Interleave3(const uint8_t* a, const uint8_t* b, const uint8_t* c, uint8_t* o, int64_t n, uint8_t flip) {
+    for (int64_t i = 0; i < n; ++i) {
+        o[3 * i] = a[i] ^ flip;
+        o[3 * i + 1] = b[i] ^ flip;
+        o[3 * i + 2] = c[i] ^ flip;
+    }
+}
+
 // The byte paths give what the setters give: the RGB8 setter keeps the top
 // byte of a 32-bit channel, so RGB, CMY and CMYK reduce to byte arithmetic,
 // and the colour spaces keep the setters' arithmetic but find the curve's
@@ -113,13 +124,16 @@ void ComposeRowBytes(const ComposeJob& job, int32_t y) {
         // row covers, then the rest, where missing pixels read 0.
         const bool cmyk = job.space == kCompositeCmyk;
         const uint8_t flip = job.space == kCompositeCmy ? 255 : 0;
+        // The columns that all three rows cover, in one interleaving pass.
+        const int32_t common = cmyk ? 0 : std::min({w, cw[0], cw[1], cw[2]});
+        if (common > 0) Interleave3(row[0], row[1], row[2], o, common, flip);
         for (int32_t c = 0; c < 3; ++c) {
-            uint8_t* p = o + c;
-            int32_t n = std::min(w, cw[c]);
+            uint8_t* p = o + c + 3 * int64_t(common);
+            int32_t n = std::max(common, std::min(w, cw[c]));
             if (cmyk) n = std::min(n, cw[3]);
             const uint8_t* r = row[c];
             const uint8_t* kr = row[3];
-            int32_t x = 0;
+            int32_t x = common;
             if (cmyk) {
                 for (; x < n; ++x, p += 3) {
                     const uint32_t g = r[x], k = kr[x];
@@ -209,9 +223,11 @@ int32_t ComposeChannels(const CImgBuff* const channels[4], int32_t space, CImgBu
                            : bytes == 2 || bytes == 6 ? kImgRgb16
                            : bytes == 4 || bytes == 12 ? kImgRgb32
                                                        : kImgXyz;
-    // A result of the same size and format is reused (a preview recomposes often).
+    // A result of the same size and format is reused (a preview recomposes
+    // often) without clearing: every pixel of it is written below.
     job.out = result->buffer;
-    if (!job.out || !job.out->Create(w, h, format)) {
+    const bool reuse = job.out && job.out->pixels && job.out->width == w && job.out->height == h && job.out->format == format;
+    if (!job.out || (!reuse && !job.out->Create(w, h, format))) {
         result->FreePixels();
         return 0;
     }

@@ -105,6 +105,9 @@ TEST_F(ComposeChannelsTest, EverySpaceMatchesNumpyOnOneAndAllThreads) {
     };
     const Case cases[] = {{kCompositeRgb, "rgb", true}, {kCompositeCmy, "cmy", true}, {kCompositeCmyk, "cmyk", true},
                           {kCompositeXyz, "xyz", false}, {kCompositeLab, "lab", false}, {kCompositeLch, "lch", false}};
+    // One result reused across the spaces (as the preview does): nothing of
+    // the previous space may stay behind.
+    CImgBuff reused;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string ours;
@@ -119,6 +122,8 @@ TEST_F(ComposeChannelsTest, EverySpaceMatchesNumpyOnOneAndAllThreads) {
             if (ours.empty()) ours = hex;
             EXPECT_TRUE(hex == ours) << "threads " << threads;
         }
+        ASSERT_EQ(ComposeChannels(channels, c.space, &reused), 1);
+        EXPECT_TRUE(Hex(reused) == ours) << "reused result";
         std::vector<std::string> args = {c.name};
         const int used = c.space == kCompositeCmyk ? 4 : 3;
         for (int k = 0; k < used; ++k) args.push_back(specs[k]);
