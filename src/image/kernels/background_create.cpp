@@ -35,6 +35,21 @@ Accumulator<T> Allocate(uint64_t width, uint64_t height, uint64_t entries) {
     return Accumulator<T>(static_cast<T*>(std::malloc(bytes ? bytes : 1)));
 }
 
+// Row folds of the plain kernels, kept out of the per-frame lambdas so that
+// they vectorise.
+template <class T, class V>
+KV_KERNEL_CLONES void MaxInto(T* acc, const V* v, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) acc[i] = std::max(acc[i], T(v[i]));
+}
+template <class T, class V>
+KV_KERNEL_CLONES void MinInto(T* acc, const V* v, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) acc[i] = std::min(acc[i], T(v[i]));
+}
+template <class V>
+KV_KERNEL_CLONES void AddInto(double* acc, const V* v, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) acc[i] += double(v[i]);
+}
+
 enum Group { kGroup8, kGroup16, kGroup32 };
 
 Group GroupOf(int32_t format) {
@@ -228,8 +243,7 @@ int32_t Average(const BackgroundJob& job) {
     if (!sums) return 0;
     std::memset(sums.get(), 0, job.width * job.height * e * sizeof(double));
     const auto add = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
-        double* s = sums.get() + (job.width * y + x0) * e;
-        for (int32_t i = 0; i < m * int32_t(e); ++i) s[i] += double(v[i]);
+        AddInto(sums.get() + (job.width * y + x0) * e, v, int64_t(m) * int64_t(e));
     };
     const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
         if (PlainSamples(frame.format, job.group, job.colour)) {
@@ -268,10 +282,8 @@ int32_t Extreme(const BackgroundJob& job) {
     std::memset(acc.get(), maximum ? 0 : 0xFF, job.width * job.height * e * sizeof(T));
     const auto fold = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
         T* p = acc.get() + (job.width * y + x0) * e;
-        if (maximum)
-            for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::max(p[i], T(v[i]));
-        else
-            for (int32_t i = 0; i < m * int32_t(e); ++i) p[i] = std::min(p[i], T(v[i]));
+        if (maximum) MaxInto(p, v, int64_t(m) * int64_t(e));
+        else MinInto(p, v, int64_t(m) * int64_t(e));
     };
     const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
         if (PlainSamples(frame.format, job.group, job.colour)) {
@@ -287,6 +299,11 @@ int32_t Extreme(const BackgroundJob& job) {
         }
     });
     if (!done) return -1;
+    if (*job.whole && PlainSamples(job.destination->format, job.group, job.colour)) {
+        // The accumulator is laid out as the destination's pixels.
+        PoolParallelCopy(job.destination->pixels, acc.get(), job.width * job.height * e * sizeof(T));
+        return 1;
+    }
     Finish(job, [&](int32_t x, int32_t y, uint32_t) {
         const T* a = acc.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
         uint32_t out[3];
