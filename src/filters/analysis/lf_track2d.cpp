@@ -64,7 +64,7 @@ int32_t CLfTrack2d::QueryClose() {
 
 void CLfTrack2d::RemoveAllTargetsAndPoints() {
     selected = -1;
-    while (targetCount > 0) RemoveTarget(targetCount - 1);
+    RemoveAllTargets();
     CriticalSectionLock hold(lock);
     table.Reset();
 }

@@ -175,7 +175,9 @@ private:
     void SelectTarget(int32_t index);
     // Selection bound-checked: the index when it names a target, else -1.
     int32_t ValidSelection() const;
-    void AppendIdEntry(int32_t index);
+    // The entry of target `index` when it is the next number; `redraw`
+    // repaints the list when the panel is shown.
+    void AppendIdEntry(int32_t index, int32_t redraw = 1);
     void RemoveAllTargetsAndPoints();
     // A table shorter than the source grows to its frame count.
     void GrowTable();

@@ -306,25 +306,29 @@ void CLfTrack2d::UpdateControls() {
 // --- ID list ---
 
 void CLfTrack2d::RebuildIdList() {
+    // Filled without repainting: one repaint at the end, however many
+    // targets a track file brought.
     idList.RemoveAllItems(2, 0);
     idList.InsertItem(-1, L"ALL", 0, 0);
-    for (int32_t i = 0; i < targetCount; ++i) AppendIdEntry(i);
+    for (int32_t i = 0; i < targetCount; ++i) AppendIdEntry(i, 0);
     idList.SetItemSelected(0, 1);
     if (PanelShown()) CFgUICtrl::Redraw();
 }
 
-void CLfTrack2d::AppendIdEntry(int32_t index) {
+void CLfTrack2d::AppendIdEntry(int32_t index, int32_t redraw) {
     // Entries stay numbered 1 ... n: one is added only for the next number.
     if (index + 1 != idList.Count()) return;
     wchar_t text[24];
     std::swprintf(text, 24, L"%d", index + 1);
-    idList.InsertItem(-1, text, static_cast<uint32_t>(index), PanelShown() ? 1 : 0);
+    idList.InsertItem(-1, text, static_cast<uint32_t>(index), redraw && PanelShown() ? 1 : 0);
 }
 
 void CLfTrack2d::SyncIdList() {
+    const int32_t before = idList.Count();
     if (idList.Count() == 0) idList.InsertItem(-1, L"ALL", 0, 0);
     while (idList.Count() > targetCount + 1) idList.DeleteItem(idList.Count() - 1);
-    while (idList.Count() < targetCount + 1) AppendIdEntry(idList.Count() - 1);
+    while (idList.Count() < targetCount + 1) AppendIdEntry(idList.Count() - 1, 0);
+    if (idList.Count() != before && PanelShown()) idList.RedrawParent();
 }
 
 void CLfTrack2d::ListChanged(int32_t item) {

@@ -303,6 +303,26 @@ int32_t CP2dData::RemoveColumn(uint32_t index) {
     return 1;
 }
 
+int32_t CP2dData::RemoveLeadingColumns(uint32_t count) {
+    error = 0;
+    const uint32_t columns = header.columns, rows = header.rows;
+    const uint32_t removed = std::min(count, columns);
+    if (removed == 0) return 1;
+    const uint32_t left = columns - removed;
+    if (rows == 0 || left == 0) {
+        FreePoints();
+        header.columns = left;
+        return 1;
+    }
+    // Compacted in place, row after row: each row's kept records move to
+    // an address at or below where they were, so nothing is overwritten
+    // before it is moved and no memory is needed.
+    for (uint64_t r = 0; r < rows; ++r)
+        std::memmove(points + r * left, points + r * columns + removed, left * sizeof(P2dPoint));
+    header.columns = left;
+    return 1;
+}
+
 int32_t CP2dData::GetPoint(uint32_t frame, uint32_t column, P2dPoint* point) {
     error = 0;
     if (!point || !points || frame >= header.rows || column >= header.columns) {
@@ -340,9 +360,13 @@ int32_t CP2dData::Load(const char* path) {
     P2dHeader fileHeader{};
     if (!P2dReadHeader(file, &fileHeader)) return fail(static_cast<uint32_t>(g_P2dLastError));
     const uint64_t count = static_cast<uint64_t>(fileHeader.columns) * fileHeader.rows;
-    if (count) {
-        // The file must hold every record before any memory is taken for
-        // them: the counts are read from the file and cannot be trusted.
+    // The counts are read from the file and cannot be trusted: the file must
+    // hold a record for every column of every row before any memory is
+    // taken or any target made for them. A table with columns but no rows
+    // (or rows but no columns) holds no record to back either count, and
+    // no track file is ever written so.
+    if (count == 0 && (fileHeader.columns || fileHeader.rows)) return fail(kP2dIo);
+    {
         struct stat st {};
         if (fstat(fileno(file), &st) != 0 || st.st_size < 0) return fail(kP2dIo);
         const uint64_t size = static_cast<uint64_t>(st.st_size);

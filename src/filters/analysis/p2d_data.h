@@ -80,6 +80,9 @@ public:
     int32_t AddColumn();
     int32_t SetRows(uint32_t rows);
     int32_t RemoveColumn(uint32_t index);
+    // Removes columns 0 ... count - 1 (all there are when fewer) in one
+    // pass over the records, in place; always 1.
+    int32_t RemoveLeadingColumns(uint32_t count);
     int32_t GetPoint(uint32_t frame, uint32_t column, P2dPoint* point);
     int32_t SetPoint(uint32_t frame, uint32_t column, const P2dPoint& point);
     int32_t Load(const char* path);

@@ -111,8 +111,13 @@ int32_t CTrackCtrl::RemoveTarget(int32_t index) {
 }
 
 void CTrackCtrl::RemoveAllTargets() {
-    while (RemoveTarget(0)) {
-    }
+    CriticalSectionLock hold(lock);
+    const int32_t count = targetCount;
+    for (int32_t i = 0; i < count; ++i) delete targets[i];
+    std::free(targets);
+    targets = nullptr;
+    targetCount = 0;
+    if (count > 0) table.RemoveLeadingColumns(static_cast<uint32_t>(count));
 }
 
 int32_t CTrackCtrl::FindNearestPoint(int32_t target, int32_t frame, int32_t step, double* x, double* y) {

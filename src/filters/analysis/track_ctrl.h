@@ -174,6 +174,9 @@ public:
 
     int32_t AddTarget(CTrack* target);
     int32_t RemoveTarget(int32_t index);
+    // Every target and its column of the table, in time linear in the
+    // table's size.
+    void RemoveAllTargets();
     void TrackByScene(int32_t step, int32_t predict, int32_t manual);
     void TrackById(int32_t step, int32_t predict, int32_t only, int32_t manual);
     void TrackTarget(CImgBuff* image, int32_t target, int32_t frame, int32_t step, int32_t predict, int32_t manual);
@@ -195,7 +198,6 @@ private:
     // sees the cancel too.
     int32_t Tick();
     void ClearLostFlags();
-    void RemoveAllTargets();
     CImgBuff* emptyImage_ = nullptr;
     bool cancelled_ = false;
 };

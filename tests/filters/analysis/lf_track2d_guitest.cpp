@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -958,18 +960,66 @@ TEST_F(Track2dTest, TrackFilesSaveLoadAndRefuse) {
     EXPECT_EQ(other.calibScale, 3.0);
     EXPECT_STREQ(other.calibUnit, L"cm");
     EXPECT_EQ(g->targetCount, 3);
-    std::string empty = saved.substr(0, 40);
-    const uint32_t noColumns = 0;
-    std::memcpy(&empty[8], &noColumns, 4);
-    ASSERT_TRUE(kvtest::WriteFileBytes(dir.file("empty.p2d"), empty));
-    {
-        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file("empty.p2d").c_str())});
+    // Counts that no record of the file backs: refused, the targets kept.
+    const struct {
+        const char* file;
+        uint32_t columns, rows;
+    } unbacked[] = {{"no_columns.p2d", 0, 10}, {"no_rows.p2d", 10000, 0}, {"max_no_rows.p2d", 0x7FFFFFFFu, 0},
+                    {"rows_20m.p2d", 0, 20000000u}};
+    for (const auto& u : unbacked) {
+        std::string header = saved.substr(0, 40);
+        std::memcpy(&header[8], &u.columns, 4);
+        std::memcpy(&header[12], &u.rows, 4);
+        ASSERT_TRUE(kvtest::WriteFileBytes(dir.file(u.file), header));
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(dir.file(u.file).c_str())});
         g->LoadTrackFile();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"loading failed"})) << u.file;
+        EXPECT_EQ(g->targetCount, 3) << u.file;
+        EXPECT_EQ(ListTexts(g), Ids(3)) << u.file;
+    }
+}
+
+// A real file of many columns (one target each) loads with the panel shown
+// in linear time: the ID list is filled with one repaint, and the targets
+// are replaced by the next file's in one pass.
+TEST_F(Track2dTest, AFileOfManyColumnsLoadsAndIsReplacedInLinearTime) {
+    ASSERT_TRUE(OpenDiscs(host, 2));
+    kvtest::TempDir dir("track2d_wide");
+    constexpr uint32_t kColumns = 20000;
+    const std::string wide = dir.file("wide.p2d"), small = dir.file("small.p2d");
+    {
+        CP2dData d;
+        ASSERT_TRUE(d.Create(kColumns, 1));
+        for (uint32_t c = 0; c < kColumns; ++c) d.SetPoint(0, c, {1.0 + c % 50, 2.0});
+        ASSERT_TRUE(d.Save(wide.c_str()));
+        CP2dData e;
+        ASSERT_TRUE(e.Create(2, 2));
+        e.SetPoint(1, 1, {7.0, 8.0});
+        ASSERT_TRUE(e.Save(small.c_str()));
+    }
+    ASSERT_TRUE(track->PanelShown());
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(wide.c_str())});
+        track->LoadTrackFile();
         EXPECT_TRUE(answers.messages.empty());
     }
-    EXPECT_EQ(g->targetCount, 0);
-    EXPECT_EQ(g->selected.load(), -1);
-    EXPECT_EQ(ListTexts(g), Ids(0));
+    const auto loaded = Clock::now();
+    EXPECT_EQ(track->targetCount, static_cast<int32_t>(kColumns));
+    EXPECT_EQ(track->idList.Count(), static_cast<int32_t>(kColumns) + 1);
+    {
+        kvtest::ModalAnswers answers({PlatUtf8ToWide(small.c_str())});
+        track->LoadTrackFile();
+        EXPECT_TRUE(answers.messages.empty());
+    }
+    const auto replaced = Clock::now();
+    EXPECT_EQ(track->targetCount, 2);
+    EXPECT_EQ(ListTexts(track), Ids(2));
+    EXPECT_EQ(At(*track, 1, 1).x, 7.0);
+    // Quadratic work took minutes here; linear work takes well under a second.
+    EXPECT_LT(loaded - start, std::chrono::seconds(5));
+    EXPECT_LT(replaced - loaded, std::chrono::seconds(5));
 }
 
 // --- the table ---

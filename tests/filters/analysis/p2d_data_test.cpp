@@ -71,7 +71,11 @@ TEST(P2dData, LoadTable) {
         {"cut_points_be", ">", kBig, 1, 2, 1, two, 1, "b'P2D\\x00'", 0, 1},
         {"cut_block", "<", kLittle, 1, 0, 5, "", 4, "b'P2D\\x00'", 0, 1},
         {"cut_header", "<", kLittle, 1, 0, 5, "", 30, "b'P2D\\x00'", 0, 1},
-        {"zero_by_five", "<", kLittle, 1, 0, 5, "", 0, "b'P2D\\x00'", 1, 0},
+        // Counts no record backs: columns without rows, rows without columns.
+        {"zero_by_five", "<", kLittle, 1, 0, 5, "", 0, "b'P2D\\x00'", 0, 1},
+        {"five_by_zero", "<", kLittle, 1, 5, 0, "", 0, "b'P2D\\x00'", 0, 1},
+        {"max_by_zero", "<", kLittle, 1, 0x7FFFFFFFu, 0, "", 0, "b'P2D\\x00'", 0, 1},
+        {"zero_by_20m", ">", kBig, 1, 0, 20000000u, "", 0, "b'P2D\\x00'", 0, 1},
         {"zero_by_zero", "<", kLittle, 1, 0, 0, "", 0, "b'P2D\\x00'", 0, 6},
         // 40-byte files claiming huge tables: refused before any allocation.
         {"huge_u32", "<", kLittle, 1, 0xFFFFFFFFu, 0xFFFFFFFFu, "", 0, "b'P2D\\x00'", 0, 1},

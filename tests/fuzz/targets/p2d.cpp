@@ -1,6 +1,8 @@
 // The track file: load it, then read every point and the unit text as the
-// track table and the tracking filters do.
+// track table and the tracking filters do, and load it into a tracking
+// controller, which makes one target per column.
 #include "filters/analysis/p2d_data.h"
+#include "filters/analysis/track_ctrl.h"
 #include "support/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,5 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     volatile double keep = sum;
     (void)keep;
     (void)P2dUnitText(table.info).size();
+    CTrackCtrl tracker;
+    if (tracker.LoadP2d(kvfuzz::InputPath(data, size)) == 1 && static_cast<uint32_t>(tracker.targetCount) != table.Columns())
+        __builtin_trap();
     return 0;
 }
