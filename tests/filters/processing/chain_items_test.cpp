@@ -2,6 +2,8 @@
 // rectangle, group tags, depth conversion, reversal and equalisation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -195,20 +197,109 @@ TEST(GroupTag, DisabledTagSkipsToTheNextTag) {
     EXPECT_EQ(a->steps.size(), 2u);
 }
 
+// The up-conversion's widening and smoothing of a grey plane written out
+// plainly: samples widened by `factor`, the two 3 x 3 kernels over the
+// cells inside the image (the sum divided by the weight sum of those
+// cells, truncated, when that sum is above 1; a zero sum stays 0; clipped
+// to [0, top]), then each sample replaced by its window's truncated mean
+// when that lies within `limit` of it.
+using Plane = std::vector<int64_t>;
+
+Plane Convolve(const Plane& a, int32_t w, int32_t h, const int64_t (&k)[9], int64_t top) {
+    Plane out(a.size());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            int64_t sum = 0, weights = 0;
+            for (int32_t j = -1; j <= 1; ++j)
+                for (int32_t i = -1; i <= 1; ++i) {
+                    if (x + i < 0 || x + i >= w || y + j < 0 || y + j >= h) continue;
+                    const int64_t kv = k[(j + 1) * 3 + (i + 1)];
+                    sum += a[static_cast<size_t>((y + j) * w + x + i)] * kv;
+                    weights += kv;
+                }
+            int64_t v = weights > 1 ? sum / weights : sum;  // C++ division truncates toward zero
+            if (sum == 0) v = 0;
+            out[static_cast<size_t>(y * w + x)] = std::clamp<int64_t>(v, 0, top);
+        }
+    return out;
+}
+
+Plane Smooth(Plane a, int32_t w, int32_t h, int64_t factor, int64_t top, int64_t limit) {
+    for (int64_t& v : a) v *= factor;
+    a = Convolve(a, w, h, {0, 1, 0, 1, 5, 1, 0, 1, 0}, top);
+    a = Convolve(a, w, h, {0, -1, 0, -1, 10, -1, 0, -1, 0}, top);
+    Plane out = a;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            int64_t sum = 0, n = 0;
+            for (int32_t j = -1; j <= 1; ++j)
+                for (int32_t i = -1; i <= 1; ++i)
+                    if (x + i >= 0 && x + i < w && y + j >= 0 && y + j < h) {
+                        sum += a[static_cast<size_t>((y + j) * w + x + i)];
+                        ++n;
+                    }
+            const int64_t mean = sum / n, v = a[static_cast<size_t>(y * w + x)];
+            if (std::llabs(mean - v) <= limit) out[static_cast<size_t>(y * w + x)] = mean;
+        }
+    return out;
+}
+
+// Every byte of a pixel is `low` left of the middle column and `high` from
+// it on: a vertical step edge in every channel.
+void StepEdge(CImgBuff& image, int32_t w, int32_t h, int32_t format, uint8_t low, uint8_t high) {
+    ASSERT_TRUE(image.buffer->Create(w, h, format));
+    const int32_t bytes = image.buffer->BytesPerPixel();
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) std::memset(image.buffer->PixelAt(x, y), x < w / 2 ? low : high, static_cast<size_t>(bytes));
+}
+
+// Samples of a plane image, little-endian, `size` bytes each.
+Plane Samples(const CImgBuff& image, int32_t size) {
+    const size_t n = static_cast<size_t>(image.buffer->width) * static_cast<size_t>(image.buffer->height) *
+                     static_cast<size_t>(image.buffer->BytesPerPixel() / size);
+    Plane out(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t v = 0;
+        for (int32_t b = size - 1; b >= 0; --b) v = (v << 8) | image.buffer->pixels[i * static_cast<size_t>(size) + static_cast<size_t>(b)];
+        out[i] = static_cast<int64_t>(v);
+    }
+    return out;
+}
+
+// The chain's depth items over a step edge: the channel bytes the filters
+// after each item see, the format at the end, and every value against the
+// plain transcription (widened and smoothed up, narrowed to the high byte
+// or word down).
 TEST(DepthConversion, UpAndDownThroughTheChannelBytes) {
+    constexpr int32_t kW = 9, kH = 7;
+    CImgBuff grey;
+    StepEdge(grey, kW, kH, kImgGray8, 30, 220);
+    const Plane eight = Samples(grey, 1);
+    const Plane sixteen = Smooth(eight, kW, kH, 257, 65535, 512);
+    const Plane thirtyTwo = Smooth(sixteen, kW, kH, 65537, 4294967295LL, 131072);
+    Plane sixteenDown = sixteen;
+    for (int64_t& v : sixteenDown) v >>= 8;
+    // The step survives up-conversion: the edge columns keep their
+    // convolved values, the flat parts their widened levels.
+    ASSERT_EQ(sixteen[0], 30 * 257);
+    ASSERT_EQ(sixteen[kW - 1], 220 * 257);
+    ASSERT_NE(sixteen[kW / 2], 220 * 257);
+
     const struct {
         const char* name;
         int32_t format;
         std::vector<char> chain;  // 'u' up, 'd' down, 'p' probe
         std::vector<uint32_t> probeBytes;
         int32_t endFormat;
+        int32_t sampleBytes;  // of the result; 0: the values are not compared
+        Plane expect;         // empty: the bytes are unchanged
     } cases[] = {
-        {"up three times on 8-bit grey", kImgGray8, {'u', 'p', 'u', 'p', 'u', 'p'}, {2, 4, 4}, 3},
-        {"up then down", kImgGray8, {'u', 'd', 'p'}, {1}, kImgGray8},
-        {"down on 8 bits", kImgGray8, {'d', 'p'}, {1}, kImgGray8},
-        {"down on 16-bit colour", 5, {'d', 'p'}, {1}, kImgRgb8},
-        {"down on format 7", 7, {'d', 'p'}, {8}, 7},
-        {"up on CMYK keeps its format until the end", 9, {'u', 'p'}, {2}, 5},
+        {"up three times on 8-bit grey", kImgGray8, {'u', 'p', 'u', 'p', 'u', 'p'}, {2, 4, 4}, 3, 4, thirtyTwo},
+        {"up then down", kImgGray8, {'u', 'd', 'p'}, {1}, kImgGray8, 1, sixteenDown},
+        {"down on 8 bits", kImgGray8, {'d', 'p'}, {1}, kImgGray8, 1, {}},
+        {"down on 16-bit colour", 5, {'d', 'p'}, {1}, kImgRgb8, 1, {}},
+        {"down on format 7", 7, {'d', 'p'}, {8}, 7, 1, {}},
+        {"up on CMYK keeps its format until the end", 9, {'u', 'p'}, {2}, 5, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,7 +311,9 @@ TEST(DepthConversion, UpAndDownThroughTheChannelBytes) {
             if (k == 'p') probes.push_back(static_cast<ProbeFilter*>(host.Add(new ProbeFilter)));
         }
         CImgBuff image;
-        Fill(image, 6, 5, c.format, 100);
+        StepEdge(image, kW, kH, c.format, 30, 220);
+        const std::vector<uint8_t> before(image.buffer->pixels,
+                                          image.buffer->pixels + size_t{kW} * kH * static_cast<size_t>(image.buffer->BytesPerPixel()));
         host.RunChain(&image, 0);
         for (size_t i = 0; i < probes.size(); ++i) {
             EXPECT_EQ(probes[i]->steps.at(0).channelBytes, c.probeBytes[i]) << i;
@@ -229,6 +322,18 @@ TEST(DepthConversion, UpAndDownThroughTheChannelBytes) {
             }
         }
         EXPECT_EQ(image.buffer->format, c.endFormat);
+        if (!c.sampleBytes) continue;
+        const Plane got = Samples(image, c.sampleBytes);
+        if (!c.expect.empty()) {
+            EXPECT_EQ(got, c.expect);
+        } else if (c.format == 5) {
+            // 16-bit samples of bytes (30, 30) and (220, 220): their high bytes.
+            Plane want(got.size());
+            for (size_t i = 0; i < want.size(); ++i) want[i] = before[2 * i + 1];
+            EXPECT_EQ(got, want);
+        } else {
+            EXPECT_EQ(got, Plane(before.begin(), before.end()));
+        }
     }
 }
 

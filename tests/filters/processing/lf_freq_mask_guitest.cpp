@@ -92,7 +92,13 @@ TEST_F(FreqMaskTest, RingsMatchNumpyAtEachSizeWithOneAndAllThreads) {
     }
 }
 
-TEST_F(FreqMaskTest, BetweenFftAndIfftRemovesTheMeanAndPassesWithoutASpectrum) {
+// Band 0-0 between "FFT" and "IFFT": the chain equals the kernels called
+// directly on each region; ring 0 holds no sample below a 512 transform (the
+// ring formula puts the centre samples at index 0 only from 512 on), so
+// there the picture's mean is kept, and at 512 the centre samples, the mean
+// among them, are removed and the picture darkens. Without "FFT" before it
+// the mask finds no spectrum and frames pass.
+TEST_F(FreqMaskTest, BandZeroKeepsTheMeanBelowA512TransformRemovesItAtAndPassesWithoutASpectrum) {
     auto* rect = static_cast<CLfRect*>(host.Add(CreateLfRect()));
     CImgFilter* fft = host.Add(CreateLfFFT());
     auto* mask = static_cast<CLfFreqMask*>(host.Add(CreateLfFreqMask()));
@@ -112,6 +118,33 @@ TEST_F(FreqMaskTest, BetweenFftAndIfftRemovesTheMeanAndPassesWithoutASpectrum) {
                 ImgFftReset(&record.state);
                 img->PasteImage(&part, static_cast<uint32_t>(r.x0), static_cast<uint32_t>(r.y0));
             });
+    // Whole grey pictures of random bytes: a 256 transform keeps the mean
+    // (to rounding), a 512 one loses it.
+    rect->Set({0, 0, 0, 0, 0});
+    const struct {
+        int32_t side;
+        bool meanKept;
+    } sizes[] = {{200, true}, {300, false}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(size.side);
+        CImgBuff image;
+        kvtest::RandomImage(image, size.side, size.side, kImgGray8, 3);
+        const auto mean = [](const CImgBuff& img) {
+            const std::vector<uint8_t> bytes = kvtest::Bytes(img);
+            double sum = 0;
+            for (uint8_t b : bytes) sum += b;
+            return sum / static_cast<double>(bytes.size());
+        };
+        const double before = mean(image);
+        host.RunChain(&image, 0);
+        ASSERT_EQ(image.buffer->format, kImgGray8);
+        const double after = mean(image);
+        if (size.meanKept) {
+            EXPECT_NEAR(after, before, 0.5);
+        } else {
+            EXPECT_LT(after, before - 20);
+        }
+    }
     // Without "FFT" before it the mask finds no spectrum: frames pass.
     fft->enabled = 0;
     rect->Set({1, 0, 0, 40, 30});
