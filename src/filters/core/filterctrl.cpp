@@ -16,6 +16,20 @@ void CopyOrEmpty(CImgBuff* destination, const CImgBuff* source) {
     }
 }
 
+// Hands the run's image to its target: the two exchange their pixel blocks
+// (the worker's image is overwritten by the next run's copy of its source),
+// or the target is emptied when the run left no pixels.
+void HandOver(CImgBuff* target, CImgBuff* image) {
+    if (!image->buffer || !ImgFormatValid(image->buffer->format) || !target->buffer) {
+        CopyOrEmpty(target, image);
+        return;
+    }
+    C_ImgBuff held;
+    held.TakePixels(target->buffer);
+    target->buffer->TakePixels(image->buffer);
+    image->buffer->TakePixels(&held);
+}
+
 }  // namespace
 
 CFilterCtrl::CFilterCtrl() {
@@ -76,7 +90,7 @@ void CFilterCtrl::WorkerLoop() {
             }
             lock.Enter();
             if (ran) StoreRegion(region);
-            if (target) CopyOrEmpty(target, &image);
+            if (target) HandOver(target, &image);
             lock.Leave();
             owner->OnFrameDone();
             lock.Enter();
