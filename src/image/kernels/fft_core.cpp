@@ -115,7 +115,6 @@ inline __attribute__((always_inline)) void Stages(V* b, uint64_t n, const FftCom
 
 // A vector of four doubles read from or written to memory aligned to 8 bytes.
 using LanesU = double __attribute__((vector_size(kLanes * sizeof(double)), aligned(8)));
-using Mask = int64_t __attribute__((vector_size(kLanes * sizeof(int64_t))));
 
 FFT_INLINE const LanesU* At(const FftComplex* p) { return reinterpret_cast<const LanesU*>(p); }
 FFT_INLINE LanesU* At(FftComplex* p) { return reinterpret_cast<LanesU*>(p); }
@@ -141,26 +140,26 @@ Scale ScaleOf(uint64_t n, bool inverse) {
 FFT_INLINE void GatherRows(Lanes* b, FftComplex* const r[4], uint64_t n, const uint32_t* rev, double sign) {
     for (uint64_t j = 0; j < n; j += 2) {
         const Lanes a0 = *At(r[0] + j), a1 = *At(r[1] + j), a2 = *At(r[2] + j), a3 = *At(r[3] + j);
-        const Lanes t0 = __builtin_shuffle(a0, a1, Mask{0, 4, 2, 6}), t1 = __builtin_shuffle(a0, a1, Mask{1, 5, 3, 7});
-        const Lanes t2 = __builtin_shuffle(a2, a3, Mask{0, 4, 2, 6}), t3 = __builtin_shuffle(a2, a3, Mask{1, 5, 3, 7});
+        const Lanes t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6), t1 = __builtin_shufflevector(a0, a1, 1, 5, 3, 7);
+        const Lanes t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6), t3 = __builtin_shufflevector(a2, a3, 1, 5, 3, 7);
         Lanes* e0 = b + 2 * rev[j];
         Lanes* e1 = b + 2 * rev[j + 1];
-        e0[0] = __builtin_shuffle(t0, t2, Mask{0, 1, 4, 5});
-        e0[1] = __builtin_shuffle(t1, t3, Mask{0, 1, 4, 5}) * sign;
-        e1[0] = __builtin_shuffle(t0, t2, Mask{2, 3, 6, 7});
-        e1[1] = __builtin_shuffle(t1, t3, Mask{2, 3, 6, 7}) * sign;
+        e0[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+        e0[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5) * sign;
+        e1[0] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+        e1[1] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7) * sign;
     }
 }
 
 FFT_INLINE void ScatterRows(const Lanes* b, FftComplex* const r[4], uint64_t n, Scale s) {
     for (uint64_t j = 0; j < n; j += 2) {
         const Lanes re0 = b[2 * j] * s.re, im0 = b[2 * j + 1] * s.im, re1 = b[2 * j + 2] * s.re, im1 = b[2 * j + 3] * s.im;
-        const Lanes a = __builtin_shuffle(re0, im0, Mask{0, 4, 2, 6}), c = __builtin_shuffle(re0, im0, Mask{1, 5, 3, 7});
-        const Lanes d = __builtin_shuffle(re1, im1, Mask{0, 4, 2, 6}), e = __builtin_shuffle(re1, im1, Mask{1, 5, 3, 7});
-        *At(r[0] + j) = __builtin_shuffle(a, d, Mask{0, 1, 4, 5});
-        *At(r[1] + j) = __builtin_shuffle(c, e, Mask{0, 1, 4, 5});
-        *At(r[2] + j) = __builtin_shuffle(a, d, Mask{2, 3, 6, 7});
-        *At(r[3] + j) = __builtin_shuffle(c, e, Mask{2, 3, 6, 7});
+        const Lanes a = __builtin_shufflevector(re0, im0, 0, 4, 2, 6), c = __builtin_shufflevector(re0, im0, 1, 5, 3, 7);
+        const Lanes d = __builtin_shufflevector(re1, im1, 0, 4, 2, 6), e = __builtin_shufflevector(re1, im1, 1, 5, 3, 7);
+        *At(r[0] + j) = __builtin_shufflevector(a, d, 0, 1, 4, 5);
+        *At(r[1] + j) = __builtin_shufflevector(c, e, 0, 1, 4, 5);
+        *At(r[2] + j) = __builtin_shufflevector(a, d, 2, 3, 6, 7);
+        *At(r[3] + j) = __builtin_shufflevector(c, e, 2, 3, 6, 7);
     }
 }
 
@@ -244,8 +243,8 @@ KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64
                 for (uint64_t g = 0; g < kColumnGroups; ++g) {
                     const Lanes c01 = *At(p + g * kLanes), c23 = *At(p + g * kLanes + 2);
                     Lanes* e = b + (g * n + rev[j]) * 2;
-                    e[0] = __builtin_shuffle(c01, c23, Mask{0, 2, 4, 6});
-                    e[1] = __builtin_shuffle(c01, c23, Mask{1, 3, 5, 7}) * s.sign;
+                    e[0] = __builtin_shufflevector(c01, c23, 0, 2, 4, 6);
+                    e[1] = __builtin_shufflevector(c01, c23, 1, 3, 5, 7) * s.sign;
                 }
             }
             for (uint64_t j = filled; j < n; ++j)
@@ -260,8 +259,8 @@ KV_KERNEL_CLONES void ColumnBlocks(const FftRowsJob* job, uint64_t first, uint64
                 for (uint64_t g = 0; g < kColumnGroups; ++g) {
                     const Lanes* e = b + (g * n + j) * 2;
                     const Lanes re = e[0] * s.re, im = e[1] * s.im;
-                    *At(p + g * kLanes) = __builtin_shuffle(re, im, Mask{0, 4, 1, 5});
-                    *At(p + g * kLanes + 2) = __builtin_shuffle(re, im, Mask{2, 6, 3, 7});
+                    *At(p + g * kLanes) = __builtin_shufflevector(re, im, 0, 4, 1, 5);
+                    *At(p + g * kLanes + 2) = __builtin_shufflevector(re, im, 2, 6, 3, 7);
                 }
             }
         } else {
