@@ -81,8 +81,10 @@ CMainScreen::CMainScreen() {
     sidePanel.uiParent = this;
     sidePanel.SetVisible(0, 0);
     sceneBar.SetVisible(0, 0);
-    // Scenes load through the listener whether the bar is shown or not.
+    // Scenes load through the listener whether the bar is shown or not; it
+    // paints each scene it shows (OnPositionChanged), the bar included.
     sceneBar.listener = this;
+    sceneBar.listenerPaints = 1;
 
     // Image modules and filter plug-ins of the program's "plugin" folder;
     // the modules' extensions come before the built-in ones.

@@ -287,6 +287,12 @@ private:
     void PrefetchNext();
     // SaveScenes after its progress box is made and the lock taken.
     int32_t SaveScenesRun(int32_t sequence, uint64_t msPerScene, CFgUIProgressBox* box);
+    // Paints the user-interface thread made (ShowResult and LoadFrame),
+    // so that a scene change can make sure it painted exactly once.
+    uint64_t paints_ = 0;
+    // Set while the user-interface thread waits for a synchronous chain
+    // run, which shows its own result: the worker then posts no redraw.
+    std::atomic<uint32_t> syncRunWaiting_{0};
     std::atomic<uint32_t> frameReady_{0};
     CImgBuff scratch_;  // the frame being decoded, swapped into the source
     CFgUIProgressBox* mp4Progress_ = nullptr;

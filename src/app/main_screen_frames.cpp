@@ -100,7 +100,14 @@ void CFramePrefetch::Main() {
 
 void CMainScreen::OnPositionChanged(uint64_t position) {
     currentFrame = playRangeSet ? playRangeStart + position * playRangeStep : position;
-    LoadFrame(0);
+    // The scene bar leaves the paint to this call: exactly one per scene,
+    // the bar's new thumb included.
+    const uint64_t before = paints_;
+    LoadFrame(1);
+    if (paints_ == before) {
+        ++paints_;
+        CFgUIDialog::Redraw();
+    }
 }
 
 int32_t CMainScreen::SeekScene(uint64_t index) {
@@ -109,7 +116,7 @@ int32_t CMainScreen::SeekScene(uint64_t index) {
     sceneBar.position = index;
     sceneBar.UpdateThumb();
     if (sceneBar.listener) sceneBar.listener->OnPositionChanged(index);
-    sceneBar.RedrawParent();
+    if (!sceneBar.listener || !sceneBar.listenerPaints) sceneBar.RedrawParent();
     return 1;
 }
 
@@ -175,7 +182,10 @@ void CMainScreen::LoadFrame(int32_t redraw) {
             picture.GetTexture()->Clear();
             picture.UpdateLayout();
         }
-        if (redraw) CFgUIDialog::Redraw();
+        if (redraw) {
+            ++paints_;
+            CFgUIDialog::Redraw();
+        }
         return;
     }
     RunFilterChain(0);
@@ -192,7 +202,11 @@ void CMainScreen::RunFilterChain(int32_t async) {
         return;
     }
     const Clock::time_point start = Clock::now();
+    // A synchronous run is shown below; the worker's frame-done redraw
+    // would paint it a second time.
+    if (!async) syncRunWaiting_.store(1);
     sidePanel.RequestRun(&resultImage, &sourceImage, currentFrame, async);
+    syncRunWaiting_.store(0);
     if (async) return;
     if (measureTimes) times.chainSeconds += SecondsSince(start);
     // The worker only posts its notification; a waiting caller shows the
@@ -201,6 +215,7 @@ void CMainScreen::RunFilterChain(int32_t async) {
 }
 
 void CMainScreen::PostFrameDone() {
+    if (syncRunWaiting_.load()) return;
     frameReady_.store(1);
     if (window) PlatPostRedraw(window);
 }
@@ -221,7 +236,10 @@ void CMainScreen::ShowResult() {
     if (measureTimes) times.convertSeconds += std::chrono::duration<double>(paint - start).count();
     CFgScreen* owner = picture.OwnerScreen();
     if (!texture->screen && texture->pixels && owner) texture->AttachToScreen(owner);
-    if (ok) CFgUIDialog::Redraw();
+    if (ok) {
+        ++paints_;
+        CFgUIDialog::Redraw();
+    }
     if (measureTimes) {
         times.uploadSeconds += SecondsSince(paint);
         ++times.frames;

@@ -76,7 +76,8 @@ void CVideoPanel::MoveTo(uint64_t p) {
     position = p;
     UpdateThumb();
     if (listener) listener->OnPositionChanged(p);
-    RedrawParent();
+    // One paint per scene: a listener that shows the scene has painted it.
+    if (!listener || !listenerPaints) RedrawParent();
 }
 
 int32_t CVideoPanel::SetPosition(uint64_t p) {

@@ -63,6 +63,9 @@ public:
     int32_t dragAnchorX = 0;  // 0: no drag
     uint64_t dragStartPosition = 0;
     CVideoPanelListener* listener = nullptr;  // not owned
+    // Set when the listener repaints the whole dialog, this bar included, for
+    // every position it is told: the bar then adds no paint of its own.
+    uint32_t listenerPaints = 0;
 
     // The play loop's clock and sleep; tests replace them.
     uint32_t (*tickCount)() = nullptr;

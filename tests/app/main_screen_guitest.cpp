@@ -482,6 +482,67 @@ TEST_F(MainScreenTest, AsynchronousResultIsShownByTheUserInterfaceThread) {
     EXPECT_EQ(screen->picture.texture.pixels[0], 255 - 20);
 }
 
+// The play loop's clock for the pace test: the scene bar's injected tick
+// count and sleep read and advance it; each chain run and each paint of the
+// main screen advance it by a fixed cost, so a paint the loop does not
+// account for shows up as a slower pace.
+std::atomic<uint32_t> g_PlayClock{0};
+constexpr uint32_t kChainCost = 57, kPaintCost = 10;  // a 67 ms scene
+uint32_t PlayClockTick() { return g_PlayClock.load(); }
+void PlayClockSleep(uint32_t ms) { g_PlayClock += ms; }
+std::atomic<uint64_t> g_Paints{0};
+void CountingOverlay(CFgScreen* screen, CFgFont* font, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e,
+                     int32_t f, int32_t g, int32_t h, int32_t zoom, void* data) {
+    ++g_Paints;
+    g_PlayClock += kPaintCost;
+    CMainScreen::OnPictureOverlay(screen, font, a, b, c, d, e, f, g, h, zoom, data);
+}
+
+class CostlyFilter : public CImgFilter {
+public:
+    const wchar_t* GetName(const wchar_t*) override { return L"Costly"; }
+    int32_t OnFilter(CImgBuff*, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t, uint32_t*,
+                     uint32_t*) override {
+        g_PlayClock += kChainCost;
+        return 1;
+    }
+};
+
+// Playing paints each scene once, and the loop sleeps only the rest of the
+// interval, so a 67 ms scene plays at the set rate (or as fast as it can
+// when the interval is shorter than the scene).
+TEST_F(MainScreenTest, PlayingPaintsEachSceneOnceAtTheSetPace) {
+    const int n = 6;
+    const std::vector<std::string> seq = fx.Sequence("pace", n);
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[n - 1]).c_str());
+    ASSERT_EQ(screen->AddFilterToChain(new CostlyFilter, 1), 1);
+    screen->picture.overlayCallback = CountingOverlay;
+    screen->sceneBar.tickCount = PlayClockTick;
+    screen->sceneBar.sleep = PlayClockSleep;
+    screen->sceneBar.frameSkip = 0;
+    const auto tick = screen->sceneBar.tickCount;
+    const auto sleep = screen->sceneBar.sleep;
+    for (const uint64_t interval : {66u, 133u, 333u}) {
+        SCOPED_TRACE(interval);
+        ASSERT_EQ(screen->SeekScene(0), 1);
+        kvtest::Pump();
+        screen->sceneBar.msPerScene = interval;
+        g_Paints = 0;
+        g_PlayClock = 0;
+        screen->sceneBar.Play(+1);
+        EXPECT_EQ(screen->sceneBar.position, static_cast<uint64_t>(n - 1));
+        kvtest::Pump();  // a redraw posted for a scene would be a paint too
+        EXPECT_EQ(g_Paints.load(), static_cast<uint64_t>(n - 1));
+        const double perScene = static_cast<double>(g_PlayClock.load()) / (n - 1);
+        EXPECT_EQ(perScene, static_cast<double>(std::max<uint64_t>(interval, kChainCost + kPaintCost)));
+        std::printf("interval %llu ms: %.2f paints per scene, %.2f scenes/s\n",
+                    static_cast<unsigned long long>(interval), static_cast<double>(g_Paints.load()) / (n - 1),
+                    1000.0 / perScene);
+    }
+    screen->sceneBar.tickCount = tick;
+    screen->sceneBar.sleep = sleep;
+}
+
 TEST_F(MainScreenTest, DestroyedDuringAnAsynchronousRun) {
     const std::vector<std::string> seq = fx.Sequence("x", 3, 320, 240);
     screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[2]).c_str());
