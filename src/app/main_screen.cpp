@@ -14,6 +14,7 @@
 #include "media/codec.h"
 #include "media/image_module.h"
 #include "platform/files.h"
+#include "platform/plat_messages.h"
 #include "platform/utf8.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_progress_box.h"
@@ -165,6 +166,8 @@ void CMainScreen::CloseDocument() {
 }
 
 void CMainScreen::OnSize(uint64_t, uint64_t) { Layout(); }
+
+void CMainScreen::OnCloseWhileDisabled() { PlatPostQuitMessage(0); }
 
 bool CMainScreen::Japanese() const { return sidePanel.language == L"jp"; }
 

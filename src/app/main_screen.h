@@ -177,6 +177,10 @@ public:
     void OnRButtonUp(int32_t x, int32_t y) override;
     void OnMouseWheel(int32_t x, int32_t y, int32_t notches) override;
     int32_t QueryClose() override { return 1; }
+    // Closing always ends the program: while a save, an open or a run holds
+    // the window disabled, the close becomes the quit request, which the
+    // operation's pumping sees and ends on; the main loop ends after it.
+    void OnCloseWhileDisabled() override;
     void OnSize(uint64_t width, uint64_t height) override;
     // Shows a result the chain worker marked as ready, then repaints.
     void Redraw() override;

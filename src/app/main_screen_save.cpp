@@ -329,8 +329,8 @@ int32_t CMainScreen::SaveScenesWithModule(const wchar_t* path, const wchar_t*, i
             r = 0;
             break;
         }
-        FgPumpMessages();
-        if (box && box->cancel) {
+        // A quit (the main window closed meanwhile) cancels like "中断".
+        if (!FgPumpMessages() || g_QuitRequested.load() || (box && box->cancel)) {
             r = -1;
             break;
         }
@@ -389,8 +389,8 @@ int32_t CMainScreen::SaveScenesBuiltIn(const wchar_t* path, const wchar_t*, int3
             r = 0;
             break;
         }
-        FgPumpMessages();
-        if (box && box->cancel) {
+        // A quit (the main window closed meanwhile) cancels like "中断".
+        if (!FgPumpMessages() || g_QuitRequested.load() || (box && box->cancel)) {
             r = -1;
             break;
         }

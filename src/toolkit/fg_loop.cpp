@@ -53,6 +53,8 @@ void FgRunModalLoop(volatile int32_t* done, CFgScreen* modalScreen) {
         return;
     }
     *done = 0;
+    // A quitting program waits for no answer: the caller unwinds at once.
+    if (g_QuitRequested.load()) return;
     FgNotifyModalStart(modalScreen);
     if (*done) return;
     PlatMessage message;

@@ -69,6 +69,8 @@ void CMsgboxScreen::DrawOverlay() {
 }
 
 int32_t FgMessageBox(const wchar_t* text, const wchar_t* title, int32_t type, CFgScreen* parent) {
+    // A quitting program shows no box: nobody would be left to answer it.
+    if (g_QuitRequested.load()) return -1;
     CMsgboxScreen box;
     if (!box.Open(text, title, type, parent)) return 0;
     return box.RunModal();

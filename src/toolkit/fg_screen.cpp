@@ -66,7 +66,11 @@ void ScreenWindowProc(void* user, const PlatMessage& message) {
             screen->OnSize(static_cast<uint64_t>(a), static_cast<uint64_t>(b));
             return;
         case kPlatMsgClose:
-            if (!screen->enabled || !screen->QueryClose()) return;
+            if (!screen->enabled) {
+                screen->OnCloseWhileDisabled();
+                return;
+            }
+            if (!screen->QueryClose()) return;
             screen->Destroy();
             return;
         case kPlatMsgRedraw: screen->Redraw(); return;

@@ -45,6 +45,9 @@ public:
     CFgScreen& operator=(const CFgScreen&) = delete;
 
     virtual int32_t QueryClose() { return 1; }
+    // A close request that arrived while the screen was disabled; the
+    // screen stays (a long operation may be using it).
+    virtual void OnCloseWhileDisabled() {}
     virtual void OnSize(uint64_t width, uint64_t height) { (void)width, (void)height; }
     virtual void OnShow(uint32_t show) { (void)show; }
     // Overrides that paint start with `if (DeferRedraw()) return;` so that a

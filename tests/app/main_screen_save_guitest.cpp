@@ -477,6 +477,50 @@ TEST_F(SaveTest, CancelledRunKeepsTheFramesWritten) {
               "3");
 }
 
+// Closes the main window on its third run, as the window manager's close
+// box would in the middle of a save.
+class CloseFilter : public CImgFilter {
+public:
+    CMainScreen* screen = nullptr;
+    int runs = 0;
+    uint32_t enabledAtClose = 1;
+    const wchar_t* GetName(const wchar_t*) override { return L"Close"; }
+    int32_t OnFilter(CImgBuff*, uint64_t, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t, uint32_t*,
+                     uint32_t*) override {
+        if (screen && ++runs == 3) {
+            enabledAtClose = screen->CFgScreen::enabled;
+            PlatPostMessage(screen->window, kPlatMsgClose);
+        }
+        return 1;
+    }
+};
+
+// The close cancels the save at once, with no box: the file holds the
+// frames written and is whole, and the program's loop ends.
+TEST_F(SaveTest, CloseDuringASaveCancelsItAndEndsTheProgram) {
+    if (kvtest::RunCommand("which ffprobe > /dev/null") != 0) GTEST_SKIP() << "no ffprobe";
+    screen->SetLanguage(L"en");
+    const std::vector<std::string> seq = fx.Sequence("q", 6);
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[5]).c_str());
+    auto* closer = new CloseFilter;
+    ASSERT_EQ(screen->AddFilterToChain(closer, 1), 1);
+    closer->screen = screen.get();
+    const std::string avi = Out("closed.avi");
+    {
+        kvmedia::PromptScript script({Choose(W(avi))});
+        screen->SaveScenes(0, 33);
+    }
+    closer->screen = nullptr;
+    EXPECT_EQ(closer->enabledAtClose, 0u);
+    EXPECT_EQ(g_QuitRequested.load(), 1u);  // the main loop ends after this dispatch
+    ExpectUnlocked();
+    EXPECT_NE(screen->window, 0u);  // the save's screen was not destroyed under it
+    EXPECT_EQ(Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                    "-of csv=p=0 '" + avi + "'"),
+              "3");
+    g_QuitRequested = 0;  // the flag ends the program's loop; this test goes on
+}
+
 // The ozt image module of the plugin folder writes what its extension
 // names: the result as a still, the scenes as a movie at the scene
 // interval; both read back through the module with the same pixels.

@@ -10,6 +10,7 @@
 #include "platform/plat_messages.h"
 #include "toolkit/fg_keys.h"
 #include "toolkit/fg_loop.h"
+#include "toolkit/fg_msgbox.h"
 #include "toolkit/support/screen_recorder.h"
 
 namespace {
@@ -202,6 +203,30 @@ TEST(FgWaitEvent, SignalsLeavesTheLockAndWaits) {
     EXPECT_EQ(FgWaitEvent(&request, &reply, &cs), 1);
     worker.join();
     EXPECT_TRUE(lockWasFree.load());
+}
+
+}  // namespace
+
+namespace {
+
+// Once the program is quitting, a modal loop or a message box waits for no
+// answer: it returns at once, with nothing shown and the queue untouched.
+TEST_F(FgLoop, NothingModalWaitsOnceTheProgramIsQuitting) {
+    int started = 0;
+    const FgModalStartHook previous =
+        FgSetModalStartHook([](CFgScreen*, void* user) { ++*static_cast<int*>(user); }, &started);
+    g_QuitRequested = 1;
+    PlatPostTestClick(modal.window, 4, 4);
+    volatile int32_t done = 1;
+    FgRunModalLoop(&done, &modal);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(FgMessageBox(L"canceled", L"confirmation", 1, &main), -1);
+    finished = true;
+    FgSetModalStartHook(previous, nullptr);
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(modal.Joined(), "");
+    EXPECT_EQ(FgPumpMessages(), 1);
+    EXPECT_EQ(modal.Joined(), "click 4 4");
 }
 
 }  // namespace

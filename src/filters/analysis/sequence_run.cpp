@@ -25,10 +25,10 @@ bool SameImage(const C_ImgBuff* a, const C_ImgBuff* b) {
            a->format == b->format;
 }
 
-// Dispatches the queued messages; a quit message cancels the active run.
+// Dispatches the queued messages; a quit message, or one another loop took
+// before, cancels the active run.
 void PumpForRun() {
-    if (g_QuitRequested.load()) return;
-    if (!FgPumpMessages()) {
+    if (g_QuitRequested.load() || !FgPumpMessages()) {
         if (CSequenceRun* run = g_ActiveRun.load()) run->Cancel();
     }
 }

@@ -16,6 +16,7 @@
 #include "image/pool.h"
 #include "platform/utf8.h"
 #include "support/testsupport.h"
+#include "toolkit/fg_loop.h"
 #include "toolkit/support/ui_input.h"
 
 namespace kvapptest {
@@ -107,6 +108,11 @@ protected:
     }
     void TearDown() override {
         screen.reset();
+        // A test that ran the main loop leaves the quit of its screen's
+        // destruction queued and the flag set: neither reaches the next test.
+        g_MainScreen = nullptr;
+        kvtest::Pump();
+        g_QuitRequested = 0;
         PoolStop();
     }
     ProbeFilter* AddProbe() {
