@@ -130,6 +130,7 @@ public:
     wchar_t documentPath[kMainPathMax] = {};
     uint32_t imageViewInput = 0;
     uint32_t busyCount = 0;
+    uint32_t runLocked = 0;
     uint32_t displayContent = 2;
     wchar_t filterListPath[kMainPathMax] = {};
     wchar_t* lastOpenPath = nullptr;
@@ -270,6 +271,9 @@ public:
     void Layout();
     void LockDialogs();
     void UnlockDialogs();
+    // A filter's whole-sequence run: the main screen and every dialog,
+    // the composite included, take no input until it ends.
+    void LockForRun(int32_t lock);
     void SetLanguage(const wchar_t* code);
     void SetGuideColor(uint32_t index);
     int32_t SetConnect(uint32_t n);
@@ -289,6 +293,8 @@ private:
     int32_t DecodeFrame(uint64_t index, CImgBuff* out);
     // Starts the reader on the scene the play loop will ask for next.
     void PrefetchNext();
+    // Enables the screen and its dialogs as the busy lock and the run lock say.
+    void ApplyLocks();
     // SaveScenes after its progress box is made and the lock taken.
     int32_t SaveScenesRun(int32_t sequence, uint64_t msPerScene, CFgUIProgressBox* box);
     // Paints the user-interface thread made (ShowResult and LoadFrame),

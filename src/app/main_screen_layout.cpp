@@ -43,23 +43,30 @@ void CMainScreen::Layout() {
     CFgUIDialog::Redraw();
 }
 
+void CMainScreen::ApplyLocks() {
+    // The busy lock of an open or a save leaves the composite dialog live;
+    // a filter's run locks it too, since its commands change the chain's input.
+    const int32_t main = busyCount == 0 && !runLocked ? 1 : 0;
+    EnableAll(main);
+    calibration.EnableAll(main);
+    playEdit.EnableAll(main);
+    saveSettings.EnableAll(main);
+    composite.EnableAll(runLocked ? 0 : 1);
+}
+
 void CMainScreen::LockDialogs() {
     if (busyCount != UINT32_MAX) ++busyCount;
-    // The composite dialog is not part of the lock.
-    if (busyCount != 1) return;
-    EnableAll(0);
-    calibration.EnableAll(0);
-    playEdit.EnableAll(0);
-    saveSettings.EnableAll(0);
+    if (busyCount == 1) ApplyLocks();
 }
 
 void CMainScreen::UnlockDialogs() {
     if (busyCount == 0) return;
-    if (--busyCount != 0) return;
-    EnableAll(1);
-    calibration.EnableAll(1);
-    playEdit.EnableAll(1);
-    saveSettings.EnableAll(1);
+    if (--busyCount == 0) ApplyLocks();
+}
+
+void CMainScreen::LockForRun(int32_t lock) {
+    runLocked = lock ? 1 : 0;
+    ApplyLocks();
 }
 
 void CMainScreen::SetLanguage(const wchar_t* code) {

@@ -512,7 +512,7 @@ void CSidePanel::OnFilterUiClosed() {
 
 void CSidePanel::LockUi(int32_t lockFlag, CImgFilter* filter) {
     // A filter's lock ends, but the busy lock of an open or a save holds.
-    if (mainScreen && (lockFlag || mainScreen->busyCount == 0)) mainScreen->EnableAll(lockFlag ? 0 : 1);
+    if (mainScreen) mainScreen->LockForRun(lockFlag);
     CFilterCtrl::LockUi(lockFlag, filter);
 }
 

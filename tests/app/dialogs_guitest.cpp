@@ -10,6 +10,7 @@
 
 #include "app/main_screen.h"
 #include "app/support/main_screen_fixture.h"
+#include "filters/analysis/sequence_run.h"
 #include "media/codec.h"
 #include "platform/plat_messages.h"
 #include "support/testsupport.h"
@@ -304,6 +305,43 @@ TEST_F(DialogsTest, PlayRangeOfAStillStaysOneScene) {
     screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[3]).c_str());
     EXPECT_EQ(Text(p.endEdit), L"4");
     EXPECT_EQ(p.rangeEnd, 4u);
+}
+
+// A filter's run locks the main screen and every dialog, the composite
+// too: a play range SET mid-run would change the frames under the run.
+// When the run ends inside a busy lock, that lock holds all but the composite.
+TEST_F(DialogsTest, RunLockDisablesEveryDialogUntilTheRunEnds) {
+    screen->SetLanguage(L"en");
+    const std::vector<std::string> seq = fx.Sequence("k", 4);
+    screen->OpenSequenceFiles(W(seq[0]).c_str(), W(seq[3]).c_str());
+    ProbeFilter* filter = AddProbe();
+    CPlayEditUI& p = screen->playEdit;
+    screen->calibration.Show(screen.get());
+    p.Show(screen.get());
+    screen->saveSettings.Show(screen.get());
+    screen->composite.Show(screen.get());
+    const std::initializer_list<CFgUIDialog*> dialogs{screen.get(), &screen->calibration, &p, &screen->saveSettings,
+                                                      &screen->composite};
+    {
+        CSequenceRun run(filter);
+        ASSERT_EQ(run.Begin(nullptr, nullptr), CSequenceRun::kStarted);
+        for (CFgUIDialog* d : dialogs) {
+            EXPECT_EQ(d->CFgScreen::enabled, 0u) << PlatWideToUtf8(d->title);
+            EXPECT_EQ(d->CFgUICtrl::enabled, 0u) << PlatWideToUtf8(d->title);
+        }
+        Type(p, p.endEdit, L"2");
+        Click(p, p.setButton);
+        EXPECT_EQ(screen->playRangeSet, 0u);
+        EXPECT_EQ(screen->sceneBar.sceneCount, 4u);
+        screen->LockDialogs();
+    }
+    for (CFgUIDialog* d : dialogs)
+        EXPECT_EQ(d->CFgScreen::enabled, d == &screen->composite ? 1u : 0u) << PlatWideToUtf8(d->title);
+    screen->UnlockDialogs();
+    for (CFgUIDialog* d : dialogs) EXPECT_EQ(d->CFgScreen::enabled, 1u) << PlatWideToUtf8(d->title);
+    Type(p, p.endEdit, L"2");
+    Click(p, p.setButton);
+    EXPECT_EQ(screen->sceneBar.sceneCount, 2u);
 }
 
 // --- image save settings ---
