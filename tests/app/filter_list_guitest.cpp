@@ -332,8 +332,8 @@ TEST_F(MainScreenTest, BuiltFiltersMatchTheirRowsAndRoundTripThroughAList) {
     const std::string colourSections =
         "[bayer_convert] {\n if_enable 1\n if_visible 1\n action 2\n filter 0\n gain 0\n gain_r 3.344\n"
         " gain_g 1.704\n gain_b 8.772\n}\n"
-        "[component_extraction] {\n if_enable 1\n if_visible 1\n sel 3\n color 0\n cmyk 0\n}\n"
-        "[select_components] {\n if_enable 1\n if_visible 1\n sel 0\n cmyk 0\n}\n"
+        "[component_extraction] {\n if_enable 1\n if_visible 1\n cmyk 0\n color 0\n sel 3\n}\n"
+        "[select_components] {\n if_enable 1\n if_visible 1\n cmyk 0\n sel 0\n}\n"
         "[color_filter] {\n if_enable 1\n if_visible 1\n wave_length 0\n gain_free 0\n filter 0\n gain 0\n"
         " inverse 0\n}\n"
         "[white_balance] {\n if_enable 1\n if_visible 1\n}\n"

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "filters/core/cfgfile.h"
 #include "filters/processing/region_clip.h"
 #include "image/bitmask.h"
 #include "image/kernels/kernel_frame.h"
@@ -104,6 +105,21 @@ void CLfBinary::ShowSettings() {
     typeButtons[0].SelectInGroup(t >= 0 && t <= 5 ? t : -1, 0);
     ShowCount(&repeatEdit);
     ShowCount(&shaveEdit);
+}
+
+void CLfBinary::LoadConfig(CCfgPack* pack) {
+    CDialogFilter<CLfBinary>::LoadConfig(pack);
+    bool shown = false;
+    for (CFgUIEdit* edit : {&repeatEdit, &shaveEdit}) {
+        const wchar_t* stored = CfgFindValue(pack, edit == &repeatEdit ? repeat.key : shave.key);
+        if (!stored) continue;
+        auto changed = edit->changed;
+        edit->changed = nullptr;
+        edit->SetLineText(0, stored);
+        edit->changed = changed;
+        shown = true;
+    }
+    if (shown && PanelShown()) CFgUICtrl::Redraw();
 }
 
 void CLfBinary::OnTypeRadio(CFgUIChkButton* button, void* data) {

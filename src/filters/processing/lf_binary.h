@@ -51,6 +51,10 @@ public:
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t x, int64_t y, int64_t w, int64_t h, uint32_t connect,
                      uint32_t bg, uint32_t* workFormat, uint32_t* channelBytes) override;
 
+    // Loads as every dialog filter does; the count boxes then show the
+    // stored text itself ("007" stays "007").
+    void LoadConfig(CCfgPack* pack) override;
+
 protected:
     void ApplyRules() override;
     void ShowSettings() override;

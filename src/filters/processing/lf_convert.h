@@ -12,9 +12,10 @@ class CLfConvert : public CComponentPanel<CLfConvert> {
 public:
     CLfConvert();
 
-    CSetting<uint32_t> sel{settings, L"sel", 3, 0, kEntries - 1};
-    CSettingFlag color{settings, L"color", 0};
+    // Declared in the order of their keys in a saved section.
     CSettingFlag cmyk{settings, L"cmyk", 0};
+    CSettingFlag color{settings, L"color", 0};
+    CSetting<uint32_t> sel{settings, L"sel", 3, 0, kEntries - 1};
     // Set while the last image was not a colour image; the panel starts
     // disabled until a colour frame arrives.
     std::atomic<uint32_t> notColour{1};

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "filters/core/cfgfile.h"
 #include "filters/processing/region_clip.h"
 #include "image/kernels/object_removal.h"
 
@@ -54,6 +55,18 @@ void CLfNoiseRemover::ShowSettings() {
     minBox.checked = minOn.Get();
     maxBox.checked = maxOn.Get();
     for (const Limit& l : limits_) ShowEntered(l);
+}
+
+void CLfNoiseRemover::LoadConfig(CCfgPack* pack) {
+    CDialogFilter<CLfNoiseRemover>::LoadConfig(pack);
+    bool shown = false;
+    for (const Limit& l : limits_) {
+        const wchar_t* stored = CfgFindValue(pack, l.entered->key);
+        if (!stored) continue;
+        l.edit->SetLineText(0, stored);
+        shown = true;
+    }
+    if (shown && PanelShown()) CFgUICtrl::Redraw();
 }
 
 void CLfNoiseRemover::OnEditCommit(CFgUIEdit* edit, void* data) {

@@ -11,9 +11,9 @@ class CLfSelect : public CComponentPanel<CLfSelect> {
 public:
     CLfSelect();
 
-    CSetting<uint32_t> sel{settings, L"sel", 0, 0, kEntries - 1};
+    // Declared in the order of their keys in a saved section.
     CSettingFlag cmyk{settings, L"cmyk", 0};
-
+    CSetting<uint32_t> sel{settings, L"sel", 0, 0, kEntries - 1};
 
     // The chain's work-component code of an entry (0: the whole image).
     static uint32_t Code(uint32_t sel, uint32_t cmyk);

@@ -471,6 +471,15 @@ TEST(NoiseRemover, SettingsTable) {
     EXPECT_EQ(f->minEdit.enabled, 0u);
     EXPECT_STREQ(f->minEdit.GetText(), L"25");
     EXPECT_STREQ(f->maxEdit.GetText(), L"77");
+    // The boxes receive the stored text itself, not the number rewritten.
+    Load(f.get(), {{L"ui_min", L"007"}, {L"ui_max", L"+12abc"}});
+    EXPECT_STREQ(f->minEdit.GetText(), L"007");
+    EXPECT_STREQ(f->maxEdit.GetText(), L"+12abc");
+    EXPECT_EQ(f->minEntered.Get(), 7u);
+    EXPECT_EQ(f->maxEntered.Get(), 12u);
+    // A section without the keys leaves the boxes showing the values.
+    Load(f.get(), {});
+    EXPECT_STREQ(f->minEdit.GetText(), L"7");
 }
 
 // --- binary image process ---
@@ -588,6 +597,7 @@ TEST(Binary, SettingsTableAndPendingEdits) {
     EXPECT_EQ(Saved(f), L"if_enable=1;if_visible=1;type=2;repeat=12;shave=0;");
     EXPECT_EQ(f->setButton.enabled, 0u);
     // Loads: a type outside 0..5 is ignored; counts are taken as read.
+    // The count boxes receive the stored text itself.
     const struct {
         const wchar_t *type, *repeat;
         const wchar_t* saved;
@@ -596,13 +606,20 @@ TEST(Binary, SettingsTableAndPendingEdits) {
         {L"-1", L"1000000000000000", L"type=2;repeat=1000000000000000;shave=0;"},
         {L"4", L"0", L"type=4;repeat=0;shave=0;"},
         {L"x", L"99999999999999999999999", L"type=0;repeat=18446744073709551615;shave=0;"},
+        {L"1", L"007", L"type=1;repeat=7;shave=0;"},
     };
     for (const auto& l : loads) {
         Load(f, {{L"type", l.type}, {L"repeat", l.repeat}});
         EXPECT_EQ(Saved(f), std::wstring(L"if_enable=1;if_visible=1;") + l.saved);
         EXPECT_EQ(f->typeButtons[0].GetGroupSelection(), f->type.Get());
         EXPECT_EQ(f->pendingChanges, 0u);
+        EXPECT_STREQ(f->repeatEdit.GetText(), l.repeat);
+        EXPECT_EQ(f->setButton.enabled, 0u);
     }
+    Load(f, {{L"shave", L"0042"}});
+    EXPECT_STREQ(f->shaveEdit.GetText(), L"0042");
+    EXPECT_STREQ(f->repeatEdit.GetText(), L"7");
+    EXPECT_EQ(f->pendingChanges, 0u);
 }
 
 // --- mask ---

@@ -149,11 +149,11 @@ TEST_F(ComponentTest, ExtractionPanelRulesFollowFramesAndSelections) {
 
 TEST_F(ComponentTest, ExtractionLoadsAndGoldenSection) {
     auto* f = static_cast<CLfConvert*>(host.Add(CreateLfConvert()));
-    EXPECT_EQ(Saved(f), L"if_enable=1;if_visible=1;sel=3;color=0;cmyk=0;");
+    EXPECT_EQ(Saved(f), L"if_enable=1;if_visible=1;cmyk=0;color=0;sel=3;");
     for (const auto& c : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
              {L"sel", L"19"}, {L"sel", L"-1"}, {L"color", L"2"}, {L"cmyk", L"yes"}})
         Load(f, c.first, c.second);
-    EXPECT_EQ(Saved(f), L"if_enable=1;if_visible=1;sel=3;color=0;cmyk=0;");
+    EXPECT_EQ(Saved(f), L"if_enable=1;if_visible=1;cmyk=0;color=0;sel=3;");
     Load(f, L"sel", L"x");  // read as a C-library integer: 0
     EXPECT_EQ(f->sel.Get(), 0u);
     // sel 10 with cmyk 0: K is selected but disabled, and still extracted.
@@ -220,7 +220,7 @@ TEST_F(ComponentTest, SelectedRedIsReversedAloneAndAllEndsTheComponentWork) {
 TEST_F(ComponentTest, SelectPanelRulesLoadsAndGoldenSection) {
     host.SetLanguage(L"en");
     auto* s = static_cast<CLfSelect*>(host.Add(CreateLfSelect()));
-    EXPECT_EQ(Saved(s), L"if_enable=1;if_visible=1;sel=0;cmyk=0;");
+    EXPECT_EQ(Saved(s), L"if_enable=1;if_visible=1;cmyk=0;sel=0;");
     EXPECT_EQ(s->entries[10].enabled, 0u);
     Click(*s, s->entries[7]);
     EXPECT_EQ(s->sel.Get(), 7u);
@@ -231,7 +231,7 @@ TEST_F(ComponentTest, SelectPanelRulesLoadsAndGoldenSection) {
     EXPECT_EQ(host.calls, std::vector<std::string>(3, "Refilter(0)"));
     Load(s, L"sel", L"19");
     Load(s, L"cmyk", L"2");
-    EXPECT_EQ(Saved(s), L"if_enable=1;if_visible=1;sel=10;cmyk=1;");
+    EXPECT_EQ(Saved(s), L"if_enable=1;if_visible=1;cmyk=1;sel=10;");
     Load(s, L"sel", L"0");
     Load(s, L"cmyk", L"0");
     EXPECT_EQ(s->entries[0].GetGroupSelection(), 0);
