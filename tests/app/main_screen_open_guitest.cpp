@@ -108,6 +108,10 @@ TEST_F(OpenFailureTest, EachFailureNamesTheFileAndWhy) {
         {Bytes("topdown.bmp", TopDownBmp()), kUnsupported},
         {Bytes("implicit.dcm", ImplicitVrDicom()), kUnsupported},
         {Bytes("truncated.png", truncated), kDamaged},
+        // Kinds an image module reads: the module cannot say more than that
+        // the file did not open.
+        {Path("missing.ozt"), kUnreadable},
+        {Bytes("garbage.ozt", "not what the module writes"), kDamaged},
     };
     if (haveFfmpeg) {
         const std::string source = "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -frames:v 8 ";
@@ -154,6 +158,7 @@ TEST_F(OpenFailureTest, SequenceThatDoesNotOpen) {
         {a, b, kUnsupported},
         {Path("gone_001.png"), Path("gone_005.png"), kUnreadable},
         {good_, Path("other.png"), kUnsupported},  // no numbered run
+        {Bytes("m_001.ozt", "garbage"), Path("m_004.ozt"), kDamaged},  // an image module's kind
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.first);
