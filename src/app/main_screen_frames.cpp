@@ -194,6 +194,14 @@ void CMainScreen::LoadFrame(int32_t redraw) {
 void CMainScreen::RunFilterChain(int32_t async) {
     if (Empty(sourceImage)) return;
     if (displayContent == 0) {
+        // The view shows the frame as read, but a filter's run measures the
+        // frames as the chain makes them whatever the view: the chain still
+        // runs for it (synchronously, so its capture is there on return).
+        if (runLocked) {
+            syncRunWaiting_.store(1);
+            sidePanel.RequestRun(&resultImage, &sourceImage, currentFrame, 0);
+            syncRunWaiting_.store(0);
+        }
         {
             CriticalSectionLock hold(sidePanel.lock);
             resultImage.CopyFrom(&sourceImage);

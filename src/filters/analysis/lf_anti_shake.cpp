@@ -368,13 +368,17 @@ CLfAntiShake::Outcome CLfAntiShake::Steady(CSequenceRun& run, const CImgBuff& fi
     int32_t refX[2] = {static_cast<int32_t>(refs[0].x), static_cast<int32_t>(refs[1].x)};
     int32_t refY[2] = {static_cast<int32_t>(refs[0].y), static_cast<int32_t>(refs[1].y)};
     int32_t searchX[2] = {refX[0], refX[1]}, searchY[2] = {refY[0], refY[1]};
-    bool written = true;
+    bool written = true, lost = false;
     CImgBuff frame;
     for (uint64_t i = 0; i < CImgFilter::frames && written; ++i) {
         const CSequenceRun::StepResult got = run.Step(i, &frame);
         if (got == CSequenceRun::kCanceled) break;
-        if (got != CSequenceRun::kReady) continue;
-        if (frame.buffer->width != w || frame.buffer->height != h) continue;
+        // A frame missing from the output would shorten it: the run stops.
+        if (got != CSequenceRun::kReady || frame.buffer->width != w || frame.buffer->height != h) {
+            lostFrame_ = i;
+            lost = true;
+            break;
+        }
         if (type.Get() == 0) {
             const CImgBuff* templates[2] = {&refs[0].pattern, &refs[1].pattern};
             double foundX[2] = {}, foundY[2] = {};
@@ -399,13 +403,14 @@ CLfAntiShake::Outcome CLfAntiShake::Steady(CSequenceRun& run, const CImgBuff& fi
         }
         written = WriteOutputFrame(out, &frame) != 0;
     }
-    // Ended on every way out: a cancelled run leaves the old files as they were.
+    // Ended on every way out: a cancelled or stopped run leaves the old files as they were.
     bool closed = false;
-    if (run.Canceled())
+    if (run.Canceled() || lost)
         AbortFrameOutput(out);
     else
         closed = CloseFrameOutput(out) != 0;
     if (run.Canceled()) return kCanceled;
+    if (lost) return kLost;
     return written && closed ? kDone : kFailed;
 }
 
@@ -423,7 +428,11 @@ CLfAntiShake::Outcome CLfAntiShake::Mean(CSequenceRun& run, int32_t n, CImgBuff*
     for (uint64_t i = 0; i < std::max<uint64_t>(CImgFilter::frames, 1); ++i) {
         const CSequenceRun::StepResult got = run.Step(i, &frame);
         if (got == CSequenceRun::kCanceled) return kCanceled;
-        if (got != CSequenceRun::kReady) continue;  // a frame the chain did not deliver is left out
+        if (got != CSequenceRun::kReady) {
+            // The mean of fewer frames than asked is not the result: the run stops.
+            lostFrame_ = i;
+            return kLost;
+        }
         if (!format) {
             format = frame.buffer->format;
             fw = frame.buffer->width;
@@ -435,7 +444,10 @@ CLfAntiShake::Outcome CLfAntiShake::Mean(CSequenceRun& run, int32_t n, CImgBuff*
                 sums[c] = planes[c].get();
             }
         }
-        if (frame.buffer->format != format || frame.buffer->width != fw || frame.buffer->height != fh) continue;
+        if (frame.buffer->format != format || frame.buffer->width != fw || frame.buffer->height != fh) {
+            lostFrame_ = i;
+            return kLost;
+        }
         (void)w, (void)h;
         ImgAlignTwoPoints(0, &frame, templates, refX, refY, n, fillLevel, 0);
         Accumulate(frame, sums);
@@ -456,7 +468,13 @@ CLfAntiShake::Outcome CLfAntiShake::Stack(CSequenceRun& run, const CImgBuff& fir
             ImgFrameStackResolve(stack, &discard);  // frees the stack
             return kCanceled;
         }
-        if (got == CSequenceRun::kReady) ImgFrameStackAdd(stack, &frame, fillLevel);
+        if (got != CSequenceRun::kReady) {
+            lostFrame_ = i;
+            CImgBuff discard;
+            ImgFrameStackResolve(stack, &discard);  // frees the stack
+            return kLost;
+        }
+        ImgFrameStackAdd(stack, &frame, fillLevel);
     }
     if (!ImgFrameStackResolve(stack, result)) return kFailed;
     if (antiNoise.Get()) {
@@ -478,9 +496,13 @@ void CLfAntiShake::Run(bool save) {
         return;
     }
     CImgBuff first;
-    if (run.Step(0, &first) != CSequenceRun::kReady) {
+    const CSequenceRun::StepResult firstGot = run.Step(0, &first);
+    if (firstGot != CSequenceRun::kReady) {
         run.End();
-        Message(L"failed", L"失敗しました", true);
+        if (firstGot == CSequenceRun::kCanceled)
+            Message(L"canceled", L"中止しました", false);
+        else
+            Message(LostFramesText({0}, true, false).c_str(), LostFramesText({0}, true, true).c_str(), true);
         return;
     }
     const int32_t w = first.buffer->width, h = first.buffer->height;
@@ -527,6 +549,9 @@ void CLfAntiShake::Run(bool save) {
     ApplyRules();
     if (outcome == kCanceled)
         Message(L"canceled", L"中止しました", false);
+    else if (outcome == kLost)
+        Message(LostFramesText({lostFrame_}, true, false).c_str(), LostFramesText({lostFrame_}, true, true).c_str(),
+                true);
     else if (save || steady)
         outcome == kDone ? Message(L"saved", L"セーブしました", false)
                          : Message(L"saving failed", L"セーブできませんでした", true);

@@ -73,7 +73,9 @@ protected:
     void ShowSettings() override;
 
 private:
-    enum Outcome { kDone, kFailed, kCanceled };
+    // kLost: a frame could not be had (lostFrame_ says which); the run stopped.
+    enum Outcome { kDone, kFailed, kCanceled, kLost };
+    uint64_t lostFrame_ = 0;
     static void OnRadio(CFgUIChkButton* button, void* data);
     static void OnBox(CFgUIChkButton* box, void* data);
     static void OnButton(CFgUIButton* button, void* data);

@@ -103,7 +103,11 @@ int32_t CLfBgCreate::OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t,
 int32_t CLfBgCreate::FetchFrame(uint64_t index, CImgBuff* image, void* filter) {
     auto* f = static_cast<CLfBgCreate*>(filter);
     if (!f || !f->run_) return 0;
-    return f->run_->Step(index, image) == CSequenceRun::kReady ? 1 : 0;
+    const CSequenceRun::StepResult got = f->run_->Step(index, image);
+    // The background is made of every frame or not at all: the first frame
+    // missing ends it, and is named.
+    if (got == CSequenceRun::kMissing && f->lostFrame_ < 0) f->lostFrame_ = static_cast<int64_t>(index);
+    return got == CSequenceRun::kReady ? 1 : 0;
 }
 
 int32_t CLfBgCreate::Generate(CImgBuff* background) {
@@ -114,6 +118,7 @@ int32_t CLfBgCreate::Generate(CImgBuff* background) {
     const bool jp = Japanese();
     if (run.Begin(&saveButton, jp ? L"中止" : L"CANCEL") != CSequenceRun::kStarted) return 0;
     run_ = &run;
+    lostFrame_ = -1;
     ApplyRules();
     const uint64_t count = CImgFilter::frames ? CImgFilter::frames : 1;
     int32_t result = 0;
@@ -157,6 +162,9 @@ void CLfBgCreate::SaveCommand() {
         FgMessageBox(jp ? L"中止しました" : L"canceled", jp ? L"確認" : L"confirmation", 1, parent);
     } else if (result == 1) {
         SaveImageFile(&background, path, language.c_str(), parent);
+    } else if (lostFrame_ >= 0) {
+        FgMessageBox(LostFramesText({static_cast<uint64_t>(lostFrame_)}, true, jp).c_str(), jp ? L"エラー" : L"error",
+                     1, parent);
     } else {
         // Nothing was written: the frames could not be read or combined.
         FgMessageBox(jp ? L"セーブできませんでした" : L"saving failed", jp ? L"エラー" : L"error", 1, parent);

@@ -50,6 +50,7 @@ protected:
     void ShowSettings() override;
 
 private:
+    int64_t lostFrame_ = -1;  // the first frame the last run could not get; -1 none
     static void OnRadio(CFgUIChkButton* button, void* data);
     static void OnBar(CFgUIScrollBar* bar, void* data, int32_t position);
     static void OnButton(CFgUIButton* button, void* data);

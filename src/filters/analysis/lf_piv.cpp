@@ -516,6 +516,7 @@ void CLfPiv::ShowUi(int32_t show, CFgScreen* parentScreen) {
 void CLfPiv::OnSize(uint64_t w, uint64_t h, uint64_t, uint64_t frameCount) {
     (void)w, (void)h, (void)frameCount;  // stored by the controller before the call
     flow.Clear();
+    analysedFrames_ = -1;
     PlanGrid();
 }
 
@@ -630,22 +631,37 @@ void CLfPiv::Execute() {
     const int32_t q = kSearchCodes[std::clamp(searchSize.Get(), 0, 2)];
     CImgBuff buffers[2];
     int previous = 0;
+    // A frame the chain never delivers ends the run, as a failed job does;
+    // the frames after it hold no vectors and show blank cells.
+    int64_t lost = -1;
+    int32_t analysed = 0;
     if (run.Step(0, &buffers[0]) == CSequenceRun::kReady) {
+        analysed = 1;
         for (int32_t i = 1; i < frameCount; ++i) {
             const int current = 1 - previous;
-            // A frame the chain never delivered ends the run as a failed job does.
-            if (run.Step(static_cast<uint64_t>(i), &buffers[current]) != CSequenceRun::kReady) break;
+            const CSequenceRun::StepResult got = run.Step(static_cast<uint64_t>(i), &buffers[current]);
+            if (got != CSequenceRun::kReady) {
+                if (got != CSequenceRun::kCanceled) lost = i;
+                break;
+            }
             if (!PivRunJobThread(&buffers[previous], &buffers[current], i, level, big, q, &flow,
                                  static_cast<const CImgFilter*>(this)))
                 break;
             flow.Validate(i);
             finishedFrames_ = i + 1;
+            analysed = i + 1;
             previous = current;
         }
+    } else if (!run.Canceled()) {
+        lost = 0;
     }
     buffers[0].FreePixels();
     buffers[1].FreePixels();
-    if (run.Canceled()) FgMessageBox(jp ? L"中止しました" : L"canceled", jp ? L"確認" : L"confirmation", 1, this);
+    analysedFrames_ = analysed >= frameCount ? -1 : analysed;
+    if (run.Canceled())
+        FgMessageBox(jp ? L"中止しました" : L"canceled", jp ? L"確認" : L"confirmation", 1, this);
+    else if (lost >= 0)
+        FgMessageBox(LostFramesText({static_cast<uint64_t>(lost)}, true, jp).c_str(), errorTitle, 1, this);
     run.End();
     run_ = nullptr;
     finishedFrames_ = -1;
@@ -774,8 +790,9 @@ void CLfPiv::SizeTable(int32_t frameCount) {
 
 const wchar_t* CLfPiv::CellText(uint64_t column, uint64_t row, int32_t* flags) {
     FlowTableView view = TableView();
-    // While a job runs only the finished frames are read.
-    view.frameLimit = finishedFrames_;
+    // While a job runs only the finished frames are read; after a run that
+    // ended early, only the frames it analysed.
+    view.frameLimit = finishedFrames_ >= 0 ? finishedFrames_ : analysedFrames_;
     // Each component is scaled before the length is taken.
     view.speed = [](const FlowVector& v, double scale, uint64_t T) {
         const double perFrame = std::sqrt((scale * v.dx) * (scale * v.dx) + (scale * v.dy) * (scale * v.dy));

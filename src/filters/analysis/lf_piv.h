@@ -143,6 +143,7 @@ private:
     void OpenTable(int32_t x, int32_t y, int32_t w, int32_t h);
 
     int32_t finishedFrames_ = -1;  // during a run: frames 0 .. n - 1 are complete; -1 all
+    int32_t analysedFrames_ = -1;  // after a run that ended early: frames 0 .. n - 1 hold vectors; -1 all
     wchar_t labelText_[4][80] = {};
     wchar_t lengthText_[80] = {};
 };

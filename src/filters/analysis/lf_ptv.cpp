@@ -103,8 +103,13 @@ public:
         switch (filter_->run_->Step(static_cast<uint64_t>(frame), &image_)) {
             case CSequenceRun::kReady:
                 return kCaptured;
-            case CSequenceRun::kMissing:
+            case CSequenceRun::kMissing: {
+                // Told once the run is over; the run goes on without it.
+                std::vector<uint64_t>& missed = filter_->missedFrames_;
+                if (std::find(missed.begin(), missed.end(), static_cast<uint64_t>(frame)) == missed.end())
+                    missed.push_back(static_cast<uint64_t>(frame));
                 return kMissing;
+            }
             default:
                 return kCancelled;
         }
@@ -546,9 +551,16 @@ void CLfPtv::Track() {
     run_ = &run;
     RefreshControls();
     store.Clear();
+    missedFrames_.clear();
     const int32_t last = static_cast<int32_t>(std::min<uint64_t>(CImgFilter::frames, INT32_MAX)) - 1;
     if (!RunTracking(last)) store.Clear();
-    if (run.Canceled()) Message(L"中止しました", L"canceled", false);
+    if (run.Canceled()) {
+        Message(L"中止しました", L"canceled", false);
+    } else if (!missedFrames_.empty()) {
+        std::sort(missedFrames_.begin(), missedFrames_.end());
+        Message(LostFramesText(missedFrames_, false, true).c_str(), LostFramesText(missedFrames_, false, false).c_str(),
+                true);
+    }
     RefillIdList();
     run.End();
     run_ = nullptr;

@@ -161,6 +161,7 @@ protected:
     void ShowSettings() override;
 
 private:
+    std::vector<uint64_t> missedFrames_;  // frames the last run could not get
     friend class CPtvRunSource;
     void Relabel();
     void RepaintPanel();

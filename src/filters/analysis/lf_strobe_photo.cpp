@@ -447,11 +447,16 @@ bool CLfStrobePhoto::Compose(CSequenceRun& run, uint64_t count, uint32_t thresho
         CopyMask(&mask);
         CopyBackground(&background);
     }
-    // Frame i as the chain delivers it: 1 ready, 0 missing (skipped), -1 cancelled.
+    // Frame i as the chain delivers it: 1 ready, -1 cancelled or missing. A
+    // missing frame stops the run (lostFrame_ says which): a composite
+    // without it would not show the whole motion.
     auto fetch = [&](uint64_t i, CImgBuff* into) {
         const CSequenceRun::StepResult r = run.Step(i, into);
         if (r == CSequenceRun::kCanceled) return -1;
-        if (r != CSequenceRun::kReady) return 0;
+        if (r != CSequenceRun::kReady) {
+            lostFrame_ = static_cast<int64_t>(i);
+            return -1;
+        }
         // A background or mask of another size or format counts as none.
         if (chosen && !SameShape(*into, background)) {
             *noBackground = true;
@@ -538,6 +543,7 @@ void CLfStrobePhoto::Exec() {
     const uint32_t threshold = static_cast<uint32_t>(levelBar.position + 3) * 16;
     CImgBuff composite;
     bool noBackground = false;
+    lostFrame_ = -1;
     const bool done = composite.buffer && Compose(run, CImgFilter::frames, threshold, &composite, &noBackground);
     const bool canceled = run.Canceled();
     run_ = nullptr;
@@ -547,7 +553,12 @@ void CLfStrobePhoto::Exec() {
         Message(L"no BG image", L"背景画像が未設定です", true);
     } else if (canceled) {
         Message(L"canceled", L"中止しました", false);
-    } else if (done) {
+    } else if (lostFrame_ >= 0) {
+        const std::vector<uint64_t> lost{static_cast<uint64_t>(lostFrame_)};
+        Message(LostFramesText(lost, true, false).c_str(), LostFramesText(lost, true, true).c_str(), true);
+    } else if (!done) {
+        Message(L"failed", L"失敗しました", true);
+    } else {
         {
             std::lock_guard<std::mutex> hold(lock_);
             composite_.CopyFrom(&composite);

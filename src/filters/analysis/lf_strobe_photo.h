@@ -87,6 +87,7 @@ protected:
     void ApplyRules() override;
 
 private:
+    int64_t lostFrame_ = -1;  // the frame the last run could not get; -1 none
     static void OnButton(CFgUIButton* button, void* data);
     static void OnBox(CFgUIChkButton* box, void* data);
     static void OnBar(CFgUIScrollBar* bar, void* data, int32_t position);

@@ -1,5 +1,6 @@
 #include "filters/analysis/sequence_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -169,4 +170,20 @@ int32_t SequenceRunJob(int32_t (*job)(void*), void* arg) {
     }
     thread.join();
     return state->result;
+}
+
+std::wstring LostFramesText(const std::vector<uint64_t>& frames, bool stopped, bool japanese) {
+    std::wstring list;
+    const size_t shown = stopped ? std::min<size_t>(frames.size(), 1) : std::min<size_t>(frames.size(), 8);
+    for (size_t k = 0; k < shown; ++k) {
+        if (k) list += L", ";
+        list += std::to_wstring(frames[k] + 1);
+    }
+    if (frames.size() > shown) list += L", ...";
+    if (japanese)
+        return stopped ? L"フレーム " + list + L" を読み込めませんでした。処理を中止しました"
+                       : L"読み込めなかったフレーム " + list + L" を飛ばしました";
+    if (stopped) return L"frame " + list + L" could not be read; the run stopped";
+    return frames.size() == 1 ? L"frame " + list + L" could not be read and was skipped"
+                              : L"frames " + list + L" could not be read and were skipped";
 }

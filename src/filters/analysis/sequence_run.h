@@ -35,6 +35,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CImgFilter;
 class CImgBuff;
@@ -107,3 +108,8 @@ private:
 // messages are dispatched at least every 250 ms. 0 when no thread can be
 // started. User-interface thread.
 int32_t SequenceRunJob(int32_t (*job)(void*), void* arg);
+
+// What a run tells when it could not get frames: their numbers (frame
+// indexes, shown from 1 as the scene bar and the tables number them) and
+// whether the run stopped at the first or went on without them.
+std::wstring LostFramesText(const std::vector<uint64_t>& frames, bool stopped, bool japanese);

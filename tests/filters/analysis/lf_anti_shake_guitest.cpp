@@ -312,6 +312,36 @@ TEST_F(AntiShake, ACancelledRunLeavesTheOldFilesAsTheyWere) {
     EXPECT_FALSE(f->PanelShown());
 }
 
+// A frame the chain cannot deliver stops every kind of run and says which:
+// no shortened output is written or called saved, old files stay.
+TEST_F(AntiShake, AnUnreadableFrameStopsTheRunAndSaysWhich) {
+    CLfAntiShake* f = Add();
+    std::vector<std::unique_ptr<CImgBuff>> frames;
+    for (int32_t i = 0; i < 6; ++i) {
+        frames.push_back(std::make_unique<CImgBuff>());
+        Scene(frames.back().get(), i, -i);
+    }
+    ASSERT_TRUE(host.OpenSequence(Pointers(frames)));
+    host.unreadable = {3};
+    const std::wstring stopped = L"frame 4 could not be read; the run stopped";
+    // Steadied frames to numbered files: nothing is left behind.
+    EXPECT_EQ(Run(f, true, {W(dir.file("s0000.png"))}), (std::vector<std::wstring>{stopped}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    // The composite, averaged and stacked, saved or shown.
+    f->sel.Set(1);
+    for (uint32_t zoom : {0u, 1u}) {
+        f->zoom.Set(zoom);
+        EXPECT_EQ(Run(f, true, {W(dir.file("m.png"))}), (std::vector<std::wstring>{stopped})) << zoom;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << zoom;
+        EXPECT_EQ(Run(f, false, {}), (std::vector<std::wstring>{stopped})) << zoom;
+    }
+    // Frame 0 itself, in Japanese.
+    host.SetLanguage(L"jp");
+    host.unreadable = {0};
+    EXPECT_EQ(Run(f, false, {}),
+              (std::vector<std::wstring>{L"フレーム 1 を読み込めませんでした。処理を中止しました"}));
+}
+
 TEST_F(AntiShake, ReferenceClicksAndTheirOverlay) {
     CLfAntiShake* f = Add();
     std::vector<std::unique_ptr<CImgBuff>> frames;

@@ -170,10 +170,10 @@ TEST_F(BgCreate, CancelKeepsTheFileAndTheNextRunWorksAndFailuresSaySo) {
     host.calls.clear();
     EXPECT_EQ(Save(f, out, {1}), (std::vector<std::wstring>{L"Do you want to overwrite it?"}));
     EXPECT_TRUE(host.calls.empty());
-    // A frame the chain cannot deliver: nothing written, and the user told.
+    // A frame the chain cannot deliver: nothing written, and the user told which.
     host.unreadable = {3};
     const std::string failed = dir.file("failed.png");
-    EXPECT_EQ(Save(f, failed), (std::vector<std::wstring>{L"saving failed"}));
+    EXPECT_EQ(Save(f, failed), (std::vector<std::wstring>{L"frame 4 could not be read; the run stopped"}));
     EXPECT_FALSE(codec_file_exists(W(failed).c_str()));
     // The panel closes once the run is over.
     EXPECT_EQ(f->QueryClose(), 0);

@@ -310,17 +310,40 @@ TEST_F(PivTest, OneFrameAndUnreadableFrames) {
     }
     EXPECT_EQ(piv->flow.frames, 0);
 
-    // Frame 4 never arrives: frames 1 to 3 are kept, the rest stay zero, no message.
+    // Frame 4 never arrives: the run stops there and says so; frames 1 to 3
+    // are kept and the frames never analysed show blank cells, not a speed of 0.
     ASSERT_TRUE(OpenShifts(host, 8, 96, 96, 1, 1));
     host.unreadable = {4};
-    kvtest::ModalAnswers answers;
-    piv->Execute();
-    EXPECT_TRUE(answers.messages.empty());
+    {
+        kvtest::ModalAnswers answers;
+        piv->Execute();
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"frame 5 could not be read; the run stopped"}));
+    }
     ASSERT_EQ(piv->flow.frames, 8);
     ASSERT_EQ(piv->flow.columns, 1);
-    for (int f = 1; f < 8; ++f) EXPECT_EQ(piv->flow.VectorAt(0, 0, f)->dx, f < 4 ? 1.0 : 0.0) << f;
+    for (int f = 1; f < 4; ++f) EXPECT_EQ(piv->flow.VectorAt(0, 0, f)->dx, 1.0) << f;
+    for (uint64_t f = 1; f < 8; ++f) {
+        int32_t flags = 0;
+        EXPECT_EQ(std::wstring(piv->CellText(1, 2 + f, &flags)), f < 4 ? L"1.4" : L"") << f;
+        EXPECT_EQ(std::wstring(piv->CellText(2, 2 + f, &flags)).empty(), f >= 4) << f;
+    }
     EXPECT_FALSE(piv->Running());
     EXPECT_EQ(host.calls.back(), "Redraw");
+    // In Japanese, and frame 0 itself.
+    host.SetLanguage(L"jp");
+    host.unreadable = {0};
+    {
+        kvtest::ModalAnswers answers;
+        piv->Execute();
+        EXPECT_EQ(answers.messages,
+                  (std::vector<std::wstring>{L"フレーム 1 を読み込めませんでした。処理を中止しました"}));
+    }
+    int32_t flags = 0;
+    EXPECT_EQ(std::wstring(piv->CellText(1, 3, &flags)), L"");
+    // A whole run shows every frame again.
+    host.unreadable.clear();
+    piv->Execute();
+    EXPECT_EQ(std::wstring(piv->CellText(1, 9, &flags)), L"1.4");
 }
 
 TEST_F(PivTest, CancelAtFrameFiveKeepsTheFramesBeforeAndASecondRunWorks) {

@@ -466,13 +466,13 @@ TEST_F(PtvTest, ThreeFramesCancelAndAMissingFrame) {
     EXPECT_EQ(ptv->idList.Count(), 6);
 
     // A frame that never arrives holds no particles and ends every track
-    // through it; the run goes on and the particles after it start new
-    // tracks.
+    // through it; the run goes on, the particles after it start new
+    // tracks, and the skip is told.
     host.unreadable = {5};
     {
         kvtest::ModalAnswers answers;
         ptv->Track();
-        EXPECT_TRUE(answers.messages.empty());
+        EXPECT_EQ(answers.messages, (std::vector<std::wstring>{L"frame 6 could not be read and was skipped"}));
     }
     ASSERT_EQ(ptv->store.frameCount, 12);
     EXPECT_EQ(ptv->store.frames[5].count, 0);

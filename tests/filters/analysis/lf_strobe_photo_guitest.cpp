@@ -253,6 +253,24 @@ TEST_F(StrobePhoto, DragsInEitherDirectionMarkTheSameCellsAndTheEditViewTints) {
     f->EndMaskEdit();
 }
 
+// A frame the chain cannot deliver stops EXEC and says which; the
+// composite stays as it was.
+TEST_F(StrobePhoto, AnUnreadableFrameStopsExecAndSaysWhich) {
+    CLfStrobePhoto* f = Add();
+    auto frames = Movie(6);
+    ASSERT_TRUE(host.OpenSequence(Pointers(frames)));
+    for (uint64_t lost : {0u, 4u}) {
+        host.unreadable = {lost};
+        EXPECT_EQ(Exec(f), (std::vector<std::wstring>{L"frame " + std::to_wstring(lost + 1) +
+                                                       L" could not be read; the run stopped"}));
+        CImgBuff composite;
+        f->CopyComposite(&composite);
+        EXPECT_FALSE(composite.buffer->pixels);
+    }
+    host.unreadable.clear();
+    EXPECT_TRUE(Exec(f).empty());
+}
+
 TEST_F(StrobePhoto, MessagesCancelAndABackgroundOfAnotherMovie) {
     CLfStrobePhoto* f = Add();
     CImgBuff still;
