@@ -1,6 +1,7 @@
-// Replays every committed seed and regression input of one fuzz target
-// (KV_FUZZ_NAME) through the target once: each must run to its end, under
-// the sanitizers in the sanitizer build.
+// Replays every committed seed and regression input of each fuzz target
+// through the target once: each must run to its end, under the sanitizers in
+// the sanitizer build. The targets are linked into this one program, each
+// entry renamed KvFuzzEntry_<target>; fuzz_entries.inc lists them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,15 +12,28 @@
 
 #include "support/testsupport.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+#define KV_FUZZ_ENTRY(name) extern "C" int KvFuzzEntry_##name(const uint8_t* data, size_t size);
+#include "fuzz_entries.inc"
+#undef KV_FUZZ_ENTRY
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> InputsOf(const char* folder) {
+struct FuzzTarget {
+    const char* name;
+    int (*entry)(const uint8_t* data, size_t size);
+};
+
+#define KV_FUZZ_ENTRY(name) FuzzTarget{#name, KvFuzzEntry_##name},
+const FuzzTarget kFuzzTargets[] = {
+#include "fuzz_entries.inc"
+};
+#undef KV_FUZZ_ENTRY
+
+std::vector<fs::path> InputsOf(const char* folder, const char* target) {
     std::vector<fs::path> files;
-    fs::path dir = fs::path(KV_SOURCE_DIR) / "tests" / "fuzz" / folder / KV_FUZZ_NAME;
+    fs::path dir = fs::path(KV_SOURCE_DIR) / "tests" / "fuzz" / folder / target;
     std::error_code ec;
     for (const fs::directory_entry& e : fs::directory_iterator(dir, ec))
         if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
@@ -27,20 +41,25 @@ std::vector<fs::path> InputsOf(const char* folder) {
     return files;
 }
 
-void Replay(const std::vector<fs::path>& files) {
+void Replay(const FuzzTarget& target, const std::vector<fs::path>& files) {
     for (const fs::path& f : files) {
         SCOPED_TRACE(f.string());
         std::string bytes = kvtest::ReadFileBytes(f.string());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        target.entry(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
 }
 
-TEST(FuzzReplay, Seeds) {
-    std::vector<fs::path> seeds = InputsOf("corpus");
-    EXPECT_FALSE(seeds.empty()) << "no seed inputs for " << KV_FUZZ_NAME;
-    Replay(seeds);
+class FuzzReplay : public ::testing::TestWithParam<FuzzTarget> {};
+
+TEST_P(FuzzReplay, Seeds) {
+    std::vector<fs::path> seeds = InputsOf("corpus", GetParam().name);
+    EXPECT_FALSE(seeds.empty()) << "no seed inputs for " << GetParam().name;
+    Replay(GetParam(), seeds);
 }
 
-TEST(FuzzReplay, Regressions) { Replay(InputsOf("regressions")); }
+TEST_P(FuzzReplay, Regressions) { Replay(GetParam(), InputsOf("regressions", GetParam().name)); }
+
+INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay, ::testing::ValuesIn(kFuzzTargets),
+                         [](const ::testing::TestParamInfo<FuzzTarget>& info) { return std::string(info.param.name); });
 
 }  // namespace
