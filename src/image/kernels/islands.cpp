@@ -1,6 +1,10 @@
 #include "image/kernels/islands.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "image/bitmask.h"
+#include "image/pool.h"
 
 namespace {
 
@@ -61,31 +65,15 @@ int32_t ImgMeasureIslands(const IslandSettings* settings, IslandSummary* totals,
 
     int32_t result = 0, count = 0;
     int32_t px = 0, py = 0;
-    for (;;) {
-        IslandSummary summary{};
-        IslandObject object{};
+    // Takes the next object (1), or says none is left (0) or it failed (-1).
+    const auto next = [&](IslandObject& object, IslandSummary& summary) {
+        summary = IslandSummary{};
+        object = IslandObject{};
         const int32_t got = ImgNextObject(&range, &s, &object, w - 1, h - 1, px, py, static_cast<int32_t>(s.connectivity),
                                           s.islands, &summary.islands, islandMask);
-        if (got == 0) break;
-        if (got < 0) {
+        if (got <= 0) {
             ImgIslandObjectRelease(&object);
-            result = -1;
-            break;
-        }
-        if (maximumCount == 0) {
-            ++count;
-        } else {
-            if (!ImgMeasureObject(&object, &s, &summary, &records[count])) {
-                ImgIslandObjectRelease(&object);
-                result = -1;
-                break;
-            }
-            AddSummary(t, summary);
-            ++count;
-            if (static_cast<uint64_t>(count) >= maximumCount) {
-                ImgIslandObjectRelease(&object);
-                break;
-            }
+            return got;
         }
         px = object.x + 1;
         py = object.y;
@@ -93,8 +81,95 @@ int32_t ImgMeasureIslands(const IslandSettings* settings, IslandSummary* totals,
             px = 0;
             ++py;
         }
-        ImgIslandObjectRelease(&object);
-        if (s.progress && s.progress(count, static_cast<int64_t>(maximumCount), s.user)) break;
+        return got;
+    };
+    if (maximumCount == 0) {
+        for (;;) {
+            IslandSummary summary;
+            IslandObject object;
+            const int32_t got = next(object, summary);
+            if (got <= 0) {
+                result = got;
+                break;
+            }
+            ++count;
+            ImgIslandObjectRelease(&object);
+            if (s.progress && s.progress(count, 0, s.user)) break;
+        }
+    } else {
+        // Objects are taken out of the mask one after another, a batch at a
+        // time; while the pool measures one batch, one of its items takes
+        // the next. The records and the totals are then taken in order, as
+        // one object after another would give them.
+        const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
+        const uint64_t batch = 64 * threads;
+        struct Batch {
+            std::vector<IslandObject> objects;
+            std::vector<IslandSummary> summaries;
+            std::vector<IslandRecord> measured;
+            std::vector<int32_t> ok;
+            uint64_t taken = 0;
+            int32_t got = 1;  // what the last take gave: 1 more may follow, 0 none left, -1 failure
+        };
+        Batch batches[2];
+        for (Batch& bt : batches) {
+            bt.objects.resize(batch);
+            bt.summaries.resize(batch);
+            bt.measured.resize(batch);
+            bt.ok.resize(batch);
+        }
+        const auto fill = [&](Batch& bt, uint64_t room) {
+            bt.taken = 0;
+            bt.got = 1;
+            while (bt.taken < room && (bt.got = next(bt.objects[bt.taken], bt.summaries[bt.taken])) > 0) ++bt.taken;
+        };
+        fill(batches[0], std::min<uint64_t>(batch, maximumCount));
+        uint64_t pending = batches[0].taken;  // taken, not yet in the records
+        for (int32_t c = 0;; c ^= 1) {
+            Batch& cur = batches[c];
+            Batch& nxt = batches[c ^ 1];
+            const uint64_t room = cur.got > 0 ? std::min<uint64_t>(batch, maximumCount - static_cast<uint64_t>(count) - pending) : 0;
+            nxt.taken = 0;
+            nxt.got = cur.got;
+            // Item 0 takes the next batch; items 1 .. slices measure this one.
+            const uint64_t slices = std::max<uint64_t>(1, std::min<uint64_t>(cur.taken, threads));
+            auto work = [&](uint64_t first, uint64_t n) {
+                for (uint64_t item = first; item < first + n; ++item) {
+                    if (item == 0) {
+                        if (room) fill(nxt, room);
+                        continue;
+                    }
+                    for (uint64_t i = (item - 1) * cur.taken / slices; i < item * cur.taken / slices; ++i)
+                        cur.ok[i] = ImgMeasureObject(&cur.objects[i], &s, &cur.summaries[i], &cur.measured[i]);
+                }
+            };
+            PoolParallelRun(1 + slices, work);
+            bool more = true;
+            for (uint64_t i = 0; i < cur.taken && more; ++i) {
+                if (!cur.ok[i]) {
+                    result = -1;
+                    more = false;
+                    break;
+                }
+                records[count] = cur.measured[i];
+                AddSummary(t, cur.summaries[i]);
+                ++count;
+                if (static_cast<uint64_t>(count) >= maximumCount) more = false;
+                else if (s.progress && s.progress(count, static_cast<int64_t>(maximumCount), s.user)) more = false;
+            }
+            for (uint64_t k = 0; k < cur.taken; ++k) ImgIslandObjectRelease(&cur.objects[k]);
+            pending = nxt.taken;
+            // The end of the objects, or a failure to take one, counts once
+            // every object taken before it is in.
+            if (more && nxt.taken == 0 && nxt.got <= 0) {
+                if (nxt.got < 0) result = -1;
+                more = false;
+            }
+            if (!more || nxt.taken == 0) {
+                for (uint64_t k = 0; k < nxt.taken; ++k) ImgIslandObjectRelease(&nxt.objects[k]);
+                break;
+            }
+        }
     }
     ImgRangeMaskRelease(&range);
     ImgBitMaskDestroy(islandMask);

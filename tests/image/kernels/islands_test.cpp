@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/kernels/islands.h"
+#include "image/pool.h"
 #include "support/kernel_test_util.h"
 
 namespace {
@@ -294,6 +295,52 @@ TEST(Islands, RegionOriginFlipAndScale) {
     EXPECT_DOUBLE_EQ(rec[0].centreX, 40 * 0.25);
     EXPECT_DOUBLE_EQ(rec[1].centreY, 69 * 0.25);
     EXPECT_EQ(ktest::Block(img), before);
+}
+
+// Many objects, measured in pieces on the pool: a limit or a cancel at any
+// object gives exactly the first records and totals of the whole run, and
+// the records beyond stay untouched; so does every thread count.
+int32_t StopAtLimit(int32_t count, int64_t, uint64_t user) { return count >= *reinterpret_cast<int*>(user) ? 1 : 0; }
+
+TEST(Islands, LimitsAndCancelsAmongManyObjects) {
+    CImgBuff img;
+    ASSERT_TRUE(img.buffer->Create(240, 200, kImgGray8));
+    // Discs and rings of a few sizes on a 6-pixel grid: 1360 objects.
+    for (int32_t y = 0; y < 200; ++y)
+        for (int32_t x = 0; x < 240; ++x) {
+            const int32_t cx = x / 6 * 6 + 2, cy = y / 6 * 6 + 2, k = (x / 6 + 7 * (y / 6)) % 4;
+            const int32_t d = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+            if (d <= k + 1 && !(k == 3 && d == 0)) img.buffer->SetPixelGray8(x, y, uint8_t(40 + (x * 7 + y) % 200));
+        }
+    IslandSettings s = Settings(&img, 8, 1);
+    const int32_t n = ImgMeasureIslands(&s, nullptr, nullptr, 0, nullptr);
+    ASSERT_GT(n, 1300);
+    const uint64_t all = PoolGetProcessorCount();
+    std::vector<IslandRecord> whole(n);
+    IslandSummary wholeTotals;
+    ASSERT_EQ(ImgMeasureIslands(&s, &wholeTotals, whole.data(), whole.size(), nullptr), n);
+    for (uint64_t threads : {uint64_t{1}, all}) {
+        ASSERT_EQ(PoolSetThreadCount(threads), 1);
+        for (int32_t k : {1, 63, 64, 65, 129, 700, n - 1, n}) {
+            for (bool cancel : {false, true}) {
+                std::vector<IslandRecord> rec(n + 1);
+                std::memset(rec.data(), 0x5A, rec.size() * sizeof(IslandRecord));
+                IslandSummary t;
+                int limit = k;
+                s.progress = cancel ? StopAtLimit : nullptr;
+                s.user = reinterpret_cast<uint64_t>(&limit);
+                ASSERT_EQ(ImgMeasureIslands(&s, &t, rec.data(), cancel ? n : k, nullptr), k) << threads << " " << k << " " << cancel;
+                EXPECT_EQ(std::memcmp(rec.data(), whole.data(), k * sizeof(IslandRecord)), 0) << threads << " " << k << " " << cancel;
+                EXPECT_EQ(rec[k].startX, 0x5A5A5A5A) << threads << " " << k << " " << cancel;
+                EXPECT_EQ(t.objects, uint64_t(k));
+                if (k == n) {
+                    EXPECT_EQ(std::memcmp(&t, &wholeTotals, sizeof t), 0) << threads;
+                }
+            }
+        }
+        s.progress = nullptr;
+    }
+    ASSERT_EQ(PoolSetThreadCount(all), 1);
 }
 
 }  // namespace
