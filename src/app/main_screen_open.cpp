@@ -121,7 +121,8 @@ void CMainScreen::OpenFile(const wchar_t* path) {
             playEdit.ResetRange(file->info.frame_count);
             ShowSceneBar(file->info.frame_count);
             const uint64_t ms = file->info.frame_interval / 1000;
-            if (ms != 0) {
+            // A rate beyond any settable interval is the file's damage, not a rate.
+            if (ms != 0 && ms <= kMaxMsPerFrame) {
                 movieMsPerFrame = ms;
                 if (useMovieRate) {
                     msPerFrame = ms;
@@ -277,7 +278,9 @@ void CMainScreen::OpenSequenceFiles(const wchar_t* first, const wchar_t* last) {
 }
 
 void CMainScreen::UseModuleRate(const ImageModuleStream* stream) {
-    if (!stream->time) return;
+    // A module may report any 64-bit time; one beyond any settable interval
+    // would stall playing and overflow the movie writer's microseconds.
+    if (!stream->time || stream->time > kMaxMsPerFrame) return;
     movieMsPerFrame = stream->time;
     if (useMovieRate) {
         msPerFrame = stream->time;

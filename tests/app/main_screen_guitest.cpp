@@ -766,6 +766,29 @@ TEST_F(MainScreenTest, OpensAMultiFrameFileThroughItsImageModule) {
     EXPECT_EQ(screen->moduleStream, nullptr);
 }
 
+// A stream's time per frame beyond any settable interval is not taken as
+// the playing rate: it would stall the play loop and overflow a movie save.
+TEST_F(MainScreenTest, AModuleRateBeyondAnyIntervalIsIgnored) {
+    const uint64_t before = screen->sceneBar.msPerScene;
+    for (uint64_t time : {kMaxMsPerFrame + 1, uint64_t{0xFFFFFFFF}}) {
+        SCOPED_TRACE(time);
+        const std::string path = fx.dir().file("slow.ozt");
+        ImageModuleStream* out = CreateModuleStream(W(path).c_str(), kModuleStreamMovie, 4, 4, 8, 2, time);
+        ASSERT_NE(out, nullptr);
+        for (int k = 0; k < 2; ++k) {
+            CImgBuff frame;
+            ASSERT_TRUE(frame.buffer->Create(4, 4, kImgGray8));
+            std::memset(frame.buffer->pixels, k, 16);
+            ASSERT_EQ(WriteModuleFrame(out, &frame), 1);
+        }
+        ASSERT_EQ(CloseModuleStream(out), 1);
+        screen->OpenFile(W(path).c_str());
+        ASSERT_NE(screen->moduleStream, nullptr);
+        EXPECT_EQ(screen->movieMsPerFrame, 0u);
+        EXPECT_EQ(screen->sceneBar.msPerScene, before);
+    }
+}
+
 TEST_F(MainScreenTest, InfoMessage) {
     screen->SetLanguage(L"en");
     kvtest::ModalAnswers answers;
