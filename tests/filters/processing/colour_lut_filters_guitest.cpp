@@ -14,6 +14,7 @@
 #include "filters/processing/support/colour_support.h"
 #include "image/kernels/colour_lut.h"
 #include "toolkit/fg_keys.h"
+#include "toolkit/fg_screen.h"
 
 namespace {
 
@@ -21,7 +22,11 @@ using namespace kvcolour;
 
 class ColourLutFilterTest : public testing::Test {
 protected:
-    void TearDown() override { kvtest::Pump(); }
+    void TearDown() override {
+        // The key-state word is process-wide: no key stays held for the next test.
+        CFgInput().SetKeyState(0);
+        kvtest::Pump();
+    }
     FakeHost host;
 };
 

@@ -1,10 +1,31 @@
 #include "toolkit/support/ui_input.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/plat_messages.h"
 #include "support/testsupport.h"
 #include "toolkit/fg_dialog.h"
 #include "toolkit/fg_loop.h"
 #include "toolkit/support/screen_recorder.h"
+
+namespace {
+
+// The toolkit keeps the key-state word and the quit request process-wide,
+// and a test binary runs all its tests in one process: every test starts
+// with no key held and no quit requested, whatever the test before it left.
+class InputStateReset : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        CFgInput().SetKeyState(0);
+        g_QuitRequested.store(0);
+    }
+};
+
+const bool g_InputStateResetRegistered = [] {
+    testing::UnitTest::GetInstance()->listeners().Append(new InputStateReset);
+    return true;
+}();
+
+}  // namespace
 
 namespace kvtest {
 
