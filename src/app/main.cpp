@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
     }
     screen->Layout();
     screen->UpdateTitle();
+    // The window is the main screen from now on: a close while the document
+    // of the command line opens (its error box waiting for a click) ends
+    // the program, instead of destroying the window and leaving it running.
+    g_MainScreen = screen;
     if (argc == 2) {
         screen->OpenFile(PlatUtf8ToWide(argv[1]).c_str());
     } else if (argc >= 3) {

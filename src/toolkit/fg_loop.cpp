@@ -63,6 +63,9 @@ void FgRunModalLoop(volatile int32_t* done, CFgScreen* modalScreen) {
         bool blocked = modalScreen && message.window != modalScreen->window && PlatIsInputMessage(message);
         if (!blocked) PlatDispatchMessage(message);
         if (*done) return;
+        // A loop nested in this dispatch took the quit message: this loop
+        // ends too, or it would wait for messages that no longer come.
+        if (g_QuitRequested.load()) return;
     }
     g_QuitRequested.store(1);
 }

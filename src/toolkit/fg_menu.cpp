@@ -364,6 +364,11 @@ int32_t FgTrackPopupMenu(const wchar_t* text, int32_t x, int32_t y, CFgUICtrl* c
             break;
         }
         PlatDispatchMessage(message);
+        // A loop nested in the dispatch took the quit message.
+        if (g_QuitRequested.load()) {
+            rec.currentId = -1;
+            break;
+        }
     }
     PlatReleaseCapture();
     rec.root.Clear();

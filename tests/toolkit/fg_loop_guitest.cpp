@@ -230,3 +230,35 @@ TEST_F(FgLoop, NothingModalWaitsOnceTheProgramIsQuitting) {
 }
 
 }  // namespace
+
+namespace {
+
+// A quit taken by a loop nested in a modal loop's dispatch ends the outer
+// modal loop as well: it would otherwise wait for messages that never come.
+TEST_F(FgLoop, QuitTakenByANestedLoopEndsTheOuterModalLoop) {
+    RecordingScreen inner;
+    ASSERT_EQ(inner.Create(0, 200, 100, 60, L"inner", kFgStyleFixed, &main), 1);
+    FgPumpMessages();
+    bool innerReturned = false, started = false;
+    modal.onClick = [&](RecordingScreen*, int32_t, int32_t) {
+        if (started) return;
+        started = true;
+        PlatPostTestClick(inner.window, 2, 2);
+        volatile int32_t innerDone = 0;
+        FgRunModalLoop(&innerDone, &inner);
+        innerReturned = true;
+    };
+    inner.onClick = [](RecordingScreen*, int32_t, int32_t) { PlatPostQuitMessage(0); };
+    PlatPostTestClick(modal.window, 1, 1);
+    volatile int32_t done = 0;
+    const auto start = std::chrono::steady_clock::now();
+    FgRunModalLoop(&done, &modal);
+    // The watchdog's own quit would end a stuck loop only after 5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    finished = true;
+    EXPECT_TRUE(innerReturned);
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(g_QuitRequested.load(), 1u);
+}
+
+}  // namespace
