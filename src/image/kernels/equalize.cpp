@@ -651,8 +651,10 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
         uint32_t* counts = job.counts + band * kCoarse;
         std::fill(counts, counts + kCoarse, 0u);
         ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
-            const uint8_t* row = job.pixels + y * static_cast<uint64_t>(job.w);
-            for (int32_t x = 0; x < job.w; ++x) ++counts[Coarse(row, cls, x)];
+            // Locals: the stores could otherwise be taken to change the job.
+            const int32_t w = job.w;
+            const uint8_t* row = job.pixels + y * static_cast<uint64_t>(w);
+            for (int32_t x = 0; x < w; ++x) ++counts[Coarse(row, cls, x)];
         });
     }
 }
@@ -662,15 +664,19 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t band = first; band < first + count; ++band) {
         uint64_t* next = job.next + band * job.straddling;
         ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
-            const uint64_t at = y * static_cast<uint64_t>(job.w);
+            // Locals: the stores could otherwise be taken to change the job.
+            const int32_t w = job.w;
+            const uint16_t* table = job.table;
+            uint64_t* items = job.items;
+            const uint64_t at = y * static_cast<uint64_t>(w);
             const uint8_t* row = job.pixels + at;
             uint8_t* out = job.out + at;
-            for (int32_t x = 0; x < job.w; ++x) {
-                const uint16_t t = job.table[Coarse(row, cls, x)];
+            for (int32_t x = 0; x < w; ++x) {
+                const uint16_t t = table[Coarse(row, cls, x)];
                 if (t < 256) {
                     out[x] = static_cast<uint8_t>(t);
                 } else {
-                    job.items[next[t - 256]++] = (at + static_cast<uint64_t>(x)) << kFineBits | (cls[x] & kFineMask);
+                    items[next[t - 256]++] = (at + static_cast<uint64_t>(x)) << kFineBits | (cls[x] & kFineMask);
                 }
             }
         });
@@ -726,6 +732,34 @@ void StraddleRows(void* ctx, uint64_t first, uint64_t count) {
     }
 }
 
+struct LevelJob {
+    uint8_t* pixels;
+    uint64_t n, chunks;
+    uint64_t* counts;    // per chunk: 256 counters
+    const uint8_t* lut;  // level by level, when no level is cut by a share boundary
+};
+
+void CountLevelRows(void* ctx, uint64_t first, uint64_t count) {
+    const LevelJob& job = *static_cast<const LevelJob*>(ctx);
+    for (uint64_t c = first; c < first + count; ++c) {
+        uint64_t* counts = job.counts + 256 * c;
+        std::fill(counts, counts + 256, uint64_t{0});
+        const uint8_t* p = job.pixels + c * job.n / job.chunks;
+        const uint8_t* end = job.pixels + (c + 1) * job.n / job.chunks;
+        for (; p < end; ++p) ++counts[*p];
+    }
+}
+
+void MapLevelRows(void* ctx, uint64_t first, uint64_t count) {
+    const LevelJob& job = *static_cast<const LevelJob*>(ctx);
+    uint8_t lut[256];
+    std::memcpy(lut, job.lut, sizeof lut);
+    for (uint64_t c = first; c < first + count; ++c) {
+        uint8_t* end = job.pixels + (c + 1) * job.n / job.chunks;
+        for (uint8_t* p = job.pixels + c * job.n / job.chunks; p < end; ++p) *p = lut[*p];
+    }
+}
+
 }  // namespace flat8
 
 // Flattens an 8-bit grey image of at least 3 x 3 and fewer than 2^32 pixels
@@ -738,16 +772,9 @@ int32_t FlattenGray8(C_ImgBuff& b) {
     const uint64_t bands = std::min<uint64_t>(static_cast<uint64_t>(h), threads);
     const uint64_t rowsPerBand = (static_cast<uint64_t>(h) + bands - 1) / bands;
     const uint64_t used = (static_cast<uint64_t>(h) + rowsPerBand - 1) / rowsPerBand;
-    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[n]);
-    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
-    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
-    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
-    std::unique_ptr<uint64_t[]> bounds(new (std::nothrow) uint64_t[257]);
-    if (!out || !classes || !counts || !table || !bounds) return 0;
-    Job job{b.pixels, out.get(), w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr};
-    PoolParallelFor(CountRows, &job, used);
 
     // The equal shares, as AssignShares hands them out.
+    uint64_t bounds[257];
     const double quantum = static_cast<double>(n) / 256.0;
     double carried = 0.0;
     uint64_t done = 0;
@@ -760,11 +787,45 @@ int32_t FlattenGray8(C_ImgBuff& b) {
         bounds[j + 1] = done;
     }
 
+    // When no level is cut by a share boundary, the neighbourhoods decide
+    // nothing: every level goes to one share.
+    {
+        const uint64_t chunks = std::min<uint64_t>(4 * threads, std::max<uint64_t>(1, n >> 16));
+        std::unique_ptr<uint64_t[]> levelCounts(new (std::nothrow) uint64_t[256 * chunks]);
+        if (!levelCounts) return 0;
+        uint8_t lut[256] = {};
+        LevelJob levels{b.pixels, n, chunks, levelCounts.get(), lut};
+        PoolParallelFor(CountLevelRows, &levels, chunks);
+        LevelOfRank level{bounds, done};
+        uint64_t rank = 0;
+        bool cut = false;
+        for (uint32_t v = 256; v-- > 0 && !cut;) {
+            uint64_t c = 0;
+            for (uint64_t k = 0; k < chunks; ++k) c += levelCounts[256 * k + v];
+            if (c == 0) continue;
+            lut[v] = level(rank);
+            cut = level(rank + c - 1) != lut[v];
+            rank += c;
+        }
+        if (!cut) {
+            PoolParallelFor(MapLevelRows, &levels, chunks);
+            return 1;
+        }
+    }
+
+    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[n]);
+    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
+    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
+    if (!out || !classes || !counts || !table) return 0;
+    Job job{b.pixels, out.get(), w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr};
+    PoolParallelFor(CountRows, &job, used);
+
     // Coarse classes in rank order: each takes the next ranks; one whose
     // first and last rank get the same level takes that level.
     std::vector<uint32_t> straddling;  // coarse classes
     std::vector<uint64_t> rankBase;
-    LevelOfRank level{bounds.get(), done};
+    LevelOfRank level{bounds, done};
     uint64_t rank = 0;
     for (uint32_t k = kCoarse; k-- > 0;) {
         uint64_t c = 0;
@@ -798,7 +859,7 @@ int32_t FlattenGray8(C_ImgBuff& b) {
     job.next = next.data();
     job.items = items.get();
     PoolParallelFor(LevelRows, &job, used);
-    StraddleJob sj{bounds.get(), done, itemBegin.data(), rankBase.data(), items.get(), out.get()};
+    StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), out.get()};
     PoolParallelFor(StraddleRows, &sj, sc);
     PoolParallelCopy(b.pixels, out.get(), n);
     return 1;

@@ -180,6 +180,37 @@ TEST(Equalize, LargeBucketsAndWideLevelsMatchNumpy) {
     EXPECT_TRUE(diff.first == got.end()) << "first difference at byte " << (diff.first - got.begin());
 }
 
+// Levels whose pixels fill whole shares: each level of a 64 x 32 image 8
+// pixels (shares of 8), and the levels of a 33 x 31 image as many pixels as
+// the uneven shares of 1023 / 256 give in turn, scattered: no level is cut
+// by a share boundary, and every level must still get the ranking's level.
+TEST(Equalize, LevelsFillingWholeSharesMatchNumpy) {
+    CImgBuff a, b;
+    ASSERT_TRUE(a.buffer->Create(64, 32, kImgGray8));
+    ASSERT_TRUE(b.buffer->Create(33, 31, kImgGray8));
+    for (uint32_t i = 0; i < 64 * 32; ++i) a.buffer->pixels[i] = static_cast<uint8_t>(i * 1031u % 2048u / 8u);
+    double carried = 0.0;
+    uint32_t at = 0;
+    for (int32_t level = 255; level >= 0; --level) {
+        carried += 1023.0 / 256.0;
+        const double k = std::trunc(carried);
+        carried -= k;
+        for (int32_t i = 0; i < static_cast<int32_t>(k); ++i, ++at) b.buffer->pixels[at * 601u % 1023u] = static_cast<uint8_t>(level);
+    }
+    ASSERT_EQ(at, 1023u);
+    const std::vector<std::string> inputs{ktest::Block(a), ktest::Block(b)};
+    for (CImgBuff* img : {&a, &b}) ASSERT_EQ(ImgFlattenHistogram(img, nullptr), 1);
+    const std::string script = std::string(kNumpyFlatten) +
+        "a = np.fromfile(sys.argv[1], np.uint8).reshape(32, 64)\n"
+        "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
+        "a = np.fromfile(sys.argv[2], np.uint8).reshape(31, 33)\n"
+        "o2 = flatten(a, 255, 16843009).astype(np.uint8)\n"
+        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes())\n";
+    const std::string expected = ktest::RunNumpy(script, inputs);
+    EXPECT_TRUE(ktest::Block(a) == expected.substr(0, 64 * 32));
+    EXPECT_TRUE(ktest::Block(b) == expected.substr(64 * 32));
+}
+
 // Pixels of one level whose neighbourhoods lie just below and just above
 // the point where the key saturates (a mean of half the 32-bit range): the
 // keys then differ by as little as 1 and must still be told apart. Levels
