@@ -12,6 +12,7 @@
 #include "toolkit/fg_edit.h"
 #include "toolkit/fg_keys.h"
 #include "toolkit/fg_text_columns.h"
+#include "platform/utf8.h"
 #include "toolkit/support/ui_input.h"
 
 namespace {
@@ -103,15 +104,13 @@ void Do(uint32_t w, const std::string& op) {
     if (op == "TAB") return PostTypedKey(w, kVkTab, 9);
     if (op == "CX" || op == "CC" || op == "CV") return PostCtrlLetter(w, op[1]);
     ASSERT_EQ(op.substr(0, 2), "t:") << op;
-    // Typed text, given as UTF-8.
-    std::wstring text(op.size(), L'\0');
-    text.resize(std::mbstowcs(text.data(), op.c_str() + 2, text.size()));
-    PostText(w, text);
+    // Typed text, given as UTF-8 (decoded without the C library's locale,
+    // which is process-wide and would leak into the tests after these).
+    PostText(w, PlatUtf8ToWide(op.c_str() + 2));
 }
 
 class FgEditTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { std::setlocale(LC_CTYPE, "C.UTF-8"); }
     void SetUp() override {
         ASSERT_EQ(d.Create(-1, -1, 260, 160, L"edit", kFgStyleFixed, nullptr), 1);
         Pump();
