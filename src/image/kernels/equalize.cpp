@@ -562,8 +562,8 @@ int32_t RankRecords(const C_ImgBuff& b, Item* records) {
 // of the key merges means: every m above 127.5 (and 127.5 itself at L = 0)
 // has the greatest key; m is never negative, so the least is never reached.
 // In 120ths of a level (exact for 8, 5 and 3 neighbours) the fine class of a
-// pixel inside its level is 120 m, or 15301 for the saturated keys, greater
-// first, ties by position.
+// pixel inside its level is 120 m, or one class above all others for the
+// saturated keys, greater first, ties by position.
 //
 // No record is sorted. The pixels are counted per coarse class (level, fine
 // class / 128); walked in rank order, these take consecutive ranks, and a
@@ -573,7 +573,11 @@ int32_t RankRecords(const C_ImgBuff& b, Item* records) {
 // decides their rank inside the coarse class.
 namespace flat8 {
 
-constexpr int32_t kSaturated = 15301;
+// 120 m from this on (one less at level 0) has the saturated key. The
+// saturated class is numbered 2^14 - 1, alone in the last coarse class of
+// its level, where pixels rank by position only.
+constexpr int32_t kSaturation = 15301;
+constexpr int32_t kSaturated = (1 << 14) - 1;
 constexpr uint32_t kFineBits = 7;                   // fine classes per coarse class: 2^kFineBits
 constexpr uint32_t kFineMask = (1u << kFineBits) - 1;
 constexpr uint32_t kBinBits = 14 - kFineBits;       // fine classes < 2^14
@@ -581,7 +585,7 @@ constexpr uint32_t kCoarse = 256u << kBinBits;      // level << kBinBits | fine 
 
 // v: 120 times the mean.
 inline uint32_t FineClass(int32_t v, int32_t level) {
-    return static_cast<uint32_t>(v >= (level == 0 ? kSaturated - 1 : kSaturated) ? kSaturated : v);
+    return static_cast<uint32_t>(v >= (level == 0 ? kSaturation - 1 : kSaturation) ? kSaturated : v);
 }
 
 // The class of a pixel at the edge of the image (3 or 5 neighbours).
@@ -602,7 +606,7 @@ uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32
 KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out) {
     for (int32_t x = 1; x < w - 1; ++x) {
         const int32_t s = up[x - 1] + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] + down[x] + down[x + 1];
-        const int32_t v = 15 * s, limit = row[x] == 0 ? kSaturated - 1 : kSaturated;
+        const int32_t v = 15 * s, limit = row[x] == 0 ? kSaturation - 1 : kSaturation;
         out[x] = static_cast<uint16_t>(v >= limit ? kSaturated : v);
     }
 }
@@ -618,6 +622,19 @@ void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t
     out[w - 1] = static_cast<uint16_t>(EdgeClass(pixels, w, h, w - 1, y));
 }
 
+// Hands out the levels of rank order: the level of rank r is top - j for
+// bounds[j] <= r < bounds[j + 1], 0 from `done` on.
+struct LevelOfRank {
+    const uint64_t* bounds;
+    uint64_t done;
+    uint32_t j = 0;
+    uint8_t operator()(uint64_t r) {
+        if (r >= done) return 0;
+        while (bounds[j + 1] <= r) ++j;
+        return static_cast<uint8_t>(255 - j);
+    }
+};
+
 struct Job {
     const uint8_t* pixels;
     uint8_t* out;
@@ -625,11 +642,18 @@ struct Job {
     uint64_t rowsPerBand;
     uint16_t* classes;      // per band: one row of fine classes
     uint32_t* counts;       // per band: kCoarse counters
-    const uint16_t* table;  // per coarse class: its level, or 256 + its straddling index
+    const uint16_t* table;  // per coarse class: its level, 256 + its straddling index, or kByPosition | that index
     uint64_t straddling;    // number of straddling coarse classes
-    uint64_t* next;         // per band and straddling class: the next place in `items`
+    uint64_t* next;         // per band and straddling class: the next place in `items`, or the next rank
     uint64_t* items;        // per straddling class, in scan order: pixel index << kFineBits | fine class & kFineMask
+    const uint64_t* bounds;      // share boundaries in rank order (LevelOfRank)
+    uint64_t done;               // ranks from here on get level 0
+    const uint32_t* firstShare;  // per straddling class: the share of its first rank
 };
+
+// Marks a straddling class of one fine class in the table: its pixels rank
+// by scan order alone and take their levels at once.
+constexpr uint16_t kByPosition = 0x8000;
 
 template <class RowFn>
 void ForBandRows(const Job& job, uint64_t band, RowFn&& fn) {
@@ -675,6 +699,10 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
                 const uint16_t t = table[Coarse(row, cls, x)];
                 if (t < 256) {
                     out[x] = static_cast<uint8_t>(t);
+                } else if (t & kByPosition) {
+                    const uint32_t k = t & ~kByPosition;
+                    LevelOfRank level{job.bounds, job.done, job.firstShare[k]};
+                    out[x] = level(next[k]++);
                 } else {
                     items[next[t - 256]++] = (at + static_cast<uint64_t>(x)) << kFineBits | (cls[x] & kFineMask);
                 }
@@ -682,19 +710,6 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
         });
     }
 }
-
-// Hands out the levels of rank order: the level of rank r is top - j for
-// bounds[j] <= r < bounds[j + 1], 0 from `done` on.
-struct LevelOfRank {
-    const uint64_t* bounds;
-    uint64_t done;
-    uint32_t j = 0;
-    uint8_t operator()(uint64_t r) {
-        if (r >= done) return 0;
-        while (bounds[j + 1] <= r) ++j;
-        return static_cast<uint8_t>(255 - j);
-    }
-};
 
 struct StraddleJob {
     const uint64_t* bounds;
@@ -735,20 +750,8 @@ void StraddleRows(void* ctx, uint64_t first, uint64_t count) {
 struct LevelJob {
     uint8_t* pixels;
     uint64_t n, chunks;
-    uint64_t* counts;    // per chunk: 256 counters
     const uint8_t* lut;  // level by level, when no level is cut by a share boundary
 };
-
-void CountLevelRows(void* ctx, uint64_t first, uint64_t count) {
-    const LevelJob& job = *static_cast<const LevelJob*>(ctx);
-    for (uint64_t c = first; c < first + count; ++c) {
-        uint64_t* counts = job.counts + 256 * c;
-        std::fill(counts, counts + 256, uint64_t{0});
-        const uint8_t* p = job.pixels + c * job.n / job.chunks;
-        const uint8_t* end = job.pixels + (c + 1) * job.n / job.chunks;
-        for (; p < end; ++p) ++counts[*p];
-    }
-}
 
 void MapLevelRows(void* ctx, uint64_t first, uint64_t count) {
     const LevelJob& job = *static_cast<const LevelJob*>(ctx);
@@ -787,69 +790,80 @@ int32_t FlattenGray8(C_ImgBuff& b) {
         bounds[j + 1] = done;
     }
 
+    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
+    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
+    if (!classes || !counts || !table) return 0;
+    Job job{b.pixels, nullptr, w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr, bounds, done, nullptr};
+    PoolParallelFor(CountRows, &job, used);
+    std::vector<uint64_t> total(kCoarse);
+    for (uint32_t k = 0; k < kCoarse; ++k)
+        for (uint64_t band = 0; band < used; ++band) total[k] += counts[band * kCoarse + k];
+
     // When no level is cut by a share boundary, the neighbourhoods decide
     // nothing: every level goes to one share.
     {
-        const uint64_t chunks = std::min<uint64_t>(4 * threads, std::max<uint64_t>(1, n >> 16));
-        std::unique_ptr<uint64_t[]> levelCounts(new (std::nothrow) uint64_t[256 * chunks]);
-        if (!levelCounts) return 0;
         uint8_t lut[256] = {};
-        LevelJob levels{b.pixels, n, chunks, levelCounts.get(), lut};
-        PoolParallelFor(CountLevelRows, &levels, chunks);
         LevelOfRank level{bounds, done};
         uint64_t rank = 0;
         bool cut = false;
         for (uint32_t v = 256; v-- > 0 && !cut;) {
             uint64_t c = 0;
-            for (uint64_t k = 0; k < chunks; ++k) c += levelCounts[256 * k + v];
+            for (uint32_t k = v << kBinBits; k < (v + 1) << kBinBits; ++k) c += total[k];
             if (c == 0) continue;
             lut[v] = level(rank);
             cut = level(rank + c - 1) != lut[v];
             rank += c;
         }
         if (!cut) {
+            const uint64_t chunks = std::min<uint64_t>(4 * threads, std::max<uint64_t>(1, n >> 16));
+            LevelJob levels{b.pixels, n, chunks, lut};
             PoolParallelFor(MapLevelRows, &levels, chunks);
             return 1;
         }
     }
 
     std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[n]);
-    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
-    std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
-    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
-    if (!out || !classes || !counts || !table) return 0;
-    Job job{b.pixels, out.get(), w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr};
-    PoolParallelFor(CountRows, &job, used);
+    if (!out) return 0;
+    job.out = out.get();
 
     // Coarse classes in rank order: each takes the next ranks; one whose
     // first and last rank get the same level takes that level.
     std::vector<uint32_t> straddling;  // coarse classes
     std::vector<uint64_t> rankBase;
+    std::vector<uint32_t> firstShare;
     LevelOfRank level{bounds, done};
     uint64_t rank = 0;
     for (uint32_t k = kCoarse; k-- > 0;) {
-        uint64_t c = 0;
-        for (uint64_t band = 0; band < used; ++band) c += counts[band * kCoarse + k];
+        const uint64_t c = total[k];
         if (c == 0) continue;
-        const uint8_t a = level(rank), z = level(rank + c - 1);
+        const uint8_t a = level(rank);
+        const uint32_t ja = level.j;
+        const uint8_t z = level(rank + c - 1);
         if (a == z) {
             table[k] = a;
         } else {
-            table[k] = static_cast<uint16_t>(256 + straddling.size());
+            const bool byPosition = (k & ((1u << kBinBits) - 1)) == (kSaturated >> kFineBits);
+            table[k] = static_cast<uint16_t>(byPosition ? kByPosition | straddling.size() : 256 + straddling.size());
             straddling.push_back(k);
             rankBase.push_back(rank);
+            firstShare.push_back(ja);
         }
         rank += c;
     }
-    // Places of the straddling classes' pixels, band after band.
+    // Places of the straddling classes' pixels, band after band; for those
+    // ranked by position alone, their ranks.
     const uint64_t sc = straddling.size();
     std::vector<uint64_t> next(used * sc), itemBegin(sc + 1);
     uint64_t at = 0;
     for (uint64_t s = 0; s < sc; ++s) {
         itemBegin[s] = at;
+        const bool byPosition = table[straddling[s]] & kByPosition;
+        uint64_t r = rankBase[s];
         for (uint64_t band = 0; band < used; ++band) {
-            next[band * sc + s] = at;
-            at += counts[band * kCoarse + straddling[s]];
+            const uint64_t c = counts[band * kCoarse + straddling[s]];
+            next[band * sc + s] = byPosition ? r : at;
+            (byPosition ? r : at) += c;
         }
     }
     itemBegin[sc] = at;
@@ -858,6 +872,7 @@ int32_t FlattenGray8(C_ImgBuff& b) {
     job.straddling = sc;
     job.next = next.data();
     job.items = items.get();
+    job.firstShare = firstShare.data();
     PoolParallelFor(LevelRows, &job, used);
     StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), out.get()};
     PoolParallelFor(StraddleRows, &sj, sc);
