@@ -578,7 +578,7 @@ namespace flat8 {
 // its level, where pixels rank by position only.
 constexpr int32_t kSaturation = 15301;
 constexpr int32_t kSaturated = (1 << 14) - 1;
-constexpr uint32_t kFineBits = 7;                   // fine classes per coarse class: 2^kFineBits
+constexpr uint32_t kFineBits = 9;                   // fine classes per coarse class: 2^kFineBits
 constexpr uint32_t kFineMask = (1u << kFineBits) - 1;
 constexpr uint32_t kBinBits = 14 - kFineBits;       // fine classes < 2^14
 constexpr uint32_t kCoarse = 256u << kBinBits;      // level << kBinBits | fine class >> kFineBits
@@ -602,24 +602,37 @@ uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32
     return FineClass(120 / count * sum, level);
 }
 
-// The fine classes of the inner pixels 1 .. w-2 of an inner row.
-KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out) {
+// The coarse class of a pixel: level << kBinBits | fine class >> kFineBits.
+inline uint16_t CoarseOf(uint32_t level, uint32_t fine) { return static_cast<uint16_t>(level << kBinBits | fine >> kFineBits); }
+
+// The fine and coarse classes of the inner pixels 1 .. w-2 of an inner row,
+// in 16-bit lanes (the sum is at most 2040, 15 times it below 2^15).
+KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out,
+                                   uint16_t* coarse) {
     for (int32_t x = 1; x < w - 1; ++x) {
-        const int32_t s = up[x - 1] + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] + down[x] + down[x + 1];
-        const int32_t v = 15 * s, limit = row[x] == 0 ? kSaturation - 1 : kSaturation;
-        out[x] = static_cast<uint16_t>(v >= limit ? kSaturated : v);
+        const uint16_t s = static_cast<uint16_t>(up[x - 1] + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
+                                                 down[x] + down[x + 1]);
+        const uint16_t v = static_cast<uint16_t>(15 * s);
+        const uint16_t limit = row[x] == 0 ? kSaturation - 1 : kSaturation;
+        const uint16_t c = v >= limit ? static_cast<uint16_t>(kSaturated) : v;
+        out[x] = c;
+        coarse[x] = static_cast<uint16_t>(row[x] << kBinBits | c >> kFineBits);
     }
 }
 
-void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out) {
+void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out, uint16_t* coarse) {
     const uint8_t* row = pixels + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+    const auto edge = [&](int32_t x) {
+        out[x] = static_cast<uint16_t>(EdgeClass(pixels, w, h, x, y));
+        coarse[x] = CoarseOf(row[x], out[x]);
+    };
     if (y == 0 || y == h - 1) {
-        for (int32_t x = 0; x < w; ++x) out[x] = static_cast<uint16_t>(EdgeClass(pixels, w, h, x, y));
+        for (int32_t x = 0; x < w; ++x) edge(x);
         return;
     }
-    out[0] = static_cast<uint16_t>(EdgeClass(pixels, w, h, 0, y));
-    InnerClasses(row - w, row, row + w, w, out);
-    out[w - 1] = static_cast<uint16_t>(EdgeClass(pixels, w, h, w - 1, y));
+    edge(0);
+    InnerClasses(row - w, row, row + w, w, out, coarse);
+    edge(w - 1);
 }
 
 // Hands out the levels of rank order: the level of rank r is top - j for
@@ -640,7 +653,7 @@ struct Job {
     uint8_t* out;
     int32_t w, h;
     uint64_t rowsPerBand;
-    uint16_t* classes;      // per band: one row of fine classes
+    uint16_t* classes;      // per band: one row of fine classes, one of coarse classes
     uint32_t* counts;       // per band: kCoarse counters
     const uint16_t* table;  // per coarse class: its level, 256 + its straddling index, or kByPosition | that index
     uint64_t straddling;    // number of straddling coarse classes
@@ -649,6 +662,7 @@ struct Job {
     const uint64_t* bounds;      // share boundaries in rank order (LevelOfRank)
     uint64_t done;               // ranks from here on get level 0
     const uint32_t* firstShare;  // per straddling class: the share of its first rank
+    uint32_t* list;              // per band: one row of positions
 };
 
 // Marks a straddling class of one fine class in the table: its pixels rank
@@ -658,15 +672,12 @@ constexpr uint16_t kByPosition = 0x8000;
 template <class RowFn>
 void ForBandRows(const Job& job, uint64_t band, RowFn&& fn) {
     const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.h), (band + 1) * job.rowsPerBand);
-    uint16_t* cls = job.classes + band * static_cast<uint64_t>(job.w);
+    uint16_t* cls = job.classes + 2 * band * static_cast<uint64_t>(job.w);
+    uint16_t* coarse = cls + job.w;
     for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
-        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls);
-        fn(y, cls);
+        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls, coarse);
+        fn(y, cls, coarse);
     }
-}
-
-inline uint32_t Coarse(const uint8_t* row, const uint16_t* cls, int32_t x) {
-    return static_cast<uint32_t>(row[x]) << kBinBits | (static_cast<uint32_t>(cls[x]) >> kFineBits);
 }
 
 void CountRows(void* ctx, uint64_t first, uint64_t count) {
@@ -674,11 +685,10 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t band = first; band < first + count; ++band) {
         uint32_t* counts = job.counts + band * kCoarse;
         std::fill(counts, counts + kCoarse, 0u);
-        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
+        ForBandRows(job, band, [&](uint64_t, const uint16_t*, const uint16_t* coarse) {
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
-            const uint8_t* row = job.pixels + y * static_cast<uint64_t>(w);
-            for (int32_t x = 0; x < w; ++x) ++counts[Coarse(row, cls, x)];
+            for (int32_t x = 0; x < w; ++x) ++counts[coarse[x]];
         });
     }
 }
@@ -687,24 +697,39 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
     const Job& job = *static_cast<const Job*>(ctx);
     for (uint64_t band = first; band < first + count; ++band) {
         uint64_t* next = job.next + band * job.straddling;
-        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls) {
+        uint32_t* list = job.list + band * static_cast<uint64_t>(job.w);
+        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls, const uint16_t* coarse) {
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
             const uint16_t* table = job.table;
             uint64_t* items = job.items;
             const uint64_t at = y * static_cast<uint64_t>(w);
-            const uint8_t* row = job.pixels + at;
             uint8_t* out = job.out + at;
+            // Every pixel takes its class's level; the positions of those in
+            // straddling classes are listed without a branch, which would
+            // miss for every fourth pixel of noise, and mended after.
+            uint32_t m = 0;
             for (int32_t x = 0; x < w; ++x) {
-                const uint16_t t = table[Coarse(row, cls, x)];
-                if (t < 256) {
-                    out[x] = static_cast<uint8_t>(t);
-                } else if (t & kByPosition) {
+                const uint16_t t = table[coarse[x]];
+                out[x] = static_cast<uint8_t>(t);
+                list[m] = static_cast<uint32_t>(x);
+                m += t >= 256;
+            }
+            const uint64_t* bounds = job.bounds;
+            for (uint32_t i = 0; i < m; ++i) {
+                const uint32_t x = list[i];
+                const uint16_t t = table[coarse[x]];
+                if (t & kByPosition) {
+                    // The share of the rank: most classes straddle one
+                    // boundary, which a comparison settles.
                     const uint32_t k = t & ~kByPosition;
-                    LevelOfRank level{job.bounds, job.done, job.firstShare[k]};
-                    out[x] = level(next[k]++);
+                    const uint64_t r = next[k]++;
+                    uint32_t j = job.firstShare[k];
+                    j += r >= bounds[j + 1];
+                    while (j < 256 && bounds[j + 1] <= r) ++j;
+                    out[x] = r >= job.done ? 0 : static_cast<uint8_t>(255 - j);
                 } else {
-                    items[next[t - 256]++] = (at + static_cast<uint64_t>(x)) << kFineBits | (cls[x] & kFineMask);
+                    items[next[t - 256]++] = (at + x) << kFineBits | (cls[x] & kFineMask);
                 }
             }
         });
@@ -790,11 +815,13 @@ int32_t FlattenGray8(C_ImgBuff& b) {
         bounds[j + 1] = done;
     }
 
-    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[2 * used * static_cast<uint64_t>(w)]);
     std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
     std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
-    if (!classes || !counts || !table) return 0;
-    Job job{b.pixels, nullptr, w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr, bounds, done, nullptr};
+    std::unique_ptr<uint32_t[]> list(new (std::nothrow) uint32_t[used * static_cast<uint64_t>(w)]);
+    if (!classes || !counts || !table || !list) return 0;
+    Job job{b.pixels, nullptr, w,       h,    rowsPerBand, classes.get(), counts.get(), table.get(), 0,
+            nullptr,  nullptr, bounds, done, nullptr,     list.get()};
     PoolParallelFor(CountRows, &job, used);
     std::vector<uint64_t> total(kCoarse);
     for (uint32_t k = 0; k < kCoarse; ++k)
