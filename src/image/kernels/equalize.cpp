@@ -650,7 +650,8 @@ struct LevelOfRank {
 
 struct Job {
     const uint8_t* pixels;
-    uint8_t* out;
+    uint8_t* out;  // row y at out + y * stride
+    uint64_t stride;
     int32_t w, h;
     uint64_t rowsPerBand;
     uint16_t* classes;      // per band: one row of fine classes, one of coarse classes
@@ -658,7 +659,7 @@ struct Job {
     const uint16_t* table;  // per coarse class: its level, 256 + its straddling index, or kByPosition | that index
     uint64_t straddling;    // number of straddling coarse classes
     uint64_t* next;         // per band and straddling class: the next place in `items`, or the next rank
-    uint64_t* items;        // per straddling class, in scan order: pixel index << kFineBits | fine class & kFineMask
+    uint64_t* items;        // per straddling class, in scan order: place in `out` << kFineBits | fine class & kFineMask
     const uint64_t* bounds;      // share boundaries in rank order (LevelOfRank)
     uint64_t done;               // ranks from here on get level 0
     const uint32_t* firstShare;  // per straddling class: the share of its first rank
@@ -703,7 +704,7 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
             const int32_t w = job.w;
             const uint16_t* table = job.table;
             uint64_t* items = job.items;
-            const uint64_t at = y * static_cast<uint64_t>(w);
+            const uint64_t at = y * job.stride;
             uint8_t* out = job.out + at;
             // Every pixel takes its class's level; the positions of those in
             // straddling classes are listed without a branch, which would
@@ -773,8 +774,9 @@ void StraddleRows(void* ctx, uint64_t first, uint64_t count) {
 }
 
 struct LevelJob {
-    uint8_t* pixels;
-    uint64_t n, chunks;
+    const uint8_t* pixels;
+    uint8_t* out;  // row y at out + y * stride
+    uint64_t w, stride, rowsPerChunk, h;
     const uint8_t* lut;  // level by level, when no level is cut by a share boundary
 };
 
@@ -783,16 +785,21 @@ void MapLevelRows(void* ctx, uint64_t first, uint64_t count) {
     uint8_t lut[256];
     std::memcpy(lut, job.lut, sizeof lut);
     for (uint64_t c = first; c < first + count; ++c) {
-        uint8_t* end = job.pixels + (c + 1) * job.n / job.chunks;
-        for (uint8_t* p = job.pixels + c * job.n / job.chunks; p < end; ++p) *p = lut[*p];
+        for (uint64_t y = c * job.rowsPerChunk; y < std::min(job.h, (c + 1) * job.rowsPerChunk); ++y) {
+            const uint8_t* p = job.pixels + y * job.w;
+            uint8_t* o = job.out + y * job.stride;
+            for (uint64_t x = 0; x < job.w; ++x) o[x] = lut[p[x]];
+        }
     }
 }
 
 }  // namespace flat8
 
 // Flattens an 8-bit grey image of at least 3 x 3 and fewer than 2^32 pixels
-// with equal shares. 0 when memory runs out (image unchanged).
-int32_t FlattenGray8(C_ImgBuff& b) {
+// with equal shares into `dst` (row y at dst + y * stride, apart from the
+// image), or with a null `dst` into the image. 0 when memory runs out
+// (nothing written).
+int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     using namespace flat8;
     const int32_t w = b.width, h = b.height;
     const uint64_t n = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
@@ -820,8 +827,8 @@ int32_t FlattenGray8(C_ImgBuff& b) {
     std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
     std::unique_ptr<uint32_t[]> list(new (std::nothrow) uint32_t[used * static_cast<uint64_t>(w)]);
     if (!classes || !counts || !table || !list) return 0;
-    Job job{b.pixels, nullptr, w,       h,    rowsPerBand, classes.get(), counts.get(), table.get(), 0,
-            nullptr,  nullptr, bounds, done, nullptr,     list.get()};
+    Job job{b.pixels,  nullptr, 0, w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr,
+            bounds, done,    nullptr, list.get()};
     PoolParallelFor(CountRows, &job, used);
     std::vector<uint64_t> total(kCoarse);
     for (uint32_t k = 0; k < kCoarse; ++k)
@@ -844,15 +851,18 @@ int32_t FlattenGray8(C_ImgBuff& b) {
         }
         if (!cut) {
             const uint64_t chunks = std::min<uint64_t>(4 * threads, std::max<uint64_t>(1, n >> 16));
-            LevelJob levels{b.pixels, n, chunks, lut};
-            PoolParallelFor(MapLevelRows, &levels, chunks);
+            const uint64_t rows = (static_cast<uint64_t>(h) + chunks - 1) / chunks;
+            LevelJob levels{b.pixels, dst ? dst : b.pixels, static_cast<uint64_t>(w), dst ? stride : static_cast<uint64_t>(w),
+                            rows, static_cast<uint64_t>(h), lut};
+            PoolParallelFor(MapLevelRows, &levels, (static_cast<uint64_t>(h) + rows - 1) / rows);
             return 1;
         }
     }
 
-    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[n]);
-    if (!out) return 0;
-    job.out = out.get();
+    std::unique_ptr<uint8_t[]> out(dst ? nullptr : new (std::nothrow) uint8_t[n]);
+    if (!dst && !out) return 0;
+    job.out = dst ? dst : out.get();
+    job.stride = dst ? stride : static_cast<uint64_t>(w);
 
     // Coarse classes in rank order: each takes the next ranks; one whose
     // first and last rank get the same level takes that level.
@@ -901,12 +911,18 @@ int32_t FlattenGray8(C_ImgBuff& b) {
     job.items = items.get();
     job.firstShare = firstShare.data();
     PoolParallelFor(LevelRows, &job, used);
-    StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), out.get()};
+    StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), job.out};
     PoolParallelFor(StraddleRows, &sj, sc);
-    PoolParallelCopy(b.pixels, out.get(), n);
+    if (!dst) PoolParallelCopy(b.pixels, out.get(), n);
     return 1;
 }
 
+
+// 8-bit grey images that FlattenGray8 takes.
+bool RanksByClasses(const C_ImgBuff& b) {
+    const uint64_t n = static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height);
+    return b.format == kImgGray8 && b.width >= 3 && b.height >= 3 && n >= 256 && n < uint64_t{1} << 32;
+}
 
 // Ranks the image's pixels in `Item`s and hands out the levels.
 template <class Item>
@@ -936,7 +952,7 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         height != b.height)
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (b.format == kImgGray8 && width >= 3 && height >= 3 && n >= 256 && n < uint64_t{1} << 32) return FlattenGray8(b);
+    if (RanksByClasses(b)) return FlattenGray8(b, nullptr, 0);
     if (b.format != kImgGray32 && n <= uint64_t{1} << 32) return FlattenAs<RankItem>(b);
     return FlattenAs<ImgRankRecord>(b);
 }
@@ -957,6 +973,10 @@ int32_t ImgFlattenHistogram(CImgBuff* image, const ImgRect* roi) {
     if (!work.buffer || !image->ExtractRect(&work, r.x0, r.y0, r.x1, r.y1)) return 0;
     const C_ImgBuff& wb = *work.buffer;
     if (!ImgFormatValid(wb.format)) return 0;
+    // The levels of an 8-bit grey region go straight into the image; the
+    // copy holds the levels their ranks are taken from.
+    if (RanksByClasses(wb) && image->buffer->format == kImgGray8)
+        return FlattenGray8(*work.buffer, image->buffer->PixelAt(r.x0, r.y0), static_cast<uint64_t>(image->buffer->width));
     if (wb.format <= kImgGray32) {
         if (!ImgFlattenGray(&work, wb.width, wb.height)) return 0;
         return image->PasteImage(&work, static_cast<uint32_t>(r.x0), static_cast<uint32_t>(r.y0)) ? 1 : 0;

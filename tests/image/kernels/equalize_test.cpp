@@ -53,18 +53,22 @@ import math
 
 TEST(Equalize, MatchesNumpyRanking) {
     std::vector<std::string> inputs, results;
-    // grey8 with shares, grey16 with steps, RGB8 per channel inside a region.
-    CImgBuff g8, g16, rgb;
+    // grey8 with shares, grey16 with steps, RGB8 per channel inside a region,
+    // grey8 inside a region (the rest of the image untouched).
+    CImgBuff g8, g16, rgb, g8r;
     ASSERT_TRUE(ktest::MakeNoise(g8, 37, 29, kImgGray8, 31));
     for (size_t i = 0; i < 37 * 29; i += 3) g8.buffer->pixels[i] &= 0xF0;  // plenty of ties
     ASSERT_TRUE(ktest::MakeNoise(g16, 20, 15, kImgGray16, 32));
     ASSERT_TRUE(ktest::MakeNoise(rgb, 30, 26, kImgRgb8, 33));
-    for (CImgBuff* img : {&g8, &g16, &rgb}) inputs.push_back(ktest::Block(*img));
+    ASSERT_TRUE(ktest::MakeNoise(g8r, 40, 30, kImgGray8, 34));
+    for (CImgBuff* img : {&g8, &g16, &rgb, &g8r}) inputs.push_back(ktest::Block(*img));
     ASSERT_EQ(ImgFlattenHistogram(&g8, nullptr), 1);
     ASSERT_EQ(ImgFlattenHistogram(&g16, nullptr), 1);
     const ImgRect roi{25, 22, 4, 3};  // swapped corners
     ASSERT_EQ(ImgFlattenHistogram(&rgb, &roi), 1);
-    for (CImgBuff* img : {&g8, &g16, &rgb}) results.push_back(ktest::Block(*img));
+    const ImgRect inner{5, 4, 34, 25};
+    ASSERT_EQ(ImgFlattenHistogram(&g8r, &inner), 1);
+    for (CImgBuff* img : {&g8, &g16, &rgb, &g8r}) results.push_back(ktest::Block(*img));
     const std::string script = std::string(kNumpyFlatten) +
         "a = np.fromfile(sys.argv[1], np.uint8).reshape(29, 37)\n"
         "o1 = flatten(a, 255, 16843009).astype(np.uint8)\n"
@@ -73,7 +77,9 @@ TEST(Equalize, MatchesNumpyRanking) {
         "a = np.fromfile(sys.argv[3], np.uint8).reshape(26, 30, 3)\n"
         "for c in range(3):\n"
         "    a[3:23, 4:26, c] = flatten(a[3:23, 4:26, c], 255, 16843009)\n"
-        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes() + a.tobytes())\n";
+        "b = np.fromfile(sys.argv[4], np.uint8).reshape(30, 40)\n"
+        "b[4:26, 5:35] = flatten(b[4:26, 5:35], 255, 16843009)\n"
+        "open(sys.argv[-1], 'wb').write(o1.tobytes() + o2.tobytes() + a.tobytes() + b.tobytes())\n";
     ktest::ExpectConcatenated(results, ktest::RunNumpy(script, inputs));
 }
 
