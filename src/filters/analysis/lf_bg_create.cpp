@@ -96,8 +96,35 @@ void CLfBgCreate::OnButton(CFgUIButton*, void* data) {
 
 int32_t CLfBgCreate::OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
                               uint32_t*, uint32_t*) {
-    CSequenceRun::Capture(this, image, frame);
+    // The plain methods fold the frame where it lies; the noise-excluding
+    // ones fetch it twice and take a copy.
+    if (fold_.load()) CSequenceRun::Visit(this, image, frame, FoldVisit, this);
+    else CSequenceRun::Capture(this, image, frame);
     return 1;
+}
+
+int32_t CLfBgCreate::FoldVisit(const CImgBuff* image, void* filter) {
+    ImgBackgroundFold* fold = static_cast<CLfBgCreate*>(filter)->fold_.load();
+    if (!fold) return 0;
+    // A refused frame still counts as delivered: the run then stops on the
+    // fold's count, not as a missing frame.
+    fold->Add(image);
+    return 1;
+}
+
+int32_t CLfBgCreate::FoldFrames(CSequenceRun& run, int32_t mode, uint64_t count, CImgBuff* background) {
+    ImgBackgroundFold fold(mode);
+    fold_.store(&fold);
+    int32_t result = 1;
+    for (uint64_t i = 0; i < count && result == 1; ++i) {
+        const uint64_t before = fold.Count();
+        const CSequenceRun::StepResult got = run.Step(i, nullptr);
+        if (got == CSequenceRun::kMissing && lostFrame_ < 0) lostFrame_ = static_cast<int64_t>(i);
+        // Out of memory for the accumulators, or the frame not delivered.
+        if (got != CSequenceRun::kReady || fold.Count() != before + 1) result = 0;
+    }
+    fold_.store(nullptr);
+    return result == 1 ? fold.Finish(background) : 0;
 }
 
 int32_t CLfBgCreate::FetchFrame(uint64_t index, CImgBuff* image, void* filter) {
@@ -123,9 +150,9 @@ int32_t CLfBgCreate::Generate(CImgBuff* background) {
     const uint64_t count = CImgFilter::frames ? CImgFilter::frames : 1;
     int32_t result = 0;
     switch (method.Get()) {
-        case 0: result = ImgCreateBackground(background, count, 0, FetchFrame, this); break;
-        case 1: result = ImgCreateBackground(background, count, 1, FetchFrame, this); break;
-        case 2: result = ImgCreateBackground(background, count, -1, FetchFrame, this); break;
+        case 0: result = FoldFrames(run, 0, count, background); break;
+        case 1: result = FoldFrames(run, 1, count, background); break;
+        case 2: result = FoldFrames(run, -1, count, background); break;
         case 3:
             result = ImgCreateBackgroundDenoised(background, count, 0, static_cast<double>(noiseLevel.Get()),
                                                  FetchFrame, this);

@@ -1,15 +1,17 @@
 // "Generate BG image": one background image computed from every frame of
 // the open movie (per-pixel average, maximum or minimum, each also in a
 // noise-excluding variant) and saved to an image file. The filter step
-// only captures frames while a run lasts; the image is never changed.
+// only reads frames while a run lasts; the image is never changed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "filters/processing/dialog_filter.h"
 #include "toolkit/fg_scrollbar.h"
 
 class CSequenceRun;
+class ImgBackgroundFold;
 
 class CLfBgCreate : public CDialogFilter<CLfBgCreate> {
 public:
@@ -51,6 +53,11 @@ protected:
 
 private:
     int64_t lostFrame_ = -1;  // the first frame the last run could not get; -1 none
+    // The average, maximum or minimum being folded: each frame is read where
+    // the chain's step holds it, with no copy. Set only while a run lasts.
+    std::atomic<ImgBackgroundFold*> fold_{nullptr};
+    int32_t FoldFrames(CSequenceRun& run, int32_t mode, uint64_t count, CImgBuff* background);
+    static int32_t FoldVisit(const CImgBuff* image, void* filter);
     static void OnRadio(CFgUIChkButton* button, void* data);
     static void OnBar(CFgUIScrollBar* bar, void* data, int32_t position);
     static void OnButton(CFgUIButton* button, void* data);

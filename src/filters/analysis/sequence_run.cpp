@@ -89,6 +89,7 @@ CSequenceRun::StepResult CSequenceRun::Step(uint64_t index, CImgBuff* into) {
     {
         std::lock_guard<std::mutex> hold(g_RunLock);
         before = stamp_;
+        visitWanted_ = true;
     }
     const int32_t sought = host ? host->Seek(index) : 0;
     bool fresh = false;
@@ -99,8 +100,11 @@ CSequenceRun::StepResult CSequenceRun::Step(uint64_t index, CImgBuff* into) {
         }
         // A still: the seek succeeded without running the chain.
         if (!fresh) host->Refilter(0);
+    }
+    {
         std::lock_guard<std::mutex> hold(g_RunLock);
-        fresh = stamp_ != before;
+        visitWanted_ = false;
+        fresh = sought && stamp_ != before;
         if (fresh && into) {
             // The capture is handed over whole: the two images exchange
             // their buffers, and the next capture is copied into the one
@@ -125,6 +129,19 @@ int32_t CSequenceRun::Capture(const CImgFilter* filter, const CImgBuff* image, u
     if (!run || run->filter_ != filter || !run->capture_) return 0;
     run->capture_->CopyFrom(image);
     if (!SameImage(run->capture_->buffer, image->buffer)) return 0;
+    ++run->stamp_;
+    run->capturedFrame_ = frame;
+    return 1;
+}
+
+int32_t CSequenceRun::Visit(const CImgFilter* filter, const CImgBuff* image, uint64_t frame,
+                            int32_t (*visit)(const CImgBuff* image, void* data), void* data) {
+    if (!filter || !image || !visit) return 0;
+    std::lock_guard<std::mutex> hold(g_RunLock);
+    CSequenceRun* run = g_ActiveRun.load();
+    if (!run || run->filter_ != filter || !run->visitWanted_) return 0;
+    run->visitWanted_ = false;
+    if (!visit(image, data)) return 0;
     ++run->stamp_;
     run->capturedFrame_ = frame;
     return 1;

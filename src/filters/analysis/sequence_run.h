@@ -83,6 +83,13 @@ public:
     // Filter step (chain worker): copies `image` into the capture when the
     // active run belongs to `filter`; 1 when it copied.
     static int32_t Capture(const CImgFilter* filter, const CImgBuff* image, uint64_t frame);
+    // The copy-free form of Capture for a run that consumes each frame
+    // where it lies: hands the chain's own `image` to visit(image, data)
+    // (read only, during the call) instead of copying it, once for each
+    // Step (the first chain run of its seek), and counts the frame as
+    // delivered when visit answers 1. Step then hands `into` nothing.
+    static int32_t Visit(const CImgFilter* filter, const CImgBuff* image, uint64_t frame,
+                         int32_t (*visit)(const CImgBuff* image, void* data), void* data);
     // The active run of `filter`, or null (any thread; the pointer is only
     // valid on the user-interface thread, which ends runs).
     static CSequenceRun* RunOf(const CImgFilter* filter);
@@ -98,6 +105,7 @@ private:
     CImgBuff* capture_ = nullptr;  // guarded by the process-wide run lock
     uint64_t stamp_ = 0;           // captures so far; guarded likewise
     uint64_t capturedFrame_ = 0;
+    bool visitWanted_ = false;     // a Step waits for its frame; guarded likewise
     std::atomic<uint32_t> cancel_{0};
     bool begun_ = false;
     bool locked_ = false;

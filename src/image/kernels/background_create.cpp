@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "image/colour.h"
@@ -169,28 +170,34 @@ void CountRow(const BackgroundJob& job, int32_t y, uint32_t* counts) {
     }
 }
 
-// One pass over every frame: fetch on this thread, then fold(row y, pixel
-// count n) over the rows on the pool. False when the source cancelled.
+// Folds one frame: records what it covers, then fold(row y, pixel count n)
+// over the rows on the pool.
+template <class Fold>
+void FoldFrame(const BackgroundJob& job, const C_ImgBuff& frame, Fold&& fold) {
+    Cover cover{0, 0};
+    if (ImgFormatValid(frame.format) && frame.width > 0 && frame.height > 0)
+        cover = Cover{int32_t(std::min<uint64_t>(job.width, uint64_t(frame.width))),
+                      int32_t(std::min<uint64_t>(job.height, uint64_t(frame.height)))};
+    job.covers->push_back(cover);
+    if (uint64_t(cover.width) < job.width || uint64_t(cover.height) < job.height) *job.whole = false;
+    auto rows = [&](uint64_t first, uint64_t count) {
+        for (uint64_t y = first; y < first + count; ++y) {
+            const int32_t n = Overlap(frame, int32_t(job.width), int32_t(y));
+            if (n > 0) fold(frame, int32_t(y), n);
+        }
+    };
+    PoolParallelRun(job.height, rows);
+}
+
+// One pass over every frame: fetch on this thread, then fold each. False
+// when the source cancelled.
 template <class Fold>
 bool RunPass(const BackgroundJob& job, Fold&& fold) {
     job.covers->clear();
     *job.whole = true;
     for (uint64_t f = 0; f < job.frameCount; ++f) {
         if (!job.source(f, job.frame, job.user)) return false;
-        const C_ImgBuff& frame = *job.frame->buffer;
-        Cover cover{0, 0};
-        if (ImgFormatValid(frame.format) && frame.width > 0 && frame.height > 0)
-            cover = Cover{int32_t(std::min<uint64_t>(job.width, uint64_t(frame.width))),
-                          int32_t(std::min<uint64_t>(job.height, uint64_t(frame.height)))};
-        job.covers->push_back(cover);
-        if (uint64_t(cover.width) < job.width || uint64_t(cover.height) < job.height) *job.whole = false;
-        auto rows = [&](uint64_t first, uint64_t count) {
-            for (uint64_t y = first; y < first + count; ++y) {
-                const int32_t n = Overlap(frame, int32_t(job.width), int32_t(y));
-                if (n > 0) fold(frame, int32_t(y), n);
-            }
-        };
-        PoolParallelRun(job.height, rows);
+        FoldFrame(job, *job.frame->buffer, fold);
     }
     return true;
 }
@@ -237,79 +244,107 @@ void DivideByCounts(const BackgroundJob& job, double* sums, uint64_t entries) {
     }
 }
 
-int32_t Average(const BackgroundJob& job) {
+// Adds row y (n pixels) of a frame into the sums.
+void AverageRow(const BackgroundJob& job, double* sums, const C_ImgBuff& frame, int32_t y, int32_t n) {
     const uint64_t e = job.entries;
-    Accumulator<double> sums = Allocate<double>(job.width, job.height, e);
-    if (!sums) return 0;
-    std::memset(sums.get(), 0, job.width * job.height * e * sizeof(double));
-    const auto add = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
-        AddInto(sums.get() + (job.width * y + x0) * e, v, int64_t(m) * int64_t(e));
+    const auto add = [&](uint64_t x0, int32_t m, const auto* v) {
+        AddInto(sums + (job.width * uint64_t(y) + x0) * e, v, int64_t(m) * int64_t(e));
     };
-    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        if (PlainSamples(frame.format, job.group, job.colour)) {
-            // Rows of plain samples are added as they lie.
-            const uint8_t* row = frame.PixelAt(0, y);
-            if (job.group == kGroup8) add(uint64_t(y), 0, n, row);
-            else if (job.group == kGroup16) add(uint64_t(y), 0, n, reinterpret_cast<const uint16_t*>(row));
-            else add(uint64_t(y), 0, n, reinterpret_cast<const uint32_t*>(row));
-            return;
-        }
-        uint32_t v[3 * kImgSpanPixels];
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-            add(uint64_t(y), uint64_t(x0), m, v);
-        }
-    });
-    if (!done) return -1;
+    if (PlainSamples(frame.format, job.group, job.colour)) {
+        // Rows of plain samples are added as they lie.
+        const uint8_t* row = frame.PixelAt(0, y);
+        if (job.group == kGroup8) add(0, n, row);
+        else if (job.group == kGroup16) add(0, n, reinterpret_cast<const uint16_t*>(row));
+        else add(0, n, reinterpret_cast<const uint32_t*>(row));
+        return;
+    }
+    uint32_t v[3 * kImgSpanPixels];
+    for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+        const int32_t m = std::min(kImgSpanPixels, n - x0);
+        ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+        add(uint64_t(x0), m, v);
+    }
+}
+
+// Writes each covered destination pixel as its sum over its frame count.
+void AverageFinish(const BackgroundJob& job, const double* sums) {
+    const uint64_t e = job.entries;
     const double top = job.group == kGroup8 ? 255.0 : job.group == kGroup16 ? 65535.0 : 4294967295.0;
     Finish(job, [&](int32_t x, int32_t y, uint32_t n) {
-        const double* s = sums.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
+        const double* s = sums + (job.width * uint64_t(y) + uint64_t(x)) * e;
         const double count = double(n);
         uint32_t out[3];
         for (uint64_t c = 0; c < e; ++c) out[c] = ImgClampToU32(std::min(s[c] / count, top));
         WritePixel(*job.destination, job.group, job.colour, x, y, out);
     });
+}
+
+int32_t Average(const BackgroundJob& job) {
+    Accumulator<double> sums = Allocate<double>(job.width, job.height, job.entries);
+    if (!sums) return 0;
+    std::memset(sums.get(), 0, job.width * job.height * job.entries * sizeof(double));
+    const bool done = RunPass(
+        job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) { AverageRow(job, sums.get(), frame, y, n); });
+    if (!done) return -1;
+    AverageFinish(job, sums.get());
     return 1;
 }
 
+// The starting value of an extreme's accumulator: below or above every sample.
 template <class T>
-int32_t Extreme(const BackgroundJob& job) {
+void ExtremeStart(const BackgroundJob& job, T* acc) {
+    std::memset(acc, job.mode == 1 ? 0 : 0xFF, job.width * job.height * job.entries * sizeof(T));
+}
+
+// Folds row y (n pixels) of a frame into the maxima or minima.
+template <class T>
+void ExtremeRow(const BackgroundJob& job, T* acc, const C_ImgBuff& frame, int32_t y, int32_t n) {
     const uint64_t e = job.entries;
-    Accumulator<T> acc = Allocate<T>(job.width, job.height, e);
-    if (!acc) return 0;
     const bool maximum = job.mode == 1;
-    std::memset(acc.get(), maximum ? 0 : 0xFF, job.width * job.height * e * sizeof(T));
-    const auto fold = [&](uint64_t y, uint64_t x0, int32_t m, const auto* v) {
-        T* p = acc.get() + (job.width * y + x0) * e;
+    const auto fold = [&](uint64_t x0, int32_t m, const auto* v) {
+        T* p = acc + (job.width * uint64_t(y) + x0) * e;
         if (maximum) MaxInto(p, v, int64_t(m) * int64_t(e));
         else MinInto(p, v, int64_t(m) * int64_t(e));
     };
-    const bool done = RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        if (PlainSamples(frame.format, job.group, job.colour)) {
-            // Rows of plain samples (of T's depth) are folded as they lie.
-            fold(uint64_t(y), 0, n, reinterpret_cast<const T*>(frame.PixelAt(0, y)));
-            return;
-        }
-        uint32_t v[3 * kImgSpanPixels];
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-            fold(uint64_t(y), uint64_t(x0), m, v);
-        }
-    });
-    if (!done) return -1;
+    if (PlainSamples(frame.format, job.group, job.colour)) {
+        // Rows of plain samples (of T's depth) are folded as they lie.
+        fold(0, n, reinterpret_cast<const T*>(frame.PixelAt(0, y)));
+        return;
+    }
+    uint32_t v[3 * kImgSpanPixels];
+    for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+        const int32_t m = std::min(kImgSpanPixels, n - x0);
+        ReadSpan(frame, job.group, job.colour, x0, y, m, v);
+        fold(uint64_t(x0), m, v);
+    }
+}
+
+// Writes each covered destination pixel from the accumulator.
+template <class T>
+void ExtremeFinish(const BackgroundJob& job, const T* acc) {
+    const uint64_t e = job.entries;
     if (*job.whole && PlainSamples(job.destination->format, job.group, job.colour)) {
         // The accumulator is laid out as the destination's pixels.
-        PoolParallelCopy(job.destination->pixels, acc.get(), job.width * job.height * e * sizeof(T));
-        return 1;
+        PoolParallelCopy(job.destination->pixels, acc, job.width * job.height * e * sizeof(T));
+        return;
     }
     Finish(job, [&](int32_t x, int32_t y, uint32_t) {
-        const T* a = acc.get() + (job.width * uint64_t(y) + uint64_t(x)) * e;
+        const T* a = acc + (job.width * uint64_t(y) + uint64_t(x)) * e;
         uint32_t out[3];
         for (uint64_t c = 0; c < e; ++c) out[c] = a[c];
         WritePixel(*job.destination, job.group, job.colour, x, y, out);
     });
+}
+
+template <class T>
+int32_t Extreme(const BackgroundJob& job) {
+    Accumulator<T> acc = Allocate<T>(job.width, job.height, job.entries);
+    if (!acc) return 0;
+    ExtremeStart(job, acc.get());
+    const bool done = RunPass(
+        job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) { ExtremeRow(job, acc.get(), frame, y, n); });
+    if (!done) return -1;
+    ExtremeFinish(job, acc.get());
     return 1;
 }
 
@@ -458,4 +493,124 @@ int32_t ImgCreateBackgroundDenoised(CImgBuff* destination, uint64_t frameCount, 
     job.whole = &whole;
     job.noiseLevel = noiseLevel;
     return mode == 0 ? LabAverage(job) : MirroredExtreme(job);
+}
+
+struct ImgBackgroundFold::State {
+    BackgroundJob job{};
+    std::vector<Cover> covers;
+    bool whole = true;
+    bool failed = false;
+    int32_t format = 0;  // frame 0's
+    // Frame 0 itself when its format holds more than the group's samples:
+    // the result starts from it, as the fetching kernel's does.
+    CImgBuff first;
+    Accumulator<double> sums;
+    Accumulator<uint8_t> extremes;  // samples of the group's depth
+};
+
+ImgBackgroundFold::ImgBackgroundFold(int32_t mode) : state_(new (std::nothrow) State) {
+    if (!state_) return;
+    state_->job.mode = mode;
+    state_->job.covers = &state_->covers;
+    state_->job.whole = &state_->whole;
+    if (mode != -1 && mode != 0 && mode != 1) state_->failed = true;
+}
+
+ImgBackgroundFold::~ImgBackgroundFold() = default;
+
+uint64_t ImgBackgroundFold::Count() const { return state_ ? state_->covers.size() : 0; }
+
+int32_t ImgBackgroundFold::Add(const CImgBuff* frame) {
+    if (!state_ || state_->failed) return 0;
+    State& st = *state_;
+    BackgroundJob& job = st.job;
+    if (!frame || !frame->buffer) {
+        st.failed = true;
+        return 0;
+    }
+    const C_ImgBuff& f = *frame->buffer;
+    if (st.covers.empty()) {
+        // Frame 0 gives the result its size and format.
+        if (!ImgFormatValid(f.format) || f.width < 1 || f.height < 1) {
+            st.failed = true;
+            return 0;
+        }
+        st.format = f.format;
+        if (!PlainSamples(f.format, GroupOf(f.format), f.format >= kImgRgb8) &&
+            !(st.first.buffer && st.first.CopyFrom(frame)->buffer->pixels)) {
+            st.failed = true;
+            return 0;
+        }
+        job.width = uint64_t(f.width);
+        job.height = uint64_t(f.height);
+        job.group = GroupOf(f.format);
+        job.colour = f.format >= kImgRgb8;
+        job.entries = job.colour ? 3 : 1;
+        job.frameCount = 0;
+        const uint64_t bytesPerSample = job.group == kGroup8 ? 1 : job.group == kGroup16 ? 2 : 4;
+        if (job.mode == 0) {
+            st.sums = Allocate<double>(job.width, job.height, job.entries);
+            if (st.sums) std::memset(st.sums.get(), 0, job.width * job.height * job.entries * sizeof(double));
+        } else {
+            st.extremes = Allocate<uint8_t>(job.width * bytesPerSample, job.height, job.entries);
+            if (st.extremes)
+                std::memset(st.extremes.get(), job.mode == 1 ? 0 : 0xFF,
+                            job.width * job.height * job.entries * bytesPerSample);
+        }
+        if (!st.sums && !st.extremes) {
+            st.failed = true;
+            return 0;
+        }
+    }
+    ++job.frameCount;
+    if (job.mode == 0) {
+        double* sums = st.sums.get();
+        FoldFrame(job, f, [&](const C_ImgBuff& fr, int32_t y, int32_t n) { AverageRow(job, sums, fr, y, n); });
+        return 1;
+    }
+    uint8_t* acc = st.extremes.get();
+    switch (job.group) {
+        case kGroup8:
+            FoldFrame(job, f, [&](const C_ImgBuff& fr, int32_t y, int32_t n) { ExtremeRow(job, acc, fr, y, n); });
+            break;
+        case kGroup16:
+            FoldFrame(job, f, [&](const C_ImgBuff& fr, int32_t y, int32_t n) {
+                ExtremeRow(job, reinterpret_cast<uint16_t*>(acc), fr, y, n);
+            });
+            break;
+        default:
+            FoldFrame(job, f, [&](const C_ImgBuff& fr, int32_t y, int32_t n) {
+                ExtremeRow(job, reinterpret_cast<uint32_t*>(acc), fr, y, n);
+            });
+            break;
+    }
+    return 1;
+}
+
+int32_t ImgBackgroundFold::Finish(CImgBuff* destination) {
+    if (!state_ || state_->failed || state_->covers.empty() || !destination || !destination->buffer) return 0;
+    State& st = *state_;
+    BackgroundJob& job = st.job;
+    C_ImgBuff& d = *destination->buffer;
+    // Frame 0's shape and format: every pixel is then covered and written
+    // below, so a buffer of that shape is not cleared first.
+    const bool same = d.pixels && uint64_t(d.width) == job.width && uint64_t(d.height) == job.height &&
+                      d.format == st.format;
+    if (st.first.buffer && st.first.buffer->pixels) {
+        if (!destination->CopyFrom(&st.first)->buffer->pixels) return 0;
+    } else if (!same && !d.Create(int32_t(job.width), int32_t(job.height), st.format)) {
+        return 0;
+    }
+    job.destination = &d;
+    if (job.mode == 0) {
+        AverageFinish(job, st.sums.get());
+        return 1;
+    }
+    uint8_t* acc = st.extremes.get();
+    switch (job.group) {
+        case kGroup8: ExtremeFinish(job, acc); break;
+        case kGroup16: ExtremeFinish(job, reinterpret_cast<const uint16_t*>(acc)); break;
+        default: ExtremeFinish(job, reinterpret_cast<const uint32_t*>(acc)); break;
+    }
+    return 1;
 }

@@ -285,4 +285,45 @@ TEST(BackgroundCreate, Refusals) {
     EXPECT_EQ(ImgCreateBackground(&dst, 1, 0, Stub::Fetch, &blank), 0);
 }
 
+// Frames handed in one at a time give what the fetching kernel gives over
+// the same frames (checked against numpy above), in every format, with a
+// smaller frame and an empty one among them, into a destination of any
+// shape.
+TEST(BackgroundCreate, HandedInFramesEqualFetchedOnes) {
+    for (int32_t format : ktest::kAllFormats) {
+        Stub stub;
+        ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 9, 7, format, 71));
+        ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 9, 7, format, 72));
+        ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 4, 5, format, 73));
+        stub.Add();  // no pixels: covers nothing
+        ASSERT_TRUE(ktest::MakeNoise(stub.Add(), 12, 3, format, 74));
+        for (int mode : {0, 1, -1}) {
+            CImgBuff fetched;
+            fetched.buffer->Create(1, 1, kImgGray8);
+            ASSERT_EQ(ImgCreateBackground(&fetched, stub.frames.size(), mode, Stub::Fetch, &stub), 1);
+            ImgBackgroundFold fold(mode);
+            for (const auto& f : stub.frames) ASSERT_EQ(fold.Add(f.get()), 1);
+            EXPECT_EQ(fold.Count(), stub.frames.size());
+            for (const int32_t start : {int32_t(kImgGray8), format}) {
+                CImgBuff handed;
+                ASSERT_EQ(handed.buffer->Create(start == format ? 9 : 2, start == format ? 7 : 2, start), 1);
+                ASSERT_EQ(fold.Finish(&handed), 1);
+                ASSERT_EQ(handed.buffer->format, format);
+                EXPECT_EQ(ktest::Block(handed), ktest::Block(fetched)) << ImgFormatName(format) << " " << mode;
+            }
+        }
+    }
+    // Refused: a bad mode, a frame 0 without pixels (and every call after
+    // it), nothing folded.
+    CImgBuff frame, empty, out;
+    ASSERT_TRUE(ktest::MakeNoise(frame, 4, 4, kImgGray8, 1));
+    ImgBackgroundFold badMode(2), emptyFirst(0), none(1);
+    EXPECT_EQ(badMode.Add(&frame), 0);
+    EXPECT_EQ(emptyFirst.Add(&empty), 0);
+    EXPECT_EQ(emptyFirst.Add(&frame), 0);
+    EXPECT_EQ(emptyFirst.Finish(&out), 0);
+    EXPECT_EQ(none.Finish(&out), 0);
+    EXPECT_EQ(none.Add(nullptr), 0);
+}
+
 }  // namespace
