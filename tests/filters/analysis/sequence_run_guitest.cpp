@@ -36,6 +36,27 @@ public:
     int copies = 0;
 };
 
+// A filter whose step adds 100 to every pixel and hands the chain's image
+// to its run's visit, which records the first pixel (or declines).
+class VisitFilter : public CImgFilter {
+public:
+    const wchar_t* GetName(const wchar_t*) override { return L"Visit"; }
+    int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
+                     uint32_t*, uint32_t*) override {
+        C_ImgBuff* b = image->buffer;
+        for (int32_t i = 0; i < b->width * b->height; ++i) b->pixels[i] = static_cast<uint8_t>(b->pixels[i] + 100);
+        CSequenceRun::Visit(this, image, frame, Record, this);
+        return 1;
+    }
+    static int32_t Record(const CImgBuff* image, void* data) {
+        auto* f = static_cast<VisitFilter*>(data);
+        f->seen.push_back(image->buffer->pixels[0]);
+        return f->accept ? 1 : 0;
+    }
+    std::vector<int> seen;
+    bool accept = true;
+};
+
 // Scene i: a 4 x 3 grey image of value i.
 bool Scene(uint64_t i, CImgBuff* out) {
     if (!out->buffer->Create(4, 3, kImgGray8)) return false;
@@ -217,6 +238,35 @@ TEST_F(SequenceRunTest, JobWaitEndsWithTheJobAndPumpsWhileItRuns) {
     EXPECT_LE(job.taken, std::chrono::milliseconds(1000));
     EXPECT_TRUE(run.Canceled());
     EXPECT_EQ(CSequenceRun::CancelRequestedFor(nullptr), 0);
+}
+
+// The copy-free visit: once for each step, on the first chain run of its
+// seek (a second run during the same seek, or one between steps, is not
+// visited), and a declined visit leaves the frame missing.
+TEST_F(SequenceRunTest, VisitIsOfferedOncePerStepOnly) {
+    auto* visitor = static_cast<VisitFilter*>(host.Add(new VisitFilter));
+    ASSERT_NE(visitor, nullptr);
+    ASSERT_TRUE(host.OpenSequence(4, Scene));
+    host.unreadable = {2};
+    host.atFrame[1] = [&] { host.RunCurrent(); };
+    CSequenceRun run(visitor);
+    ASSERT_EQ(run.Begin(nullptr, nullptr), CSequenceRun::kStarted);
+    host.RunCurrent();  // between steps
+    EXPECT_TRUE(visitor->seen.empty());
+    EXPECT_EQ(run.Step(0, nullptr), CSequenceRun::kReady);
+    EXPECT_EQ(run.Step(1, nullptr), CSequenceRun::kReady);
+    EXPECT_EQ(run.Step(2, nullptr), CSequenceRun::kMissing);
+    // The capturing filter before it added 100 as well.
+    EXPECT_EQ(visitor->seen, (std::vector<int>{200, 201}));
+    EXPECT_EQ(run.CapturedFrame(), 1u);
+    visitor->accept = false;
+    EXPECT_EQ(run.Step(3, nullptr), CSequenceRun::kMissing);
+    EXPECT_EQ(visitor->seen, (std::vector<int>{200, 201, 203}));
+    run.End();
+    host.RunCurrent();
+    EXPECT_EQ(visitor->seen.size(), 3u);
+    // The other filter of the chain captured nothing: the run is not its.
+    EXPECT_EQ(filter->copies, 0);
 }
 
 }  // namespace
