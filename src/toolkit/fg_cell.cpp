@@ -1,7 +1,6 @@
 #include "toolkit/fg_cell.h"
 
 #include <GL/gl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -398,14 +397,10 @@ int32_t CFgUICell::SaveCsv(const wchar_t* path, int32_t quote) {
     const std::string name = PlatWideToUtf8(path);
     if (name.empty() || name.size() > 1023) return 0;
     // A file is written beside the target and renamed over it only when
-    // complete, so a failed export leaves an existing file as it was. A
-    // target that exists and is no regular file (a device, a pipe) has no
-    // bytes to keep and must not be replaced: it is written directly.
-    struct stat info {};
-    const bool special = ::stat(name.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+    // complete, so a failed export leaves an existing file as it was.
     AtomicSave save;
-    if (!special && !save.Begin(path)) return 0;
-    FILE* file = std::fopen(special ? name.c_str() : save.TemporaryPathUtf8().c_str(), "w");
+    if (!save.BeginUtf8(name)) return 0;
+    FILE* file = std::fopen(save.TemporaryPathUtf8().c_str(), "w");
     if (!file) return 0;
     const double* preset = Color(kFgColorText);
     bool ok = true;
@@ -435,6 +430,5 @@ int32_t CFgUICell::SaveCsv(const wchar_t* path, int32_t quote) {
     // Buffered bytes reach the disk only here: a full disk shows at the flush or the close.
     if (std::fflush(file) != 0) ok = false;
     if (std::fclose(file) != 0) ok = false;
-    if (special) return ok ? 1 : 0;
     return ok && save.Commit() ? 1 : 0;
 }

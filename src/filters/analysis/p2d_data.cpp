@@ -1,12 +1,13 @@
 #include "filters/analysis/p2d_data.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "platform/atomic_save.h"
 
 int32_t g_P2dLastError = 0;
 
@@ -396,14 +397,9 @@ int32_t CP2dData::Save(const char* path) {
     }
     // Written beside the target and renamed over it only when complete, so
     // a failed save leaves the old file as it was.
-    std::string temp = std::string(path) + ".XXXXXX";
-    const int fd = mkstemp(&temp[0]);
-    FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    AtomicSave save;
+    FILE* file = save.BeginUtf8(path) ? std::fopen(save.TemporaryPathUtf8().c_str(), "wb") : nullptr;
     if (!file) {
-        if (fd >= 0) {
-            close(fd);
-            unlink(temp.c_str());
-        }
         error = kP2dIo;
         g_P2dLastError = kP2dIo;
         return 0;
@@ -411,15 +407,7 @@ int32_t CP2dData::Save(const char* path) {
     bool ok = P2dWriteHeader(file, &header) && P2dWriteInfo(file, &info) && P2dWritePoints(file, count, points);
     ok = (std::fflush(file) == 0) && ok;
     ok = (std::fclose(file) == 0) && ok;
-    // mkstemp makes the file private; a track file is an ordinary document.
-    if (ok) {
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(temp.c_str(), 0666 & ~mask);
-    }
-    ok = ok && std::rename(temp.c_str(), path) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
+    if (!ok || !save.Commit()) {
         error = kP2dIo;
         g_P2dLastError = kP2dIo;
         return 0;

@@ -2,7 +2,6 @@
 // from the tracks, the table window's two views (track coordinates, vectors)
 // and the track file the tracks are saved to and loaded from.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +20,7 @@
 #include "filters/core/textconv.h"
 #include "image/pool.h"
 #include "media/codec.h"
+#include "platform/atomic_save.h"
 #include "platform/files.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"
@@ -271,11 +271,9 @@ int32_t CLfPtv::SaveTrackFileTo(const wchar_t* path) {
     }
     // Written beside the target and renamed over it only when complete: a
     // failed save leaves the old file as it was.
-    std::string temp = std::string(target.text) + ".XXXXXX";
-    const int fd = mkstemp(&temp[0]);
-    FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    AtomicSave save;
+    FILE* file = save.BeginUtf8(target.text) ? std::fopen(save.TemporaryPathUtf8().c_str(), "wb") : nullptr;
     bool ok = file != nullptr;
-    if (!file && fd >= 0) close(fd);
     std::unique_ptr<P2dPoint[]> row(ids > 0 ? new (std::nothrow) P2dPoint[static_cast<size_t>(ids)] : nullptr);
     if (ids > 0 && !row) ok = false;
     ok = ok && P2dWriteHeader(file, &header) && P2dWriteInfo(file, &info);
@@ -291,15 +289,8 @@ int32_t CLfPtv::SaveTrackFileTo(const wchar_t* path) {
         ok = (std::fflush(file) == 0) && ok;
         ok = (std::fclose(file) == 0) && ok;
     }
-    if (ok) {
-        // mkstemp makes the file private; a track file is an ordinary document.
-        const mode_t mask = umask(0);
-        umask(mask);
-        chmod(temp.c_str(), 0666 & ~mask);
-        ok = std::rename(temp.c_str(), target.text) == 0;
-    }
+    ok = ok && save.Commit();
     if (!ok) {
-        if (fd >= 0) unlink(temp.c_str());
         Message(L"セーブできませんでした", L"saving failed", true);
         return 0;
     }

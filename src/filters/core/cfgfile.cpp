@@ -1,6 +1,4 @@
 // A settings file in memory: its sections in file order.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 
 #include "filters/core/cfgfile.h"
 #include "filters/core/textconv.h"
+#include "platform/atomic_save.h"
 
 CCfgFile::~CCfgFile() {
     while (firstPack) delete firstPack;
@@ -58,26 +57,17 @@ int32_t CCfgFile::Save(const wchar_t* path) const {
     if (!path || !path[0]) return 0;
     char* target = WideToAnsi(path);
     if (!target) return 0;
-    std::string temporary = std::string(target) + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        std::free(target);
-        return 0;
-    }
-    // mkstemp makes the file private; a settings file gets the usual mode.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* out = fdopen(fd, "wb");
+    // Written beside the target and renamed over it only when complete.
+    AtomicSave save;
+    const bool begun = save.BeginUtf8(target) != 0;
+    std::free(target);
+    if (!begun) return 0;
+    FILE* out = std::fopen(save.TemporaryPathUtf8().c_str(), "wb");
     bool ok = out != nullptr;
-    if (!out) close(fd);
     for (const CCfgPack* section = firstPack; ok && section; section = section->next) ok = section->Write(out) != 0;
     if (out) {
         ok = std::fflush(out) == 0 && ok;
         ok = std::fclose(out) == 0 && ok;
     }
-    ok = ok && std::rename(temporary.c_str(), target) == 0;
-    if (!ok) unlink(temporary.c_str());
-    std::free(target);
-    return ok ? 1 : 0;
+    return ok && save.Commit() ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -326,6 +327,21 @@ TEST(CfgFile, LineHelpers) {
         }
     }
     EXPECT_EQ(TrimCfgBlanks(nullptr), 0);
+}
+
+// Saved through a symbolic link, the file it names gets the text and the
+// link stays.
+TEST(CfgFileSave, ThroughALinkTheFileIsReplacedAndTheLinkStays) {
+    kvtest::TempDir dir("cfg");
+    kvtest::WriteFileBytes(dir.file("real.cfg"), "[old]\n");
+    std::filesystem::create_symlink("real.cfg", dir.file("korvane.cfg"));
+    CCfgFile cfg;
+    CCfgPack* pack = cfg.AddPack(L"main");
+    ASSERT_NE(pack, nullptr);
+    pack->AddItem(L"key", L"value");
+    ASSERT_EQ(cfg.Save(PathOf(dir.file("korvane.cfg")).c_str()), 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("korvane.cfg")));
+    EXPECT_NE(kvtest::ReadFileBytes(dir.file("real.cfg")).find("key"), std::string::npos);
 }
 
 }  // namespace
