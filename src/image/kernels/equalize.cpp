@@ -606,12 +606,13 @@ uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32
 inline uint16_t CoarseOf(uint32_t level, uint32_t fine) { return static_cast<uint16_t>(level << kBinBits | fine >> kFineBits); }
 
 // The fine and coarse classes of the inner pixels 1 .. w-2 of an inner row,
-// in 16-bit lanes (the sum is at most 2040, 15 times it below 2^15).
+// in 16-bit lanes (the sum is at most 2040, 15 times it below 2^15): column
+// sums first, then three of them less the pixel itself.
 KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out,
-                                   uint16_t* coarse) {
+                                   uint16_t* coarse, uint16_t* column) {
+    for (int32_t x = 0; x < w; ++x) column[x] = static_cast<uint16_t>(up[x] + row[x] + down[x]);
     for (int32_t x = 1; x < w - 1; ++x) {
-        const uint16_t s = static_cast<uint16_t>(up[x - 1] + up[x] + up[x + 1] + row[x - 1] + row[x + 1] + down[x - 1] +
-                                                 down[x] + down[x + 1]);
+        const uint16_t s = static_cast<uint16_t>(column[x - 1] + column[x] + column[x + 1] - row[x]);
         const uint16_t v = static_cast<uint16_t>(15 * s);
         const uint16_t limit = row[x] == 0 ? kSaturation - 1 : kSaturation;
         const uint16_t c = v >= limit ? static_cast<uint16_t>(kSaturated) : v;
@@ -620,7 +621,7 @@ KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const 
     }
 }
 
-void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out, uint16_t* coarse) {
+void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out, uint16_t* coarse, uint16_t* column) {
     const uint8_t* row = pixels + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
     const auto edge = [&](int32_t x) {
         out[x] = static_cast<uint16_t>(EdgeClass(pixels, w, h, x, y));
@@ -631,7 +632,7 @@ void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t
         return;
     }
     edge(0);
-    InnerClasses(row - w, row, row + w, w, out, coarse);
+    InnerClasses(row - w, row, row + w, w, out, coarse, column);
     edge(w - 1);
 }
 
@@ -648,13 +649,29 @@ struct LevelOfRank {
     }
 };
 
+// The ranks one band hands to a straddling class ranked by position: they
+// rise from pixel to pixel, so the share changes only where a boundary is
+// passed. `bound` is the first rank of the next share.
+struct Cursor {
+    uint64_t rank, bound;
+    uint32_t j;  // share: level 255 - j, 0 from 256 (past `done`) on
+    uint8_t level;
+    void Advance(const uint64_t* bounds) {
+        while (rank >= bound) {
+            ++j;
+            level = j < 256 ? static_cast<uint8_t>(255 - j) : 0;
+            bound = j < 256 ? bounds[j + 1] : UINT64_MAX;
+        }
+    }
+};
+
 struct Job {
     const uint8_t* pixels;
     uint8_t* out;  // row y at out + y * stride
     uint64_t stride;
     int32_t w, h;
     uint64_t rowsPerBand;
-    uint16_t* classes;      // per band: one row of fine classes, one of coarse classes
+    uint16_t* classes;      // per band: one row of fine classes, one of coarse classes, one of column sums
     uint32_t* counts;       // per band: kCoarse counters
     const uint16_t* table;  // per coarse class: its level, 256 + its straddling index, or kByPosition | that index
     uint64_t straddling;    // number of straddling coarse classes
@@ -662,8 +679,8 @@ struct Job {
     uint64_t* items;        // per straddling class, in scan order: place in `out` << kFineBits | fine class & kFineMask
     const uint64_t* bounds;      // share boundaries in rank order (LevelOfRank)
     uint64_t done;               // ranks from here on get level 0
-    const uint32_t* firstShare;  // per straddling class: the share of its first rank
-    uint32_t* list;              // per band: one row of positions
+    Cursor* cursors;             // per band and straddling class ranked by position
+    uint64_t* list;              // per band: one row of positions and table entries
 };
 
 // Marks a straddling class of one fine class in the table: its pixels rank
@@ -673,10 +690,10 @@ constexpr uint16_t kByPosition = 0x8000;
 template <class RowFn>
 void ForBandRows(const Job& job, uint64_t band, RowFn&& fn) {
     const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.h), (band + 1) * job.rowsPerBand);
-    uint16_t* cls = job.classes + 2 * band * static_cast<uint64_t>(job.w);
+    uint16_t* cls = job.classes + 3 * band * static_cast<uint64_t>(job.w);
     uint16_t* coarse = cls + job.w;
     for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
-        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls, coarse);
+        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls, coarse, coarse + job.w);
         fn(y, cls, coarse);
     }
 }
@@ -698,7 +715,8 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
     const Job& job = *static_cast<const Job*>(ctx);
     for (uint64_t band = first; band < first + count; ++band) {
         uint64_t* next = job.next + band * job.straddling;
-        uint32_t* list = job.list + band * static_cast<uint64_t>(job.w);
+        uint64_t* list = job.list + band * static_cast<uint64_t>(job.w);
+        Cursor* cursors = job.cursors + band * job.straddling;
         ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls, const uint16_t* coarse) {
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
@@ -711,24 +729,19 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
             // miss for every fourth pixel of noise, and mended after.
             uint32_t m = 0;
             for (int32_t x = 0; x < w; ++x) {
-                const uint16_t t = table[coarse[x]];
+                const uint64_t t = table[coarse[x]];
                 out[x] = static_cast<uint8_t>(t);
-                list[m] = static_cast<uint32_t>(x);
+                list[m] = t << 32 | static_cast<uint32_t>(x);
                 m += t >= 256;
             }
-            const uint64_t* bounds = job.bounds;
             for (uint32_t i = 0; i < m; ++i) {
-                const uint32_t x = list[i];
-                const uint16_t t = table[coarse[x]];
+                const uint32_t x = static_cast<uint32_t>(list[i]);
+                const uint32_t t = static_cast<uint32_t>(list[i] >> 32);
                 if (t & kByPosition) {
-                    // The share of the rank: most classes straddle one
-                    // boundary, which a comparison settles.
-                    const uint32_t k = t & ~kByPosition;
-                    const uint64_t r = next[k]++;
-                    uint32_t j = job.firstShare[k];
-                    j += r >= bounds[j + 1];
-                    while (j < 256 && bounds[j + 1] <= r) ++j;
-                    out[x] = r >= job.done ? 0 : static_cast<uint8_t>(255 - j);
+                    Cursor& c = cursors[t & ~kByPosition];
+                    if (c.rank >= c.bound) c.Advance(job.bounds);
+                    out[x] = c.level;
+                    ++c.rank;
                 } else {
                     items[next[t - 256]++] = (at + x) << kFineBits | (cls[x] & kFineMask);
                 }
@@ -822,10 +835,10 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         bounds[j + 1] = done;
     }
 
-    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[2 * used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[3 * used * static_cast<uint64_t>(w)]);
     std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
     std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
-    std::unique_ptr<uint32_t[]> list(new (std::nothrow) uint32_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint64_t[]> list(new (std::nothrow) uint64_t[used * static_cast<uint64_t>(w)]);
     if (!classes || !counts || !table || !list) return 0;
     Job job{b.pixels,  nullptr, 0, w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr,
             bounds, done,    nullptr, list.get()};
@@ -868,7 +881,7 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     // first and last rank get the same level takes that level.
     std::vector<uint32_t> straddling;  // coarse classes
     std::vector<uint64_t> rankBase;
-    std::vector<uint32_t> firstShare;
+    std::vector<uint32_t> firstShare;  // the share of each one's first rank
     LevelOfRank level{bounds, done};
     uint64_t rank = 0;
     for (uint32_t k = kCoarse; k-- > 0;) {
@@ -892,6 +905,7 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     // ranked by position alone, their ranks.
     const uint64_t sc = straddling.size();
     std::vector<uint64_t> next(used * sc), itemBegin(sc + 1);
+    std::vector<Cursor> cursors(used * sc);
     uint64_t at = 0;
     for (uint64_t s = 0; s < sc; ++s) {
         itemBegin[s] = at;
@@ -899,7 +913,11 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         uint64_t r = rankBase[s];
         for (uint64_t band = 0; band < used; ++band) {
             const uint64_t c = counts[band * kCoarse + straddling[s]];
-            next[band * sc + s] = byPosition ? r : at;
+            next[band * sc + s] = at;
+            if (byPosition) {
+                const uint32_t j = firstShare[s];
+                cursors[band * sc + s] = Cursor{r, bounds[j + 1], j, static_cast<uint8_t>(255 - j)};
+            }
             (byPosition ? r : at) += c;
         }
     }
@@ -909,7 +927,7 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     job.straddling = sc;
     job.next = next.data();
     job.items = items.get();
-    job.firstShare = firstShare.data();
+    job.cursors = cursors.data();
     PoolParallelFor(LevelRows, &job, used);
     StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), job.out};
     PoolParallelFor(StraddleRows, &sj, sc);
