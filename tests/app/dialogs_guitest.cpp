@@ -253,7 +253,7 @@ TEST_F(DialogsTest, PlayRangeOverAHundredFrameMovie) {
                 EXPECT_EQ(screen->currentFrame, frames[k]);
             }
         }
-        if (std::wstring(c.step) == L"1" && std::wstring(c.end) == L"100") EXPECT_EQ(screen->playRangeSet, 0u);
+        if (std::wstring(c.step) == L"1" && std::wstring(c.end) == L"100") { EXPECT_EQ(screen->playRangeSet, 0u); }
     }
     EXPECT_EQ(p.rangeStep, 99u);
     // COPY takes the frame shown; RESET shows the whole movie but applies nothing.

@@ -135,7 +135,7 @@ TEST_F(AviRead, FfmpegMoviesReadFrameExact) {
             std::string expected;
             if (std::string(c.expected) == "djpeg") {
                 for (int i = 1; i <= kFrames; ++i) {
-                    char jpg[16];
+                    char jpg[24];
                     snprintf(jpg, sizeof jpg, "_%03d.jpg", i);
                     int fw, fh, channels;
                     expected += kvmedia::DjpegPixels(avi + jpg, &fw, &fh, &channels);

@@ -222,7 +222,7 @@ TEST_F(ModuleHost, NumberedSequencesForReading) {
             CImgBuff image;
             EXPECT_EQ(ReadModuleFrame(s, &image, 0), 1);
             EXPECT_EQ(image.buffer->format, kImgGray16);
-            if (c.frames == 4 && c.first[0] == 'a') EXPECT_EQ(ReadModuleFrame(s, &image, 3), 0);  // 8-bit file
+            if (c.frames == 4 && c.first[0] == 'a') { EXPECT_EQ(ReadModuleFrame(s, &image, 3), 0); }  // 8-bit file
             EXPECT_EQ(ReadModuleFrame(s, &image, c.frames), 0);
             EXPECT_EQ(CloseModuleStream(s), 1);
         } else {
@@ -291,7 +291,7 @@ TEST_F(ModuleHost, CreationChecksAndConversionOnWrite) {
     for (const Case& c : cases) {
         ImageModuleStream* s = CreateModuleStream(path.c_str(), c.mode, c.width, c.height, c.bits, c.frames, c.time);
         EXPECT_EQ(s != nullptr, c.made) << c.mode << " " << c.bits << " " << c.frames << " " << c.time;
-        if (s) EXPECT_EQ(CloseModuleStream(s), 1);
+        if (s) { EXPECT_EQ(CloseModuleStream(s), 1); }
     }
     EXPECT_EQ(CreateModuleStream(Wide(Path("w.png")).c_str(), 0, 4, 2, 24, 1, 0), nullptr);
 

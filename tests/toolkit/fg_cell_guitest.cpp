@@ -297,8 +297,9 @@ TEST_F(FgCellTest, FitColumnsMakesEveryTextFitItsColumn) {
     for (uint64_t c = 0; c < 4; ++c) EXPECT_EQ(g.columnWidths[c], expected[c]) << "column " << c;
     for (uint64_t c = 0; c < 3; ++c)
         for (uint64_t r = 0; r < 3; ++r)
-            if (const wchar_t* t = d.texts.table[r][c])
+            if (const wchar_t* t = d.texts.table[r][c]) {
                 EXPECT_LE(FgTextWidth(t, f) + 4, static_cast<uint64_t>(g.ColumnPixels(c))) << c << "," << r;
+            }
     // Drawn right-aligned: the leading "3" has ink left of where a 9-cell
     // column would start its text.
     d.texts.table[0][1] = L"";

@@ -119,7 +119,7 @@ TEST(FilterPluginHost, PluginFileNames) {
         entry.isFolder = c.isFolder;
         const wchar_t* path = IsFilterPluginFile(L"/opt/k/plugin", &entry);
         EXPECT_EQ(path != nullptr, c.plugin) << c.name;
-        if (path) EXPECT_EQ(std::wstring(path), std::wstring(L"/opt/k/plugin/") + c.name);
+        if (path) { EXPECT_EQ(std::wstring(path), std::wstring(L"/opt/k/plugin/") + c.name); }
     }
     FgDirEntry entry = {};
     wcscpy(entry.name, L"x.wfm");

@@ -861,7 +861,7 @@ TEST(BgErase, ChainRunsEqualTheKernelsWithAndWithoutABackground) {
             ExpectChainMatchesKernel(
                 [&](FakeHost& host) {
                     auto* f = static_cast<CLfBgErase*>(host.Add(CreateLfBgErase()));
-                    if (loaded) EXPECT_TRUE(f->LoadBackground(W(png).c_str(), false));
+                    if (loaded) { EXPECT_TRUE(f->LoadBackground(W(png).c_str(), false)); }
                     f->eraseType.Set(m.type);
                     f->extractLevel.Set(m.level);
                     f->tileSize.Set(m.tile);

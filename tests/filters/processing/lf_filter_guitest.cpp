@@ -88,7 +88,7 @@ TEST_F(FilterTest, ChainRunsMatchTheKernelsOnTheClippedRegion) {
     for (const kvtest::RegionCase& c : kvtest::RegionCases())
         for (int32_t format : kvtest::RegionFormats())
             kvtest::ExpectChainMatchesDirect(host, rect, c, format, [&](CImgBuff* img, const ImgRect& r, bool in) {
-                if (in) ASSERT_EQ(ImgConvolve(img, 5, k5, 0, 9, &r), 1);
+                if (in) { ASSERT_EQ(ImgConvolve(img, 5, k5, 0, 9, &r), 1); }
             });
     // The same kernel normalised, then the median over the window.
     f->autoDivBox.checked = 1;
@@ -103,7 +103,7 @@ TEST_F(FilterTest, ChainRunsMatchTheKernelsOnTheClippedRegion) {
     for (const kvtest::RegionCase& c : kvtest::RegionCases())
         for (int32_t format : kvtest::RegionFormats())
             kvtest::ExpectChainMatchesDirect(host, rect, c, format, [&](CImgBuff* img, const ImgRect& r, bool in) {
-                if (in) ASSERT_EQ(ImgMedian(img, 5, &r), 1);
+                if (in) { ASSERT_EQ(ImgMedian(img, 5, &r), 1); }
             });
     // Off: frames pass.
     f->CImgFilter::enabled = 0;
@@ -336,7 +336,7 @@ TEST_F(FilterTest, KernelFilesSaveAndOpen) {
         kvtest::ModalAnswers answers({wpath});
         g->OnMenu(1);
         EXPECT_EQ(answers.messages.empty(), v.message == nullptr);
-        if (v.message) EXPECT_EQ(answers.messages, std::vector<std::wstring>{v.message});
+        if (v.message) { EXPECT_EQ(answers.messages, std::vector<std::wstring>{v.message}); }
         EXPECT_EQ(g->Get().kernel[4], v.loads ? 24 : 3);
     }
     // A refused overwrite leaves the file.

@@ -94,8 +94,8 @@ TEST_F(GammaTest, RampAgainstNumpyForEachTypeRow) {
         h.RunChain(&image, 0);
         std::vector<int> got(image.buffer->pixels, image.buffer->pixels + 256);
         EXPECT_EQ(got, expected);
-        if (r.type == 0 && r.rev == 1) EXPECT_EQ(got[64], 136);
-        if (r.type == 0 && r.rev == 0) EXPECT_EQ(got[128], 55);
+        if (r.type == 0 && r.rev == 1) { EXPECT_EQ(got[64], 136); }
+        if (r.type == 0 && r.rev == 0) { EXPECT_EQ(got[128], 55); }
     }
 }
 

@@ -364,9 +364,10 @@ TEST_F(LutTest, LutFilesThroughThePanelMenu) {
         kvtest::ModalAnswers answers({wpath});
         f->MenuCommand(1);
         EXPECT_EQ(Table(*f) == thermal, v.loaded);
-        if (!v.loaded)
+        if (!v.loaded) {
             EXPECT_EQ(answers.messages,
                       std::vector<std::wstring>{L"It is a file created with a newer version and can not be read"});
+        }
     }
 }
 
