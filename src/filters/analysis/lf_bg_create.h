@@ -42,9 +42,10 @@ public:
     int32_t Generate(CImgBuff* background);
     bool Running() const { return run_ != nullptr; }
 
-    // Frame source of the background kernels: seeks the host to `index`
-    // and copies what the chain hands this filter; 0 to stop (a cancel, or
-    // a frame the chain did not deliver).
+    // Frame source of the noise-excluding kernels (which read every frame
+    // twice): seeks the host to `index` and copies what the chain hands
+    // this filter; 0 to stop (a cancel, or a frame the chain did not
+    // deliver).
     static int32_t FetchFrame(uint64_t index, CImgBuff* image, void* filter);
 
 protected:
