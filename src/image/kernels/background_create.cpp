@@ -501,9 +501,6 @@ struct ImgBackgroundFold::State {
     bool whole = true;
     bool failed = false;
     int32_t format = 0;  // frame 0's
-    // Frame 0 itself when its format holds more than the group's samples:
-    // the result starts from it, as the fetching kernel's does.
-    CImgBuff first;
     Accumulator<double> sums;
     Accumulator<uint8_t> extremes;  // samples of the group's depth
 };
@@ -536,11 +533,6 @@ int32_t ImgBackgroundFold::Add(const CImgBuff* frame) {
             return 0;
         }
         st.format = f.format;
-        if (!PlainSamples(f.format, GroupOf(f.format), f.format >= kImgRgb8) &&
-            !(st.first.buffer && st.first.CopyFrom(frame)->buffer->pixels)) {
-            st.failed = true;
-            return 0;
-        }
         job.width = uint64_t(f.width);
         job.height = uint64_t(f.height);
         job.group = GroupOf(f.format);
@@ -596,11 +588,7 @@ int32_t ImgBackgroundFold::Finish(CImgBuff* destination) {
     // below, so a buffer of that shape is not cleared first.
     const bool same = d.pixels && uint64_t(d.width) == job.width && uint64_t(d.height) == job.height &&
                       d.format == st.format;
-    if (st.first.buffer && st.first.buffer->pixels) {
-        if (!destination->CopyFrom(&st.first)->buffer->pixels) return 0;
-    } else if (!same && !d.Create(int32_t(job.width), int32_t(job.height), st.format)) {
-        return 0;
-    }
+    if (!same && !d.Create(int32_t(job.width), int32_t(job.height), st.format)) return 0;
     job.destination = &d;
     if (job.mode == 0) {
         AverageFinish(job, st.sums.get());
