@@ -581,7 +581,9 @@ constexpr int32_t kSaturated = (1 << 14) - 1;
 constexpr uint32_t kFineBits = 9;                   // fine classes per coarse class: 2^kFineBits
 constexpr uint32_t kFineMask = (1u << kFineBits) - 1;
 constexpr uint32_t kBinBits = 14 - kFineBits;       // fine classes < 2^14
-constexpr uint32_t kCoarse = 256u << kBinBits;      // level << kBinBits | fine class >> kFineBits
+constexpr uint32_t kCoarse = 256u << kBinBits;      // fine class >> kFineBits << 8 | level
+// The saturated pixels of every level: kCoarse - 256 + level.
+constexpr uint32_t kSaturatedCoarse = kCoarse - 256;
 
 // v: 120 times the mean.
 inline uint32_t FineClass(int32_t v, int32_t level) {
@@ -602,8 +604,9 @@ uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32
     return FineClass(120 / count * sum, level);
 }
 
-// The coarse class of a pixel: level << kBinBits | fine class >> kFineBits.
-inline uint16_t CoarseOf(uint32_t level, uint32_t fine) { return static_cast<uint16_t>(level << kBinBits | fine >> kFineBits); }
+// The coarse class of a pixel: fine class >> kFineBits << 8 | level, so
+// that the saturated classes of all levels lie side by side.
+inline uint16_t CoarseOf(uint32_t level, uint32_t fine) { return static_cast<uint16_t>(fine >> kFineBits << 8 | level); }
 
 // The fine and coarse classes of the inner pixels 1 .. w-2 of an inner row,
 // in 16-bit lanes (the sum is at most 2040, 15 times it below 2^15): column
@@ -617,7 +620,7 @@ KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const 
         const uint16_t limit = row[x] == 0 ? kSaturation - 1 : kSaturation;
         const uint16_t c = v >= limit ? static_cast<uint16_t>(kSaturated) : v;
         out[x] = c;
-        coarse[x] = static_cast<uint16_t>(row[x] << kBinBits | c >> kFineBits);
+        coarse[x] = static_cast<uint16_t>(c >> kFineBits << 8 | row[x]);
     }
 }
 
@@ -681,6 +684,12 @@ struct Job {
     uint64_t done;               // ranks from here on get level 0
     Cursor* cursors;             // per band and straddling class ranked by position
     uint64_t* list;              // per band: one row of positions and table entries
+    uint32_t* saturated;         // per row: the band's counts of saturated pixels per level so far
+    const uint32_t* straddlingClass;  // per straddling class: its coarse class
+    const uint64_t* bandRank;    // per band and straddling class ranked by position: its first rank in the band
+    const uint64_t* eventBegin;  // per band, and one past the last: its first row event
+    const uint64_t* events;      // row << 16 | straddling class: a row where the class changes level
+    uint16_t* tables;            // per band: kCoarse + 1 table entries
 };
 
 // Marks a straddling class of one fine class in the table: its pixels rank
@@ -703,10 +712,14 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t band = first; band < first + count; ++band) {
         uint32_t* counts = job.counts + band * kCoarse;
         std::fill(counts, counts + kCoarse, 0u);
-        ForBandRows(job, band, [&](uint64_t, const uint16_t*, const uint16_t* coarse) {
+        ForBandRows(job, band, [&](uint64_t y, const uint16_t*, const uint16_t* coarse) {
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
             for (int32_t x = 0; x < w; ++x) ++counts[coarse[x]];
+            // Where the saturated pixels of each level stand after the row:
+            // the rows where a share boundary falls among them are found
+            // from these.
+            std::memcpy(job.saturated + 256 * y, counts + kSaturatedCoarse, 256 * sizeof(uint32_t));
         });
     }
 }
@@ -717,10 +730,31 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
         uint64_t* next = job.next + band * job.straddling;
         uint64_t* list = job.list + band * static_cast<uint64_t>(job.w);
         Cursor* cursors = job.cursors + band * job.straddling;
+        const uint64_t* bandRank = job.bandRank + band * job.straddling;
+        const uint64_t y0 = band * job.rowsPerBand;
+        // The band's own table: a class ranked by position takes the level
+        // of its next rank, and goes through its cursor only in the rows
+        // where a share boundary falls among its pixels.
+        uint16_t* table = job.tables + band * (kCoarse + 1);
+        std::memcpy(table, job.table, (kCoarse + 1) * sizeof(uint16_t));
+        for (uint64_t s = 0; s < job.straddling; ++s) {
+            if (!(job.table[job.straddlingClass[s]] & kByPosition)) continue;
+            Cursor& c = cursors[s];
+            c.rank = bandRank[s];
+            c.Advance(job.bounds);
+            table[job.straddlingClass[s]] = c.level;
+        }
+        const uint64_t* event = job.events + job.eventBegin[band];
+        const uint64_t* const eventEnd = job.events + job.eventBegin[band + 1];
         ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls, const uint16_t* coarse) {
+            const uint64_t* const rowEvents = event;
+            for (; event < eventEnd && *event >> 16 == y; ++event) {
+                const uint32_t s = static_cast<uint32_t>(*event & 0xFFFF), k = job.straddlingClass[s];
+                cursors[s].rank = bandRank[s] + (y > y0 ? job.saturated[256 * (y - 1) + (k & 255)] : 0);
+                table[k] = static_cast<uint16_t>(kByPosition | s);
+            }
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
-            const uint16_t* table = job.table;
             uint64_t* items = job.items;
             const uint64_t at = y * job.stride;
             uint8_t* out = job.out + at;
@@ -745,6 +779,12 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
                 } else {
                     items[next[t - 256]++] = (at + x) << kFineBits | (cls[x] & kFineMask);
                 }
+            }
+            for (const uint64_t* e = rowEvents; e < event; ++e) {
+                const uint32_t s = static_cast<uint32_t>(*e & 0xFFFF);
+                Cursor& c = cursors[s];
+                c.Advance(job.bounds);
+                table[job.straddlingClass[s]] = c.level;
             }
         });
     }
@@ -837,11 +877,13 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
 
     std::unique_ptr<uint16_t[]> classes(new (std::nothrow) uint16_t[3 * used * static_cast<uint64_t>(w)]);
     std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
-    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse]);
+    std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse + 1]());
+    std::unique_ptr<uint32_t[]> saturated(new (std::nothrow) uint32_t[256 * static_cast<uint64_t>(h)]);
     std::unique_ptr<uint64_t[]> list(new (std::nothrow) uint64_t[used * static_cast<uint64_t>(w)]);
-    if (!classes || !counts || !table || !list) return 0;
-    Job job{b.pixels,  nullptr, 0, w, h, rowsPerBand, classes.get(), counts.get(), table.get(), 0, nullptr, nullptr,
-            bounds, done,    nullptr, list.get()};
+    if (!classes || !counts || !table || !list || !saturated) return 0;
+    Job job{b.pixels, nullptr,    0,          w,       h,       rowsPerBand, classes.get(), counts.get(), table.get(), 0,
+            nullptr,  nullptr,    bounds,     done,    nullptr, list.get(),  saturated.get(), nullptr,    nullptr,     nullptr,
+            nullptr,  nullptr};
     PoolParallelFor(CountRows, &job, used);
     std::vector<uint64_t> total(kCoarse);
     for (uint32_t k = 0; k < kCoarse; ++k)
@@ -856,7 +898,7 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         bool cut = false;
         for (uint32_t v = 256; v-- > 0 && !cut;) {
             uint64_t c = 0;
-            for (uint32_t k = v << kBinBits; k < (v + 1) << kBinBits; ++k) c += total[k];
+            for (uint32_t k = v; k < kCoarse; k += 256) c += total[k];
             if (c == 0) continue;
             lut[v] = level(rank);
             cut = level(rank + c - 1) != lut[v];
@@ -884,7 +926,8 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     std::vector<uint32_t> firstShare;  // the share of each one's first rank
     LevelOfRank level{bounds, done};
     uint64_t rank = 0;
-    for (uint32_t k = kCoarse; k-- > 0;) {
+    for (uint32_t i = kCoarse; i-- > 0;) {
+        const uint32_t k = (i & ((1u << kBinBits) - 1)) << 8 | i >> kBinBits;  // level first, then class
         const uint64_t c = total[k];
         if (c == 0) continue;
         const uint8_t a = level(rank);
@@ -893,7 +936,7 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         if (a == z) {
             table[k] = a;
         } else {
-            const bool byPosition = (k & ((1u << kBinBits) - 1)) == (kSaturated >> kFineBits);
+            const bool byPosition = k >= kSaturatedCoarse;
             table[k] = static_cast<uint16_t>(byPosition ? kByPosition | straddling.size() : 256 + straddling.size());
             straddling.push_back(k);
             rankBase.push_back(rank);
@@ -922,8 +965,44 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         }
     }
     itemBegin[sc] = at;
+    // The rows of each band where a class ranked by position changes level:
+    // the row holding the first rank of every share that begins among the
+    // band's ranks of the class (the row's cumulative count passes it).
+    std::vector<uint64_t> bandRank(used * sc), eventBegin(used + 1), events;
+    for (uint64_t band = 0; band < used; ++band) {
+        eventBegin[band] = events.size();
+        const uint64_t y0 = band * rowsPerBand, y1 = std::min<uint64_t>(static_cast<uint64_t>(h), y0 + rowsPerBand);
+        for (uint64_t s = 0; s < sc; ++s) {
+            if (!(table[straddling[s]] & kByPosition)) continue;
+            const uint32_t L = straddling[s] & 255;
+            const uint64_t r = cursors[band * sc + s].rank, c = counts[band * kCoarse + straddling[s]];
+            bandRank[band * sc + s] = r;
+            uint32_t j = firstShare[s];
+            while (j < 256 && bounds[j + 1] <= r) ++j;
+            while (j < 256 && bounds[j + 1] < r + c) {
+                const uint64_t passed = bounds[j + 1] - r;  // pixels of the band before the boundary
+                uint64_t lo = y0, hi = y1 - 1;            // first row whose count exceeds `passed`
+                while (lo < hi) {
+                    const uint64_t mid = lo + (hi - lo) / 2;
+                    if (saturated[256 * mid + L] > passed) hi = mid;
+                    else lo = mid + 1;
+                }
+                events.push_back(lo << 16 | s);
+                const uint64_t after = r + saturated[256 * lo + L];
+                while (j < 256 && bounds[j + 1] <= after) ++j;
+            }
+        }
+        std::sort(events.begin() + static_cast<std::ptrdiff_t>(eventBegin[band]), events.end());
+    }
+    eventBegin[used] = events.size();
+    std::unique_ptr<uint16_t[]> tables(new (std::nothrow) uint16_t[used * (kCoarse + 1)]);
     std::unique_ptr<uint64_t[]> items(new (std::nothrow) uint64_t[std::max<uint64_t>(at, 1)]);
-    if (!items) return 0;
+    if (!items || !tables) return 0;
+    job.straddlingClass = straddling.data();
+    job.bandRank = bandRank.data();
+    job.eventBegin = eventBegin.data();
+    job.events = events.data();
+    job.tables = tables.get();
     job.straddling = sc;
     job.next = next.data();
     job.items = items.get();
