@@ -2,11 +2,14 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <immintrin.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "image/pool.h"
 #include "platform/plat_gl.h"
 #include "platform/plat_window.h"
 #include "toolkit/fg_screen.h"
@@ -17,6 +20,67 @@ uint64_t NextPowerOfTwo(uint64_t v) {
     uint64_t p = 1;
     while (p < v) p <<= 1;
     return p;
+}
+
+// --- RGB texels sent as opaque RGBA ---
+//
+// Storage of RGB textures is RGBA8 and their rows go to OpenGL as RGBA with
+// an opaque alpha: a rasteriser keeps RGB textures at four bytes a texel
+// anyway, and a software one converts three-byte rows texel by texel on the
+// interface thread, where four-byte rows are copied. Texels sample the same
+// (alpha 1 in both), and a texture without alpha is drawn without blending.
+
+// Four texels per step: 12 bytes loaded of 16 (the loop stops while 16
+// remain readable in the row), spread to 16 with the alpha set.
+__attribute__((target("ssse3"))) uint64_t ExpandRgbRowSsse3(const uint8_t* src, uint8_t* dst, uint64_t width) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    uint64_t x = 0;
+    for (; x + 6 <= width; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x), _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
+    }
+    return x;
+}
+
+struct ExpandJob {
+    const uint8_t* src;
+    uint64_t srcPitch;  // bytes between source rows
+    uint8_t* dst;       // rows of width x 4 bytes, back to back
+    uint64_t width;
+};
+
+void ExpandRgbRows(void* ctx, uint64_t first, uint64_t count) {
+    const auto* job = static_cast<const ExpandJob*>(ctx);
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    for (uint64_t r = first; r < first + count; ++r) {
+        const uint8_t* src = job->src + r * job->srcPitch;
+        uint8_t* dst = job->dst + r * job->width * 4;
+        uint64_t x = ssse3 ? ExpandRgbRowSsse3(src, dst, job->width) : 0;
+        for (; x < job->width; ++x) {
+            dst[4 * x] = src[3 * x];
+            dst[4 * x + 1] = src[3 * x + 1];
+            dst[4 * x + 2] = src[3 * x + 2];
+            dst[4 * x + 3] = 0xFF;
+        }
+    }
+}
+
+// Sends `height` rows of `width` RGB texels, `pitch` bytes apart, into the
+// bound texture at the origin, as RGBA in bands through one staging buffer
+// (the interface thread's, used under the GL lock).
+void SendRgbAsRgba(const uint8_t* pixels, uint64_t pitch, uint64_t width, uint64_t height) {
+    static std::vector<uint8_t> staging;
+    constexpr uint64_t kBandBytes = uint64_t{4} << 20;
+    const uint64_t band = std::max<uint64_t>(1, std::min<uint64_t>(height, kBandBytes / (width * 4)));
+    if (staging.size() < band * width * 4) staging.resize(band * width * 4);
+    for (uint64_t y = 0; y < height; y += band) {
+        const uint64_t rows = std::min(band, height - y);
+        ExpandJob job{pixels + y * pitch, pitch, staging.data(), width};
+        PoolParallelFor(ExpandRgbRows, &job, rows);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, static_cast<GLint>(y), static_cast<GLsizei>(width),
+                        static_cast<GLsizei>(rows), GL_RGBA, GL_UNSIGNED_BYTE, staging.data());
+    }
 }
 
 // Framebuffer entry points, looked up once a context is current.
@@ -159,19 +223,26 @@ int32_t CFgTexture::SendPixels() {
     }
     if (pixels) {
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        const GLenum format = alpha ? GL_RGBA : GL_RGB;
         const uint64_t usedWidth = cellWidth * columns;
         const uint64_t usedHeight = cellHeight * rows;
         if (sentWidth == usedWidth && sentHeight == usedHeight && sentAlpha == alpha) {
             // The same cells in the same storage: only their rows change;
             // the texels beyond them are still the zeros sent with the storage.
-            glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(texWidth));
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(usedWidth), static_cast<GLsizei>(usedHeight),
-                            format, GL_UNSIGNED_BYTE, pixels);
-            glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+            if (alpha) {
+                glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(texWidth));
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, static_cast<GLsizei>(usedWidth),
+                                static_cast<GLsizei>(usedHeight), GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+                glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+            } else {
+                SendRgbAsRgba(pixels, RowBytes(), usedWidth, usedHeight);
+            }
+        } else if (alpha) {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(texWidth), static_cast<GLsizei>(texHeight),
+                         0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
         } else {
-            glTexImage2D(GL_TEXTURE_2D, 0, alpha ? GL_RGBA8 : GL_RGB8, static_cast<GLsizei>(texWidth),
-                         static_cast<GLsizei>(texHeight), 0, format, GL_UNSIGNED_BYTE, pixels);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, static_cast<GLsizei>(texWidth), static_cast<GLsizei>(texHeight),
+                         0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+            SendRgbAsRgba(pixels, RowBytes(), texWidth, texHeight);
         }
         if (glGetError() != GL_NO_ERROR) {
             sentWidth = sentHeight = 0;
