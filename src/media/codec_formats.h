@@ -18,6 +18,11 @@ void codec_note_unsupported();
 void codec_set_open_error(uint32_t reason);
 
 int32_t codec_png_open(codec_file* file, const char* path);
+// Decodes the 8-bit grey or RGB file at `path` of the size and bytes per
+// pixel of `expect` straight into `buffer`: 1 done, 0 failed (the buffer
+// may hold part of the frame), -1 not such a file (nothing written; the
+// general open and read decide).
+int32_t codec_png_read_into(const char* path, const codec_file_info* expect, void* buffer);
 int32_t codec_png_read(codec_file* file, uint64_t image, uint64_t first, uint64_t count, void* buffer);
 int32_t codec_png_create(codec_file* file, const char* path);
 int32_t codec_png_write(codec_file* file, uint64_t image, uint64_t count, const void* buffer);

@@ -86,6 +86,32 @@ bool DecodeImage(CodecPngReader* r) {
     return true;
 }
 
+// Decodes a file whose 8-bit grey or RGB rows are the facade's rows straight
+// into `buffer` (width x height x bytes_per_pixel of `expect`): 1 done, 0 a
+// failure, -1 another layout or size, left to the general open and read.
+// The stream is read from the start; the caller owns the structs.
+int32_t DecodeInto(png_structp png, png_infop info, FILE* stream, const codec_file_info& expect, uint8_t* buffer,
+                   png_bytep* rows) {
+    if (setjmp(png_jmpbuf(png))) return 0;
+    png_init_io(png, stream);
+    png_read_info(png, info);
+    const int depth = png_get_bit_depth(png, info);
+    const int type = png_get_color_type(png, info);
+    const uint64_t bpp = type == PNG_COLOR_TYPE_GRAY ? 1 : type == PNG_COLOR_TYPE_RGB ? 3 : 0;
+    if (depth != 8 || bpp == 0 || bpp != expect.bytes_per_pixel || png_get_image_width(png, info) != expect.width ||
+        png_get_image_height(png, info) != expect.height)
+        return -1;
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const uint64_t row_bytes = png_get_rowbytes(png, info);
+    if (row_bytes != expect.width * bpp) return -1;
+    if (!PngSizePlausible(expect.height, row_bytes, stream)) png_error(png, "image too large");
+    for (uint64_t y = 0; y < expect.height; ++y) rows[y] = buffer + y * row_bytes;
+    png_read_image(png, rows);
+    png_read_end(png, info);
+    return 1;
+}
+
 uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 // Stores every `step`-th big-endian 16-bit sample group of `channels` samples.
@@ -222,6 +248,21 @@ int32_t codec_png_open(codec_file* file, const char* path) {
     file->info.bytes_per_pixel = bpp;
     file->png_reader = r;
     return 1;
+}
+
+int32_t codec_png_read_into(const char* path, const codec_file_info* expect, void* buffer) {
+    if (!path || !expect || !buffer || expect->height == 0 || expect->height > PNG_UINT_31_MAX) return -1;
+    FILE* stream = fopen(path, "rb");
+    if (!stream) return -1;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    png_bytep* rows = static_cast<png_bytep*>(malloc(expect->height * sizeof(png_bytep)));
+    const int32_t result =
+        info && rows ? DecodeInto(png, info, stream, *expect, static_cast<uint8_t*>(buffer), rows) : -1;
+    free(rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+    fclose(stream);
+    return result;
 }
 
 int32_t codec_png_read(codec_file* file, uint64_t image, uint64_t first, uint64_t count, void* buffer) {

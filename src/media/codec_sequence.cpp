@@ -147,6 +147,13 @@ codec_file* codec_sequence_open(const wchar_t* first_path, const wchar_t* last_p
 int32_t codec_sequence_read(codec_file* file, uint64_t frame, void* buffer) {
     uint64_t number = file->first_number + frame;
     if (frame > file->last_number - file->first_number || !FormatName(file, number)) return 0;
+    // A PNG of the sequence's layout is decoded straight into the frame.
+    if (file->format == kCodecPng) {
+        char* narrow = codec_path_to_ansi(file->name_buffer);
+        const int32_t direct = narrow ? codec_png_read_into(narrow, &file->info, buffer) : -1;
+        free(narrow);
+        if (direct >= 0) return direct;
+    }
     codec_file* still = codec_file_open(file->name_buffer, nullptr, nullptr);
     if (!still) return 0;
     const codec_file_info& info = still->info;

@@ -30,7 +30,23 @@ int32_t CImgBuff::ReadFrame(codec_file* file, uint64_t index) {
     if (info.width < 1 || info.width > INT32_MAX || info.height < 1 || info.height > INT32_MAX ||
         __builtin_mul_overflow(info.width * info.height, info.bytes_per_pixel, &bytes) || bytes > SIZE_MAX)
         return 0;
-    if (!buffer->Create(static_cast<int32_t>(info.width), static_cast<int32_t>(info.height), format)) return 0;
+    const int32_t w = static_cast<int32_t>(info.width), h = static_cast<int32_t>(info.height);
+    // The JPEG and PNG readers write every byte of a frame they return, so
+    // the block is not cleared first: a played sequence would otherwise
+    // clear every scene's frame before decoding over it.
+    const bool fills = info.kind == kCodecKindStill && (file->format == kCodecJpeg || file->format == kCodecPng);
+    if (!fills) {
+        if (!buffer->Create(w, h, format)) return 0;
+    } else if (!buffer->pixels || buffer->width != w || buffer->height != h || buffer->format != format) {
+        buffer->FreePixels();
+        uint8_t* block = ImgAllocPixelsUncleared(static_cast<uint64_t>(w) * static_cast<uint64_t>(h),
+                                                 static_cast<uint64_t>(info.bytes_per_pixel));
+        if (!block) return 0;
+        buffer->pixels = block;
+        buffer->format = format;
+        buffer->width = w;
+        buffer->height = h;
+    }
     return codec_file_read_frame(file, 0, index, 0, buffer->pixels);
 }
 

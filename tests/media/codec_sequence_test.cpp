@@ -2,6 +2,8 @@
 // run of files and reading it back.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "media/codec.h"
@@ -176,6 +178,60 @@ TEST(CodecSequence, WrittenSequenceReadsBack) {
             ASSERT_EQ(codec_file_read_frame(in, 0, i, 0, px.data()), 1);
             EXPECT_NEAR(static_cast<uint8_t>(px[7]), 40 + i * 50, 1) << i;
         }
+        EXPECT_EQ(codec_file_close(in), 1);
+    }
+}
+
+// Frames of every PNG layout (those read straight into the frame and those
+// converted) read as each file does alone; a frame cut short fails alone.
+TEST(CodecSequence, PngLayoutsReadAsTheirStills) {
+    kvtest::TempDir dir("seqpng");
+    const std::string source = dir.file("source.png");
+    ASSERT_EQ(std::system(("convert -size 37x23 gradient:red-blue -swirl 120 -depth 8 PNG24:" + source).c_str()), 0);
+    struct Layout {
+        const char* name;
+        const char* options;
+        uint64_t bpp;
+    };
+    const Layout layouts[] = {
+        {"rgb", "PNG24:", 3},
+        {"rgb_interlaced", "-interlace PNG PNG24:", 3},
+        {"grey", "-colorspace Gray -define png:color-type=0 -define png:bit-depth=8 PNG:", 1},
+        {"grey_interlaced", "-colorspace Gray -define png:color-type=0 -define png:bit-depth=8 -interlace PNG PNG:", 1},
+        {"rgb16", "PNG48:", 6},
+        {"palette", "-colors 40 PNG8:", 3},
+        {"rgba", "-alpha set PNG32:", 3},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        const std::string base = std::string(layout.name) + "_";
+        for (int n = 0; n < 3; ++n) {
+            const std::string out = dir.file(base + std::to_string(n) + ".png");
+            const std::string flip = n == 1 ? " -flip" : n == 2 ? " -flop" : "";
+            ASSERT_EQ(std::system(("convert " + source + flip + " " + layout.options + out).c_str()), 0);
+        }
+        // The last frame is cut short.
+        const std::string cut = dir.file(base + "2.png");
+        std::string bytes;
+        {
+            std::ifstream in(cut, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        ASSERT_GT(bytes.size(), 200u);
+        std::ofstream(cut, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size() - 120);
+        codec_file* in = OpenSequence(dir, base + "0.png", base + "2.png");
+        ASSERT_NE(in, nullptr);
+        ASSERT_EQ(in->info.bytes_per_pixel, layout.bpp);
+        for (int n = 0; n < 2; ++n) {
+            codec_file_info info{};
+            const std::string still = FacadeReadStill(dir.file(base + std::to_string(n) + ".png"), &info);
+            ASSERT_EQ(still.size(), 37u * 23u * layout.bpp) << n;
+            std::string frame(still.size(), '\x55');
+            ASSERT_EQ(codec_file_read_frame(in, 0, n, 0, frame.data()), 1) << n;
+            EXPECT_EQ(frame, still) << n;
+        }
+        std::string frame(37u * 23u * layout.bpp, '\0');
+        EXPECT_EQ(codec_file_read_frame(in, 0, 2, 0, frame.data()), 0);
         EXPECT_EQ(codec_file_close(in), 1);
     }
 }
