@@ -566,11 +566,13 @@ int32_t RankRecords(const C_ImgBuff& b, Item* records) {
 // saturated keys, greater first, ties by position.
 //
 // No record is sorted. The pixels are counted per coarse class (level, fine
-// class / 128); walked in rank order, these take consecutive ranks, and a
+// class / 512); walked in rank order, these take consecutive ranks, and a
 // coarse class whose ranks all fall into one share gets that share's level
 // at once. The few that straddle a share boundary are resolved exactly:
 // their pixels are gathered in scan order with their fine class, which
-// decides their rank inside the coarse class.
+// decides their rank inside the coarse class. The saturated class of a
+// level, often half its pixels, ranks by scan order alone: its pixels take
+// the level of their rank as they are met.
 namespace flat8 {
 
 // 120 m from this on (one less at level 0) has the saturated key. The
