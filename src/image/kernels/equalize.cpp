@@ -592,18 +592,19 @@ inline uint32_t FineClass(int32_t v, int32_t level) {
     return static_cast<uint32_t>(v >= (level == 0 ? kSaturation - 1 : kSaturation) ? kSaturated : v);
 }
 
-// The class of a pixel at the edge of the image (3 or 5 neighbours).
-uint32_t EdgeClass(const uint8_t* pixels, int32_t w, int32_t h, int32_t x, int32_t y) {
+// The class of a pixel at the edge of the image (3 or 5 neighbours); `up`
+// or `down` is null at the top or bottom row.
+uint32_t EdgeClass(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, int32_t x) {
     int32_t sum = 0, count = 0;
-    for (int32_t dy = -1; dy <= 1; ++dy)
+    const uint8_t* rows[3] = {up, row, down};
+    for (int32_t dy = 0; dy < 3; ++dy)
         for (int32_t dx = -1; dx <= 1; ++dx) {
-            const int32_t nx = x + dx, ny = y + dy;
-            if ((dx | dy) == 0 || nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-            sum += pixels[static_cast<uint64_t>(ny) * static_cast<uint64_t>(w) + static_cast<uint64_t>(nx)];
+            const int32_t nx = x + dx;
+            if (!rows[dy] || (dy == 1 && dx == 0) || nx < 0 || nx >= w) continue;
+            sum += rows[dy][nx];
             ++count;
         }
-    const int32_t level = pixels[static_cast<uint64_t>(y) * static_cast<uint64_t>(w) + static_cast<uint64_t>(x)];
-    return FineClass(120 / count * sum, level);
+    return FineClass(120 / count * sum, row[x]);
 }
 
 // The coarse class of a pixel: fine class >> kFineBits << 8 | level, so
@@ -626,18 +627,20 @@ KV_KERNEL_CLONES void InnerClasses(const uint8_t* up, const uint8_t* row, const 
     }
 }
 
-void RowClasses(const uint8_t* pixels, int32_t w, int32_t h, int32_t y, uint16_t* out, uint16_t* coarse, uint16_t* column) {
-    const uint8_t* row = pixels + static_cast<uint64_t>(y) * static_cast<uint64_t>(w);
+// The classes of a row from its own levels and those of the rows above and
+// below (null outside the image).
+void RowClasses(const uint8_t* up, const uint8_t* row, const uint8_t* down, int32_t w, uint16_t* out, uint16_t* coarse,
+                uint16_t* column) {
     const auto edge = [&](int32_t x) {
-        out[x] = static_cast<uint16_t>(EdgeClass(pixels, w, h, x, y));
+        out[x] = static_cast<uint16_t>(EdgeClass(up, row, down, w, x));
         coarse[x] = CoarseOf(row[x], out[x]);
     };
-    if (y == 0 || y == h - 1) {
+    if (!up || !down) {
         for (int32_t x = 0; x < w; ++x) edge(x);
         return;
     }
     edge(0);
-    InnerClasses(row - w, row, row + w, w, out, coarse, column);
+    InnerClasses(up, row, down, w, out, coarse, column);
     edge(w - 1);
 }
 
@@ -671,8 +674,7 @@ struct Cursor {
 };
 
 struct Job {
-    const uint8_t* pixels;
-    uint8_t* out;  // row y at out + y * stride
+    uint8_t* pixels;  // row y at pixels + y * stride, levels written in place
     uint64_t stride;
     int32_t w, h;
     uint64_t rowsPerBand;
@@ -692,19 +694,31 @@ struct Job {
     const uint64_t* eventBegin;  // per band, and one past the last: its first row event
     const uint64_t* events;      // row << 16 | straddling class: a row where the class changes level
     uint16_t* tables;            // per band: kCoarse + 1 table entries
+    uint8_t* rows;               // per band: 4 rows (the rows just outside it, two of its own) as they were
 };
 
 // Marks a straddling class of one fine class in the table: its pixels rank
 // by scan order alone and take their levels at once.
 constexpr uint16_t kByPosition = 0x8000;
 
+// Runs fn on each row of the band with its classes. With `writes`, fn
+// overwrites the row: the classes of the next row are taken from a copy of
+// it as it was, and those at the band's ends from the copies of the rows
+// outside the band, which other bands overwrite.
 template <class RowFn>
-void ForBandRows(const Job& job, uint64_t band, RowFn&& fn) {
-    const uint64_t y1 = std::min<uint64_t>(static_cast<uint64_t>(job.h), (band + 1) * job.rowsPerBand);
-    uint16_t* cls = job.classes + 3 * band * static_cast<uint64_t>(job.w);
-    uint16_t* coarse = cls + job.w;
-    for (uint64_t y = band * job.rowsPerBand; y < y1; ++y) {
-        RowClasses(job.pixels, job.w, job.h, static_cast<int32_t>(y), cls, coarse, coarse + job.w);
+void ForBandRows(const Job& job, uint64_t band, bool writes, RowFn&& fn) {
+    const uint64_t w = static_cast<uint64_t>(job.w), h = static_cast<uint64_t>(job.h);
+    const uint64_t y0 = band * job.rowsPerBand, y1 = std::min<uint64_t>(h, y0 + job.rowsPerBand);
+    uint16_t* cls = job.classes + 3 * band * w;
+    uint16_t* coarse = cls + w;
+    uint8_t* saved = job.rows + 4 * band * w;
+    uint8_t* kept[2] = {saved + 2 * w, saved + 3 * w};
+    for (uint64_t y = y0; y < y1; ++y) {
+        uint8_t* row = job.pixels + y * job.stride;
+        const uint8_t* up = y == 0 ? nullptr : !writes ? row - job.stride : y == y0 ? saved : kept[(y - 1) & 1];
+        const uint8_t* down = y + 1 == h ? nullptr : writes && y + 1 == y1 ? saved + w : row + job.stride;
+        RowClasses(up, row, down, job.w, cls, coarse, coarse + w);
+        if (writes) std::memcpy(kept[y & 1], row, w);
         fn(y, cls, coarse);
     }
 }
@@ -714,7 +728,7 @@ void CountRows(void* ctx, uint64_t first, uint64_t count) {
     for (uint64_t band = first; band < first + count; ++band) {
         uint32_t* counts = job.counts + band * kCoarse;
         std::fill(counts, counts + kCoarse, 0u);
-        ForBandRows(job, band, [&](uint64_t y, const uint16_t*, const uint16_t* coarse) {
+        ForBandRows(job, band, false, [&](uint64_t y, const uint16_t*, const uint16_t* coarse) {
             // Locals: the stores could otherwise be taken to change the job.
             const int32_t w = job.w;
             for (int32_t x = 0; x < w; ++x) ++counts[coarse[x]];
@@ -748,7 +762,7 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
         }
         const uint64_t* event = job.events + job.eventBegin[band];
         const uint64_t* const eventEnd = job.events + job.eventBegin[band + 1];
-        ForBandRows(job, band, [&](uint64_t y, const uint16_t* cls, const uint16_t* coarse) {
+        ForBandRows(job, band, true, [&](uint64_t y, const uint16_t* cls, const uint16_t* coarse) {
             const uint64_t* const rowEvents = event;
             for (; event < eventEnd && *event >> 16 == y; ++event) {
                 const uint32_t s = static_cast<uint32_t>(*event & 0xFFFF), k = job.straddlingClass[s];
@@ -759,7 +773,7 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
             const int32_t w = job.w;
             uint64_t* items = job.items;
             const uint64_t at = y * job.stride;
-            uint8_t* out = job.out + at;
+            uint8_t* out = job.pixels + at;
             // Every pixel takes its class's level; the positions of those in
             // straddling classes are listed without a branch, which would
             // miss for every fourth pixel of noise, and mended after.
@@ -829,8 +843,7 @@ void StraddleRows(void* ctx, uint64_t first, uint64_t count) {
 }
 
 struct LevelJob {
-    const uint8_t* pixels;
-    uint8_t* out;  // row y at out + y * stride
+    uint8_t* pixels;  // row y at pixels + y * stride
     uint64_t w, stride, rowsPerChunk, h;
     const uint8_t* lut;  // level by level, when no level is cut by a share boundary
 };
@@ -841,9 +854,8 @@ void MapLevelRows(void* ctx, uint64_t first, uint64_t count) {
     std::memcpy(lut, job.lut, sizeof lut);
     for (uint64_t c = first; c < first + count; ++c) {
         for (uint64_t y = c * job.rowsPerChunk; y < std::min(job.h, (c + 1) * job.rowsPerChunk); ++y) {
-            const uint8_t* p = job.pixels + y * job.w;
-            uint8_t* o = job.out + y * job.stride;
-            for (uint64_t x = 0; x < job.w; ++x) o[x] = lut[p[x]];
+            uint8_t* p = job.pixels + y * job.stride;
+            for (uint64_t x = 0; x < job.w; ++x) p[x] = lut[p[x]];
         }
     }
 }
@@ -851,12 +863,10 @@ void MapLevelRows(void* ctx, uint64_t first, uint64_t count) {
 }  // namespace flat8
 
 // Flattens an 8-bit grey image of at least 3 x 3 and fewer than 2^32 pixels
-// with equal shares into `dst` (row y at dst + y * stride, apart from the
-// image), or with a null `dst` into the image. 0 when memory runs out
-// (nothing written).
-int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
+// (row y at pixels + y * stride) with equal shares, in place. 0 when memory
+// runs out (image unchanged).
+int32_t FlattenGray8(uint8_t* pixels, int32_t w, int32_t h, uint64_t stride) {
     using namespace flat8;
-    const int32_t w = b.width, h = b.height;
     const uint64_t n = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
     const uint64_t threads = std::max<uint64_t>(1, g_PoolThreadCount.load());
     const uint64_t bands = std::min<uint64_t>(static_cast<uint64_t>(h), threads);
@@ -883,9 +893,11 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     std::unique_ptr<uint32_t[]> saturated(new (std::nothrow) uint32_t[256 * static_cast<uint64_t>(h)]);
     std::unique_ptr<uint64_t[]> list(new (std::nothrow) uint64_t[used * static_cast<uint64_t>(w)]);
     if (!classes || !counts || !table || !list || !saturated) return 0;
-    Job job{b.pixels, nullptr,    0,          w,       h,       rowsPerBand, classes.get(), counts.get(), table.get(), 0,
-            nullptr,  nullptr,    bounds,     done,    nullptr, list.get(),  saturated.get(), nullptr,    nullptr,     nullptr,
-            nullptr,  nullptr};
+    std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[4 * used * static_cast<uint64_t>(w)]);
+    if (!rows) return 0;
+    Job job{pixels,  stride,  w,      h,    rowsPerBand, classes.get(), counts.get(), table.get(),     0,       nullptr, nullptr,
+            bounds,  done,    nullptr, list.get(), saturated.get(), nullptr,     nullptr,         nullptr, nullptr, nullptr,
+            rows.get()};
     PoolParallelFor(CountRows, &job, used);
     std::vector<uint64_t> total(kCoarse);
     for (uint32_t k = 0; k < kCoarse; ++k)
@@ -909,17 +921,12 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
         if (!cut) {
             const uint64_t chunks = std::min<uint64_t>(4 * threads, std::max<uint64_t>(1, n >> 16));
             const uint64_t rows = (static_cast<uint64_t>(h) + chunks - 1) / chunks;
-            LevelJob levels{b.pixels, dst ? dst : b.pixels, static_cast<uint64_t>(w), dst ? stride : static_cast<uint64_t>(w),
-                            rows, static_cast<uint64_t>(h), lut};
+            LevelJob levels{pixels, static_cast<uint64_t>(w), stride, rows, static_cast<uint64_t>(h), lut};
             PoolParallelFor(MapLevelRows, &levels, (static_cast<uint64_t>(h) + rows - 1) / rows);
             return 1;
         }
     }
 
-    std::unique_ptr<uint8_t[]> out(dst ? nullptr : new (std::nothrow) uint8_t[n]);
-    if (!dst && !out) return 0;
-    job.out = dst ? dst : out.get();
-    job.stride = dst ? stride : static_cast<uint64_t>(w);
 
     // Coarse classes in rank order: each takes the next ranks; one whose
     // first and last rank get the same level takes that level.
@@ -1009,18 +1016,25 @@ int32_t FlattenGray8(C_ImgBuff& b, uint8_t* dst, uint64_t stride) {
     job.next = next.data();
     job.items = items.get();
     job.cursors = cursors.data();
+    // The rows just outside each band as they were, before the bands
+    // overwrite them.
+    for (uint64_t band = 0; band < used; ++band) {
+        const uint64_t y0 = band * rowsPerBand, y1 = std::min<uint64_t>(static_cast<uint64_t>(h), y0 + rowsPerBand);
+        uint8_t* saved = rows.get() + 4 * band * static_cast<uint64_t>(w);
+        if (y0 > 0) std::memcpy(saved, pixels + (y0 - 1) * stride, static_cast<size_t>(w));
+        if (y1 < static_cast<uint64_t>(h)) std::memcpy(saved + w, pixels + y1 * stride, static_cast<size_t>(w));
+    }
     PoolParallelFor(LevelRows, &job, used);
-    StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), job.out};
+    StraddleJob sj{bounds, done, itemBegin.data(), rankBase.data(), items.get(), pixels};
     PoolParallelFor(StraddleRows, &sj, sc);
-    if (!dst) PoolParallelCopy(b.pixels, out.get(), n);
     return 1;
 }
 
 
 // 8-bit grey images that FlattenGray8 takes.
-bool RanksByClasses(const C_ImgBuff& b) {
-    const uint64_t n = static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height);
-    return b.format == kImgGray8 && b.width >= 3 && b.height >= 3 && n >= 256 && n < uint64_t{1} << 32;
+bool RanksByClasses(int32_t format, int32_t width, int32_t height) {
+    const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    return format == kImgGray8 && width >= 3 && height >= 3 && n >= 256 && n < uint64_t{1} << 32;
 }
 
 // Ranks the image's pixels in `Item`s and hands out the levels.
@@ -1051,7 +1065,7 @@ int32_t ImgFlattenGray(CImgBuff* image, int32_t width, int32_t height) {
         height != b.height)
         return 0;
     const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-    if (RanksByClasses(b)) return FlattenGray8(b, nullptr, 0);
+    if (RanksByClasses(b.format, width, height)) return FlattenGray8(b.pixels, b.width, b.height, static_cast<uint64_t>(b.width));
     if (b.format != kImgGray32 && n <= uint64_t{1} << 32) return FlattenAs<RankItem>(b);
     return FlattenAs<ImgRankRecord>(b);
 }
@@ -1068,14 +1082,14 @@ int32_t ImgFlattenHistogram(CImgBuff* image, const ImgRect* roi) {
     if (!image || !image->buffer) return 0;
     ImgRect r;
     if (!ImgGetRoi(&r, image, roi)) return 0;
+    // An 8-bit grey region is flattened where it lies.
+    C_ImgBuff& ib = *image->buffer;
+    if (ib.pixels && RanksByClasses(ib.format, r.x1 - r.x0 + 1, r.y1 - r.y0 + 1))
+        return FlattenGray8(ib.PixelAt(r.x0, r.y0), r.x1 - r.x0 + 1, r.y1 - r.y0 + 1, static_cast<uint64_t>(ib.width));
     CImgBuff work;
     if (!work.buffer || !image->ExtractRect(&work, r.x0, r.y0, r.x1, r.y1)) return 0;
     const C_ImgBuff& wb = *work.buffer;
     if (!ImgFormatValid(wb.format)) return 0;
-    // The levels of an 8-bit grey region go straight into the image; the
-    // copy holds the levels their ranks are taken from.
-    if (RanksByClasses(wb) && image->buffer->format == kImgGray8)
-        return FlattenGray8(*work.buffer, image->buffer->PixelAt(r.x0, r.y0), static_cast<uint64_t>(image->buffer->width));
     if (wb.format <= kImgGray32) {
         if (!ImgFlattenGray(&work, wb.width, wb.height)) return 0;
         return image->PasteImage(&work, static_cast<uint32_t>(r.x0), static_cast<uint32_t>(r.y0)) ? 1 : 0;
