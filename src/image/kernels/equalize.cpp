@@ -687,7 +687,7 @@ struct Job {
     const uint64_t* bounds;      // share boundaries in rank order (LevelOfRank)
     uint64_t done;               // ranks from here on get level 0
     Cursor* cursors;             // per band and straddling class ranked by position
-    uint64_t* list;              // per band: one row of positions and table entries
+    uint32_t* list;              // per band: one row of positions
     uint32_t* saturated;         // per row: the band's counts of saturated pixels per level so far
     const uint32_t* straddlingClass;  // per straddling class: its coarse class
     const uint64_t* bandRank;    // per band and straddling class ranked by position: its first rank in the band
@@ -744,7 +744,7 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
     const Job& job = *static_cast<const Job*>(ctx);
     for (uint64_t band = first; band < first + count; ++band) {
         uint64_t* next = job.next + band * job.straddling;
-        uint64_t* list = job.list + band * static_cast<uint64_t>(job.w);
+        uint32_t* list = job.list + band * static_cast<uint64_t>(job.w);
         Cursor* cursors = job.cursors + band * job.straddling;
         const uint64_t* bandRank = job.bandRank + band * job.straddling;
         const uint64_t y0 = band * job.rowsPerBand;
@@ -775,18 +775,18 @@ void LevelRows(void* ctx, uint64_t first, uint64_t count) {
             const uint64_t at = y * job.stride;
             uint8_t* out = job.pixels + at;
             // Every pixel takes its class's level; the positions of those in
-            // straddling classes are listed without a branch, which would
-            // miss for every fourth pixel of noise, and mended after.
+            // straddling classes are listed without a branch and mended
+            // after.
             uint32_t m = 0;
             for (int32_t x = 0; x < w; ++x) {
-                const uint64_t t = table[coarse[x]];
+                const uint16_t t = table[coarse[x]];
                 out[x] = static_cast<uint8_t>(t);
-                list[m] = t << 32 | static_cast<uint32_t>(x);
+                list[m] = static_cast<uint32_t>(x);
                 m += t >= 256;
             }
             for (uint32_t i = 0; i < m; ++i) {
-                const uint32_t x = static_cast<uint32_t>(list[i]);
-                const uint32_t t = static_cast<uint32_t>(list[i] >> 32);
+                const uint32_t x = list[i];
+                const uint32_t t = table[coarse[x]];
                 if (t & kByPosition) {
                     Cursor& c = cursors[t & ~kByPosition];
                     if (c.rank >= c.bound) c.Advance(job.bounds);
@@ -891,7 +891,7 @@ int32_t FlattenGray8(uint8_t* pixels, int32_t w, int32_t h, uint64_t stride) {
     std::unique_ptr<uint32_t[]> counts(new (std::nothrow) uint32_t[used * kCoarse]);
     std::unique_ptr<uint16_t[]> table(new (std::nothrow) uint16_t[kCoarse + 1]());
     std::unique_ptr<uint32_t[]> saturated(new (std::nothrow) uint32_t[256 * static_cast<uint64_t>(h)]);
-    std::unique_ptr<uint64_t[]> list(new (std::nothrow) uint64_t[used * static_cast<uint64_t>(w)]);
+    std::unique_ptr<uint32_t[]> list(new (std::nothrow) uint32_t[used * static_cast<uint64_t>(w)]);
     if (!classes || !counts || !table || !list || !saturated) return 0;
     std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[4 * used * static_cast<uint64_t>(w)]);
     if (!rows) return 0;
