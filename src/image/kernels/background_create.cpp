@@ -202,17 +202,25 @@ bool RunPass(const BackgroundJob& job, Fold&& fold) {
     return true;
 }
 
+// Reads row y (n pixels) of a frame in spans through the getter of a group:
+// use(first pixel x0, pixel count m, values).
+template <class Use>
+void ForEachSpan(const C_ImgBuff& frame, Group group, bool colour, int32_t y, int32_t n, Use&& use) {
+    uint32_t v[3 * kImgSpanPixels];
+    for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
+        const int32_t m = std::min(kImgSpanPixels, n - x0);
+        ReadSpan(frame, group, colour, x0, y, m, v);
+        use(uint64_t(x0), m, static_cast<const uint32_t*>(v));
+    }
+}
+
 // A pass that reads each row of each frame in spans with the getter of a
 // group: fold(row y, first pixel x0, pixel count m, values).
 template <class Fold>
 bool RunSpanPass(const BackgroundJob& job, Group group, bool colour, Fold&& fold) {
     return RunPass(job, [&](const C_ImgBuff& frame, int32_t y, int32_t n) {
-        uint32_t v[3 * kImgSpanPixels];
-        for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-            const int32_t m = std::min(kImgSpanPixels, n - x0);
-            ReadSpan(frame, group, colour, x0, y, m, v);
-            fold(uint64_t(y), uint64_t(x0), m, v);
-        }
+        ForEachSpan(frame, group, colour, y, n,
+                    [&](uint64_t x0, int32_t m, const uint32_t* v) { fold(uint64_t(y), x0, m, v); });
     });
 }
 
@@ -258,12 +266,7 @@ void AverageRow(const BackgroundJob& job, double* sums, const C_ImgBuff& frame, 
         else add(0, n, reinterpret_cast<const uint32_t*>(row));
         return;
     }
-    uint32_t v[3 * kImgSpanPixels];
-    for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-        const int32_t m = std::min(kImgSpanPixels, n - x0);
-        ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-        add(uint64_t(x0), m, v);
-    }
+    ForEachSpan(frame, job.group, job.colour, y, n, add);
 }
 
 // Writes each covered destination pixel as its sum over its frame count.
@@ -311,12 +314,7 @@ void ExtremeRow(const BackgroundJob& job, T* acc, const C_ImgBuff& frame, int32_
         fold(0, n, reinterpret_cast<const T*>(frame.PixelAt(0, y)));
         return;
     }
-    uint32_t v[3 * kImgSpanPixels];
-    for (int32_t x0 = 0; x0 < n; x0 += kImgSpanPixels) {
-        const int32_t m = std::min(kImgSpanPixels, n - x0);
-        ReadSpan(frame, job.group, job.colour, x0, y, m, v);
-        fold(uint64_t(x0), m, v);
-    }
+    ForEachSpan(frame, job.group, job.colour, y, n, fold);
 }
 
 // Writes each covered destination pixel from the accumulator.
