@@ -12,7 +12,6 @@
 #include <new>
 #include <string>
 
-#include "app/atomic_save.h"
 #include "app/main_screen.h"
 #include "filters/core/filterctrl.h"
 #include "filters/core/textconv.h"
@@ -20,6 +19,7 @@
 #include "media/frame_output.h"
 #include "media/image_module.h"
 #include "media/open_documents.h"
+#include "platform/atomic_save.h"
 #include "platform/files.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_loop.h"

@@ -12,11 +12,11 @@
 #include <cwchar>
 #include <string>
 
-#include "app/atomic_save.h"
 #include "app/main_screen.h"
 #include "filters/core/cfgfile.h"
 #include "filters/core/textconv.h"
 #include "image/pool.h"
+#include "platform/atomic_save.h"
 #include "platform/config_dir.h"
 #include "platform/files.h"
 #include "platform/utf8.h"

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/atomic_save.h"
 #include "app/main_screen.h"
 #include "app/support/main_screen_fixture.h"
 #include "media/support/prompt_script.h"
+#include "platform/atomic_save.h"
 #include "support/testsupport.h"
 #include "toolkit/fg_file_select.h"
 #include "toolkit/fg_msgbox.h"

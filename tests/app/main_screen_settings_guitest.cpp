@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "app/atomic_save.h"
 #include "app/main_screen.h"
 #include "app/support/main_screen_fixture.h"
 #include "image/pool.h"
+#include "platform/atomic_save.h"
 #include "support/testsupport.h"
 #include "toolkit/fg_file_select.h"
 

@@ -71,7 +71,17 @@ protected:
         f->Run(save);
         return answers.messages;
     }
+    // Opens `count` scenes drifting one pixel right and up per frame.
+    bool OpenDriftingScenes(int32_t count) {
+        scenes.clear();
+        for (int32_t i = 0; i < count; ++i) {
+            scenes.push_back(std::make_unique<CImgBuff>());
+            Scene(scenes.back().get(), i, -i);
+        }
+        return host.OpenSequence(Pointers(scenes));
+    }
     kvtest::TempDir dir{"anti_shake"};
+    std::vector<std::unique_ptr<CImgBuff>> scenes;  // what OpenDriftingScenes opened; outlives the host
     FakeHost host;
 };
 
@@ -276,12 +286,7 @@ TEST_F(AntiShake, CompositeMeanOfAStillSceneMatchesNumpy) {
 
 TEST_F(AntiShake, ACancelledRunLeavesTheOldFilesAsTheyWere) {
     CLfAntiShake* f = Add();
-    std::vector<std::unique_ptr<CImgBuff>> frames;
-    for (int32_t i = 0; i < 6; ++i) {
-        frames.push_back(std::make_unique<CImgBuff>());
-        Scene(frames.back().get(), i, -i);
-    }
-    ASSERT_TRUE(host.OpenSequence(Pointers(frames)));
+    ASSERT_TRUE(OpenDriftingScenes(6));
     // Files of an earlier run under the names this one writes.
     auto name = [&](int i) {
         char n[32];
@@ -316,12 +321,7 @@ TEST_F(AntiShake, ACancelledRunLeavesTheOldFilesAsTheyWere) {
 // no shortened output is written or called saved, old files stay.
 TEST_F(AntiShake, AnUnreadableFrameStopsTheRunAndSaysWhich) {
     CLfAntiShake* f = Add();
-    std::vector<std::unique_ptr<CImgBuff>> frames;
-    for (int32_t i = 0; i < 6; ++i) {
-        frames.push_back(std::make_unique<CImgBuff>());
-        Scene(frames.back().get(), i, -i);
-    }
-    ASSERT_TRUE(host.OpenSequence(Pointers(frames)));
+    ASSERT_TRUE(OpenDriftingScenes(6));
     host.unreadable = {3};
     const std::wstring stopped = L"frame 4 could not be read; the run stopped";
     // Steadied frames to numbered files: nothing is left behind.

@@ -21,6 +21,12 @@
 
 namespace {
 
+// Adds 100 to every pixel of a grey 8-bit image, so a capture shows the chain ran.
+void AddHundred(CImgBuff* image) {
+    C_ImgBuff* b = image->buffer;
+    for (int32_t i = 0; i < b->width * b->height; ++i) b->pixels[i] = static_cast<uint8_t>(b->pixels[i] + 100);
+}
+
 // A filter whose step adds 100 to every pixel (so a capture shows the
 // chain ran) and copies the result into its run's capture.
 class CaptureFilter : public CImgFilter {
@@ -28,8 +34,7 @@ public:
     const wchar_t* GetName(const wchar_t*) override { return L"Capture"; }
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
                      uint32_t*, uint32_t*) override {
-        C_ImgBuff* b = image->buffer;
-        for (int32_t i = 0; i < b->width * b->height; ++i) b->pixels[i] = static_cast<uint8_t>(b->pixels[i] + 100);
+        AddHundred(image);
         copies += CSequenceRun::Capture(this, image, frame);
         return 1;
     }
@@ -43,8 +48,7 @@ public:
     const wchar_t* GetName(const wchar_t*) override { return L"Visit"; }
     int32_t OnFilter(CImgBuff* image, uint64_t frame, int64_t, int64_t, int64_t, int64_t, uint32_t, uint32_t,
                      uint32_t*, uint32_t*) override {
-        C_ImgBuff* b = image->buffer;
-        for (int32_t i = 0; i < b->width * b->height; ++i) b->pixels[i] = static_cast<uint8_t>(b->pixels[i] + 100);
+        AddHundred(image);
         CSequenceRun::Visit(this, image, frame, Record, this);
         return 1;
     }

@@ -1,5 +1,0 @@
-// Whole-file replacement for the app's saves: the platform layer's
-// AtomicSave, which the media output helpers share.
-#pragma once
-
-#include "platform/atomic_save.h"
